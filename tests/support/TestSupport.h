@@ -1,0 +1,59 @@
+// Helpers every test shares: temporary folders, free ports, child servers.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qvtest {
+
+// A private folder under $TMPDIR, removed with everything in it when the object dies.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // Path of a name inside the folder.
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+std::vector<std::string> ListDir(const std::string& path);  // names, sorted, without . and ..
+
+// A TCP port on 127.0.0.1 that nothing listens on right now.
+int FreePort();
+// Polls until something accepts on 127.0.0.1:port; false after timeoutMs.
+bool WaitForPort(int port, int timeoutMs);
+
+// A child process (a real server for a protocol test); killed and reaped on destruction.
+class ChildProcess {
+public:
+    // argv[0] is looked up on PATH. Output goes to logPath when it is not empty.
+    explicit ChildProcess(const std::vector<std::string>& argv, const std::string& logPath = "");
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Running() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
+    // Sends SIGTERM and waits; returns the exit status as waitpid gives it.
+    int Stop();
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Full path of a program on PATH, or "" when it is not installed.
+std::string FindProgram(const std::string& name);
+
+}  // namespace qvtest
