@@ -1,0 +1,206 @@
+#include "app/settings/ConfigCommand.h"
+
+#include <climits>
+#include <cstdint>
+#include <string_view>
+
+#include "app/settings/IniFile.h"
+#include "app/settings/ProgramFolder.h"
+#include "app/settings/Settings.h"
+#include "platform/text/Text.h"
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kWriteFailed = 1;
+constexpr int kRefused = 2;
+
+// The value the program uses for a key, as text.
+std::string ValueInUse(const SettingKey& k, const std::string& file) {
+    switch (k.Type) {
+        case SettingType::Password:
+            return DecodePassword(IniReadString(k.Section, k.Key, "", file));
+        case SettingType::Text:
+            return IniReadString(k.Section, k.Key, k.Default ? k.Default : "", file);
+        case SettingType::Number:
+            break;
+    }
+    std::string_view key = k.Key;
+    if (key == "MainLeft" || key == "MainTop") {
+        // Without MainLeft the window is centred: no position is in use.
+        WindowSettings w;
+        LoadWindowSettings(file, w);
+        if (!w.HasPosition) return "";
+        return std::to_string(key == "MainLeft" ? w.MainLeft : w.MainTop);
+    }
+    int32_t v = ParseSettingNumber(IniReadString(k.Section, k.Key, k.Default, file));
+    if (key == "SelectMode" && (v < 0 || v >= kOperatingModes)) v = 0;
+    return std::to_string(v);
+}
+
+const SettingKey* Lookup(const std::string& section, const std::string& key, std::ostream& err) {
+    if (!IsSettingSection(section)) {
+        err << "quorvex config: unknown section \"" << section
+            << "\" (see \"quorvex config list\")\n";
+        return nullptr;
+    }
+    const SettingKey* k = FindSettingKey(section, key);
+    if (!k)
+        err << "quorvex config: unknown key \"" << key << "\" in section \"" << section
+            << "\" (see \"quorvex config list\")\n";
+    return k;
+}
+
+// Strict decimal: an optional minus and digits only, within 32 bits.
+bool ParseStrictNumber(const std::string& text, int32_t* out) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && text[i] == '-') {
+        negative = true;
+        ++i;
+    }
+    if (i == text.size()) return false;
+    int64_t v = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+        if (v > int64_t(INT32_MAX) + 1) return false;
+    }
+    if (negative) v = -v;
+    if (v > INT32_MAX || v < INT32_MIN) return false;
+    *out = static_cast<int32_t>(v);
+    return true;
+}
+
+// The text to store for value, or false with a message.
+bool StoredForm(const SettingKey& k, const std::string& value, const std::string& file,
+                std::string* stored, std::ostream& err) {
+    const std::string name = std::string("[") + k.Section + "] " + k.Key;
+    if (k.Type == SettingType::Number) {
+        int32_t v = 0;
+        if (!ParseStrictNumber(value, &v)) {
+            err << "quorvex config: " << name << " takes a whole number (" << k.Range << "), not \""
+                << value << "\"\n";
+            return false;
+        }
+        int32_t min = k.Min, max = k.Max;
+        std::string range = k.Range;
+        if (std::string_view(k.Key) == "PictQuality" &&
+            std::string_view(k.Section) == "PictSettings") {
+            // The quality slider offers 0..9 for PNG and 0..20 for JPEG.
+            const SettingKey* type = FindSettingKey("PictSettings", "Type");
+            bool png = ValueInUse(*type, file) == "0";
+            max = png ? 9 : 20;
+            range = png ? "0..9 while Type is 0 (PNG)" : "0..20 while Type is 1 (JPEG)";
+        }
+        if (v < min || v > max || v % k.Multiple != 0) {
+            err << "quorvex config: " << name << " must be " << range << ", not " << v << "\n";
+            return false;
+        }
+        *stored = std::to_string(v);
+        return true;
+    }
+    if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        err << "quorvex config: " << name << " cannot hold a line break\n";
+        return false;
+    }
+    bool ok = true;
+    std::string cp932 = qv::text::Utf8ToCp932(value, &ok);
+    if (!ok) {
+        err << "quorvex config: " << name
+            << ": the value holds characters the settings file (Shift-JIS, CP932) cannot store\n";
+        return false;
+    }
+    if (k.Type == SettingType::Password) {
+        *stored = EncodePassword(value);
+        if (stored->size() > kIniValueBufferSize - 1) {
+            err << "quorvex config: " << name << " is too long: at most "
+                << (kIniValueBufferSize - 1) / 4 * 3 << " bytes in Shift-JIS\n";
+            return false;
+        }
+        return true;
+    }
+    if (value.find(';') != std::string::npos) {
+        err << "quorvex config: " << name
+            << " cannot hold \";\": the settings file takes it for the start of a comment\n";
+        return false;
+    }
+    if (cp932.size() > kIniValueBufferSize - 1) {
+        err << "quorvex config: " << name << " is too long: " << cp932.size()
+            << " bytes in Shift-JIS, at most " << (kIniValueBufferSize - 1)
+            << " are kept by the program\n";
+        return false;
+    }
+    *stored = value;
+    return true;
+}
+
+void Usage(std::ostream& err) {
+    err << "usage: quorvex [--home DIR] config get SECTION KEY\n"
+           "       quorvex [--home DIR] config set SECTION KEY VALUE\n"
+           "       quorvex [--home DIR] config list\n";
+}
+
+}  // namespace
+
+const char* ConfigCommandHelp() {
+    return "Settings (no display needed):\n"
+           "  quorvex config get SECTION KEY        print the value the program uses (the\n"
+           "                                        default when the file does not hold it)\n"
+           "  quorvex config set SECTION KEY VALUE  store a value; numbers must lie in the\n"
+           "                                        range the settings dialogs offer\n"
+           "  quorvex config list                   print every section and key with its value\n"
+           "  Sections: Window, BasicSettings, WarningSettings0..2 (operating modes 1..3),\n"
+           "  MailSettings, PictSettings. The settings file is Quorvex.ini in the program\n"
+           "  folder (see --home). Exit code 2: unknown section or key, or a refused value.\n";
+}
+
+int RunConfigCommand(const std::vector<std::string>& args, const std::string& programFolder,
+                     std::ostream& out, std::ostream& err) {
+    const std::string file = SettingsFilePath(programFolder);
+    const std::string verb = args.empty() ? "" : args[0];
+    if (verb == "--help" || verb == "-h" || verb == "help") {
+        out << ConfigCommandHelp();
+        return kDone;
+    }
+    if (verb == "get" && args.size() == 3) {
+        const SettingKey* k = Lookup(args[1], args[2], err);
+        if (!k) return kRefused;
+        out << ValueInUse(*k, file) << "\n";
+        return kDone;
+    }
+    if (verb == "set" && args.size() == 4) {
+        const SettingKey* k = Lookup(args[1], args[2], err);
+        if (!k) return kRefused;
+        std::string stored;
+        if (!StoredForm(*k, args[3], file, &stored, err)) return kRefused;
+        if (!EnsureFolder(programFolder)) {
+            err << "quorvex config: cannot create the program folder " << programFolder << "\n";
+            return kWriteFailed;
+        }
+        if (!IniWriteString(k->Section, k->Key, stored, file)) {
+            err << "quorvex config: " << file << " was not changed\n";
+            return kWriteFailed;
+        }
+        return kDone;
+    }
+    if (verb == "list" && args.size() == 1) {
+        std::string_view section;
+        for (const SettingKey& k : SettingKeys()) {
+            if (section != k.Section) {
+                section = k.Section;
+                out << "[" << section << "]\n";
+            }
+            out << k.Key << "=" << ValueInUse(k, file) << "\n";
+        }
+        return kDone;
+    }
+    if (verb == "get" || verb == "set" || verb == "list")
+        err << "quorvex config " << verb << ": wrong number of arguments\n";
+    else if (verb.empty())
+        err << "quorvex config: a subcommand is missing\n";
+    else
+        err << "quorvex config: unknown subcommand \"" << verb << "\"\n";
+    Usage(err);
+    return kRefused;
+}
