@@ -1,0 +1,211 @@
+#include "app/mail/MailJob.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+#include "app/mail/Base64.h"
+#include "app/mail/MailSession.h"
+#include "app/mail/MessageText.h"
+#include "platform/dialup/DialUp.h"
+#include "platform/text/Text.h"
+
+#ifdef QUORVEX_MAIL_WITH_IMAGING
+#include "app/imaging/PictureConversion.h"
+#endif
+
+namespace {
+
+constexpr char kTextDialFailed[] = "ダイアルアップに失敗しました";
+constexpr char kTextPopFailed[] = "POP-before-SMTPに失敗しました";
+constexpr char kTextSendFailed[] = "メール送信に失敗しました";
+constexpr char kTextSentTo[] = "にメール送信";  // after the recipient address
+
+// Sleeps ms, waking early when stop says so.
+void Wait(int ms, const std::function<bool()>& stop) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        if (stop && stop()) return;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(50)));
+    }
+}
+
+// An empty file of a fresh name "B64XXXXXX" in the folder; "" when it cannot be made.
+std::string MakeBase64File(const std::string& folder) {
+    std::string templ = qv::text::JoinPath(folder, "B64XXXXXX");
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    int fd = ::mkstemp(buf.data());
+    if (fd < 0) return "";
+    ::close(fd);
+    return buf.data();
+}
+
+// Removes the job's work files whatever happened, also on an early return.
+class WorkFiles {
+  public:
+    ~WorkFiles() {
+        for (const std::string& path : paths_)
+            if (!path.empty()) ::unlink(path.c_str());
+    }
+    void Add(const std::string& path) { paths_.push_back(path); }
+
+  private:
+    std::vector<std::string> paths_;
+};
+
+}  // namespace
+
+AttachmentConverter ImagingAttachmentConverter() {
+#ifdef QUORVEX_MAIL_WITH_IMAGING
+    return [](const std::string& picture, const std::string& resized, const std::string& reduced,
+              const std::string& encoded, const PictSettings& pict) {
+        qv::ResizePicture(picture, resized, pict);
+        qv::ConvertColours(resized, reduced, pict);
+        qv::EncodePicture(reduced, encoded, pict);
+    };
+#else
+    return nullptr;
+#endif
+}
+
+std::string AttachmentFileName(int64_t captureTime, int pictType) {
+    std::time_t t = static_cast<std::time_t>(captureTime);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d.%s", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  pictType == 0 ? "png" : "jpg");
+    return buf;
+}
+
+DialUpLink::DialUpLink(int hangUpWaitMs, int dialTimeoutMs, std::function<bool()> stop)
+    : hangUpWaitMs_(hangUpWaitMs), dialTimeoutMs_(dialTimeoutMs), stop_(std::move(stop)) {}
+
+DialUpLink::~DialUpLink() {
+    // A connection is never left up behind the job's back.
+    if (Held()) qv::dialup::TakeDown(held_, 10000);
+}
+
+int DialUpLink::DialUp(const std::string& dialName) {
+    if (Held()) HangUp();
+    held_.clear();
+    // The dial may leave the connection half-activated when it fails; it is taken down below.
+    held_ = dialName;
+    if (!dialName.empty() && qv::dialup::BringUp(dialName, dialTimeoutMs_, stop_)) return 1;
+    HangUp();
+    return 0;
+}
+
+int DialUpLink::HangUp() {
+    if (Held()) {
+        qv::dialup::TakeDown(held_, 10000);
+        Wait(hangUpWaitMs_, stop_);
+        held_.clear();
+    }
+    return 1;
+}
+
+MailJobResult RunMailJob(const MailJobRequest& request) {
+    using qv::text::Utf8ToCp932;
+    const std::function<bool()>& stop = request.StopRequested;
+    WorkFiles work;
+    work.Add(request.PicturePath);
+    MailSession session;
+    session.SetTimeout(request.TimeoutMs);
+    session.SetStopCheck(stop);
+
+    // 1. The attachment. Its work file names are removed at the end even when unused.
+    std::string resized = qv::text::JoinPath(request.WorkFolder, "QVTmp201.___");
+    std::string reduced = qv::text::JoinPath(request.WorkFolder, "QVTmp202.___");
+    std::string encoded = qv::text::JoinPath(request.WorkFolder, "QVTmp203.___");
+    work.Add(resized);
+    work.Add(reduced);
+    work.Add(encoded);
+    if (request.Warning.SendPict != 0) {
+        AttachmentConverter convert =
+            request.ConvertPicture ? request.ConvertPicture : ImagingAttachmentConverter();
+        if (convert) convert(request.PicturePath, resized, reduced, encoded, request.Pict);
+        std::string base64File = MakeBase64File(request.WorkFolder);
+        work.Add(base64File);
+        if (!base64File.empty()) Base64EncodeFile(encoded, base64File);
+        session.SetAttachment(base64File,
+                              AttachmentFileName(request.CaptureTime, request.Pict.Type));
+    } else {
+        session.SetAttachment("", "");
+    }
+
+    // 2.
+    MailJobResult result;
+    std::string logText;
+    bool send = true;
+    const MailSettings& mail = request.Mail;
+
+    // A line break in an address, the subject or a server name would reach the wire as a
+    // command or header line of its own: such a mail is not sent at all.
+    bool unsafe = HasLineBreak(mail.SmtpServer) || HasLineBreak(mail.MailAddress) ||
+                  HasLineBreak(mail.SendMailAddress) || HasLineBreak(request.Warning.MailTitle) ||
+                  (mail.PopSmtp != 0 && HasLineBreak(mail.PopServer));
+
+    // 3. Dial-up.
+    DialUpLink link(request.HangUpWaitMs, request.DialTimeoutMs, stop);
+    bool dialled = true;
+    if (request.Basic.ConnMode != 0 && !unsafe) {
+        if (link.DialUp(request.Basic.DialName) == 0) {
+            logText = kTextDialFailed;
+            dialled = false;
+        }
+    }
+
+    if (unsafe) {
+        logText = kTextSendFailed;
+    } else if (dialled) {
+        // 4. POP-before-SMTP.
+        if (mail.PopSmtp != 0) {
+            session.SetPopServer(Utf8ToCp932(mail.PopServer), Utf8ToCp932(mail.UserID),
+                                 Utf8ToCp932(mail.Password), request.PopPort);
+            if (session.PopBeforeSmtp() == 0) {
+                logText = kTextPopFailed;
+                send = false;
+            }
+            Wait(request.SettleMs, stop);
+        }
+        // 5. SMTP.
+        if (send) {
+            session.SetSmtpServer(Utf8ToCp932(mail.SmtpServer), Utf8ToCp932(mail.MailAddress), "",
+                                  request.SmtpPort);
+            session.SetContent(Utf8ToCp932(request.Warning.MailTitle),
+                               Utf8ToCp932(request.Warning.MailText));
+            int socket = session.ConnectSmtp();
+            if (socket == kNoMailSocket) {
+                logText = kTextSendFailed;
+            } else {
+                if (session.SendMail(socket, Utf8ToCp932(mail.SendMailAddress), "") == 0) {
+                    logText = mail.SendMailAddress + kTextSentTo;
+                    result.Sent = true;
+                } else {
+                    logText = kTextSendFailed;
+                }
+                session.CloseSmtp(socket);
+            }
+        }
+    }
+
+    // 6. The wait comes whatever happened before; the connection goes only when dialled.
+    Wait(request.SettleMs, stop);
+    if (request.Basic.ConnMode != 0 && !unsafe) link.HangUp();
+
+    // 7.
+    result.LogText = logText;
+    if (request.Log) request.Log(logText);
+    // 8. The work files go when `work` does.
+    return result;
+}

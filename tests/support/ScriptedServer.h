@@ -1,0 +1,59 @@
+// A TCP server on 127.0.0.1 that plays a fixed script to one client and records every byte
+// the client sends, so a protocol test can assert the exact transcript. Every wait is bounded:
+// a script that the client does not follow ends by itself.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qvtest {
+
+class ScriptedServer {
+  public:
+    ScriptedServer();
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    // Script steps, played in order once a client connects.
+    ScriptedServer& Send(const std::string& bytes);
+    ScriptedServer& ExpectLine();  // waits for one line ending in "\r\n" (up to StepTimeout)
+    ScriptedServer& ExpectData();  // waits for the end of SMTP data, "\r\n.\r\n"
+    ScriptedServer& Pause(int ms);
+    ScriptedServer& Close();  // closes the connection at once
+    // How long ExpectLine/ExpectData wait, and how long the server keeps listening after the
+    // script before it closes (default 10 s each).
+    ScriptedServer& StepTimeout(int ms);
+
+    // Binds a free port and starts serving one connection; false when it cannot bind.
+    bool Start();
+    int Port() const { return port_; }
+
+    // Waits until the session is over (the client closed, the script closed or the final
+    // listening time ran out) and gives every byte the client sent.
+    std::string Transcript();
+    // Whether a client connected at all (valid after Transcript()).
+    bool Connected() const { return connected_; }
+
+  private:
+    struct Step {
+        enum Kind { SendBytes, Line, Data, Sleep, Hangup } kind;
+        std::string bytes;
+        int ms = 0;
+    };
+    void Serve();
+
+    std::vector<Step> steps_;
+    int stepTimeoutMs_ = 10000;
+    int listenFd_ = -1;
+    int port_ = -1;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::string transcript_;
+    std::atomic<bool> connected_{false};
+};
+
+}  // namespace qvtest
