@@ -1,5 +1,6 @@
 #include "app/settings/ConfigCommand.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <string_view>
@@ -7,6 +8,8 @@
 #include "app/settings/IniFile.h"
 #include "app/settings/ProgramFolder.h"
 #include "app/settings/Settings.h"
+#include "app/settings/StreamSources.h"
+#include "platform/capture/stream/StreamUrl.h"
 #include "platform/text/Text.h"
 
 namespace {
@@ -138,7 +141,59 @@ bool StoredForm(const SettingKey& k, const std::string& value, const std::string
 void Usage(std::ostream& err) {
     err << "usage: quorvex [--home DIR] config get SECTION KEY\n"
            "       quorvex [--home DIR] config set SECTION KEY VALUE\n"
-           "       quorvex [--home DIR] config list\n";
+           "       quorvex [--home DIR] config list\n"
+           "       quorvex [--home DIR] config streams list|add NAME URL|remove NAME\n";
+}
+
+// "config streams ...": the stream cameras of [StreamSources]. The list never shows a
+// password that a URL holds.
+int RunStreamsCommand(const std::vector<std::string>& args, const std::string& programFolder,
+                      const std::string& file, std::ostream& out, std::ostream& err) {
+    const std::string verb = args.size() > 1 ? args[1] : "";
+    std::vector<StreamSource> sources = LoadStreamSources(file);
+    if (verb == "list" && args.size() == 2) {
+        for (const StreamSource& s : sources)
+            out << s.Name << "\t" << qv::capture::RedactUrl(s.Url) << "\n";
+        return kDone;
+    }
+    auto save = [&]() {
+        if (!EnsureFolder(programFolder)) {
+            err << "quorvex config: cannot create the program folder " << programFolder << "\n";
+            return kWriteFailed;
+        }
+        if (!SaveStreamSources(file, sources)) {
+            err << "quorvex config: " << file << " was not changed completely\n";
+            return kWriteFailed;
+        }
+        return kDone;
+    };
+    if (verb == "add" && args.size() == 4) {
+        const StreamSource added{args[2], args[3]};
+        const StreamSourceProblem p = CheckNewStreamSource(added, sources);
+        if (p != StreamSourceProblem::None) {
+            err << "quorvex config streams add: " << StreamSourceProblemText(p) << "\n";
+            return kRefused;
+        }
+        sources.push_back(added);
+        return save();
+    }
+    if (verb == "remove" && args.size() == 3) {
+        auto it = std::find_if(sources.begin(), sources.end(),
+                               [&](const StreamSource& s) { return s.Name == args[2]; });
+        if (it == sources.end()) {
+            err << "quorvex config streams remove: no stream source is named \"" << args[2]
+                << "\" (see \"quorvex config streams list\")\n";
+            return kRefused;
+        }
+        sources.erase(it);
+        return save();
+    }
+    if (verb == "list" || verb == "add" || verb == "remove")
+        err << "quorvex config streams " << verb << ": wrong number of arguments\n";
+    else
+        err << "quorvex config streams: unknown or missing subcommand \"" << verb << "\"\n";
+    Usage(err);
+    return kRefused;
 }
 
 }  // namespace
@@ -150,6 +205,11 @@ const char* ConfigCommandHelp() {
            "  quorvex config set SECTION KEY VALUE  store a value; numbers must lie in the\n"
            "                                        range the settings dialogs offer\n"
            "  quorvex config list                   print every section and key with its value\n"
+           "  quorvex config streams list           print the stream cameras (name, URL\n"
+           "                                        without its password)\n"
+           "  quorvex config streams add NAME URL   add a stream camera: an RTSP or HTTP\n"
+           "                                        URL, or a video file that loops\n"
+           "  quorvex config streams remove NAME    remove a stream camera\n"
            "  Sections: Window, BasicSettings, WarningSettings0..2 (operating modes 1..3),\n"
            "  MailSettings, PictSettings. The settings file is Quorvex.ini in the program\n"
            "  folder (see --home). Exit code 2: unknown section or key, or a refused value.\n";
@@ -184,6 +244,7 @@ int RunConfigCommand(const std::vector<std::string>& args, const std::string& pr
         }
         return kDone;
     }
+    if (verb == "streams") return RunStreamsCommand(args, programFolder, file, out, err);
     if (verb == "list" && args.size() == 1) {
         std::string_view section;
         for (const SettingKey& k : SettingKeys()) {
