@@ -23,6 +23,14 @@ struct VideoFormat {
     bool operator==(const VideoFormat&) const = default;
 };
 
+// The compression values of VideoFormat.
+namespace bmp {
+inline constexpr uint32_t kRgb = 0;
+inline constexpr uint32_t kBitfields = 3;
+inline constexpr uint32_t kYuy2 = 0x32595559;  // 'Y','U','Y','2'
+inline constexpr uint32_t kUyvy = 0x59565955;  // 'U','Y','V','Y'
+}  // namespace bmp
+
 // Bytes of one frame of the format (rows padded to 4 bytes for RGB).
 uint32_t FrameBytes(const VideoFormat& format);
 
@@ -41,13 +49,13 @@ struct DriverControl {
 };
 
 enum class FrameResult {
-    Frame,   // a new frame was copied out
-    NoFrame, // nothing new since the last call
-    Lost,    // the device is gone; no frame will come again until it is reopened
+    Frame,    // a new frame was copied out
+    NoFrame,  // nothing new since the last call
+    Lost,     // the device is gone; no frame will come again until it is reopened
 };
 
 class CaptureDriver {
-public:
+  public:
     virtual ~CaptureDriver() = default;
 
     // Connect: open the device and start streaming in its current format.

@@ -1,0 +1,56 @@
+// A started library with scripted cameras in the device list, a host window and a
+// notification counter; every test starts from QvStartup and ends with QvCleanup.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/include/QuorCore.h"
+#include "platform/capture/CaptureWindow.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/capture/ScriptedDriver.h"
+
+namespace qvtest {
+
+// Counts the frame notifications the library posts to it.
+class NotifyWindow : public QWidget {
+  public:
+    int Notifications() const { return notifications_; }
+    std::function<void()> onNotify;
+
+  protected:
+    bool event(QEvent* e) override;
+
+  private:
+    int notifications_ = 0;
+};
+
+// Runs the event loop until pred holds or timeoutMs passes.
+bool SpinUntil(const std::function<bool()>& pred, int timeoutMs = 3000);
+// Runs the event loop for ms milliseconds.
+void Spin(int ms);
+
+class DeviceTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Registers the scripted cameras (in order) and starts the library.
+    void UseCameras(const std::vector<std::shared_ptr<ScriptedSource>>& sources,
+                    const std::vector<std::string>& names = {});
+    // One camera of the format, opened as device 0.
+    std::shared_ptr<ScriptedSource> OpenCamera(const qv::capture::VideoFormat& format);
+    qv::capture::CaptureWindow* Window();
+    // Queues a frame and grabs it: the frame callback runs at once; returns the level.
+    long GrabLevel(const std::shared_ptr<ScriptedSource>& source, std::vector<uint8_t> frame);
+
+    TempDir temp_;
+    std::string oldTmp_;
+    std::unique_ptr<NotifyWindow> host_;
+};
+
+}  // namespace qvtest
