@@ -143,6 +143,19 @@ QV_API char* QvGetHttpUrlData(char* agent, char* url, char* script, char* form);
 QV_API char* QvGetBodyText(char* reply);
 QV_API void QvReleaseHttpUrlData(char* reply);
 
+/* Stream cameras: network streams (rtsp://, http:// MJPEG or HLS) and video files, listed
+ * after the local cameras. Set them before QvStartup's first QvGetDeviceCount; a later call
+ * takes effect at the next QvStartup. names and urls hold count UTF-8 texts. Returns 1, or 0
+ * when this build has no stream support. */
+QV_API int QvSetStreamSources(const char* const* names, const char* const* urls, int count);
+
+/* Stream connection changes, oldest first: returns 1 and fills *kind (QV_STREAM_LOST or
+ * QV_STREAM_RESTORED) and the source's name (cut to nameSize - 1 bytes, always terminated),
+ * or 0 when nothing happened since the last call. Any thread. */
+#define QV_STREAM_LOST 3
+#define QV_STREAM_RESTORED 4
+QV_API int QvTakeStreamEvent(int* kind, char* name, int nameSize);
+
 /* FTP client. */
 #define QFTP_OK 0ul
 #define QFTP_FAILED 0x80000001ul
