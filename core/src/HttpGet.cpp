@@ -1,0 +1,56 @@
+// The plain HTTP GET behind the news window's pages and pictures, and the pieces the form
+// post shares with it. Self-contained (libcurl only): the news window builds this file
+// into its own module, since libquorcore.so keeps it hidden.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+
+#include "core/src/Http.h"
+
+namespace qv::core {
+
+void HttpGlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+size_t CollectReply(char* data, size_t size, size_t count, void* user) {
+    auto* out = static_cast<std::string*>(user);
+    const size_t n = size * count;
+    const size_t room = kHttpMaxReply - std::min(out->size(), kHttpMaxReply);
+    out->append(data, std::min(n, room));
+    // Stop the transfer once the block is full; what we have is the reply.
+    return n <= room ? n : 0;
+}
+
+HttpReply HttpGet(const std::string& url, const std::string& agent, long timeoutSeconds) {
+    struct EasyCloser {
+        void operator()(CURL* h) const { curl_easy_cleanup(h); }
+    };
+    HttpReply reply;
+    HttpGlobalInit();
+    std::unique_ptr<CURL, EasyCloser> h(curl_easy_init());
+    if (!h) return reply;
+    curl_easy_setopt(h.get(), CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h.get(), CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(h.get(), CURLOPT_USERAGENT, agent.c_str());
+    curl_easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, timeoutSeconds);
+    curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, CollectReply);
+    curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, &reply.Body);
+    const CURLcode rc = curl_easy_perform(h.get());
+    if (rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && reply.Body.size() == kHttpMaxReply)) {
+        reply.Body.clear();
+        return reply;
+    }
+    curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &reply.Status);
+    char* type = nullptr;
+    if (curl_easy_getinfo(h.get(), CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
+        reply.ContentType = type;
+    reply.Ok = true;
+    return reply;
+}
+
+}  // namespace qv::core

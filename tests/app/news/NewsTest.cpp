@@ -1,0 +1,245 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <chrono>
+#include <cstdlib>
+
+#include "app/news/News.h"
+#include "platform/registry/Registry.h"
+#include "tests/core/http/HttpRecorder.h"
+
+namespace {
+
+using qv::news::NewsCheck;
+using qv::news::NewsWindow;
+
+std::string StoredNumber() {
+    char text[64];
+    return QvRegGetValue(QV_REG_PRODUCT_KEY, "InfoNo", text, sizeof text) ? text : "<none>";
+}
+
+QList<NewsWindow*> OpenWindows() {
+    QList<NewsWindow*> out;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* n = qobject_cast<NewsWindow*>(w)) out.push_back(n);
+    return out;
+}
+
+// Runs the window thread's loop until pred holds or the time is up.
+template <typename Pred>
+bool WaitFor(Pred pred, int ms = 15000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return pred();
+}
+
+class NewsBoard : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* v : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(v);
+        setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+        if (!server.Started()) GTEST_SKIP() << server.SkipReason();
+        base = server.BaseUrl() + "/infobbs/";
+    }
+    void TearDown() override {
+        for (NewsWindow* w : OpenWindows()) delete w;
+        unsetenv("XDG_CONFIG_HOME");
+    }
+    // Starts a check and waits for its end; returns the window it opened, if any.
+    NewsWindow* Check(const std::string& url, bool* opened) {
+        NewsCheck* check = qv::news::StartNewsCheck(nullptr, url);
+        QSignalSpy spy(check, &NewsCheck::Finished);
+        EXPECT_TRUE(spy.wait(15000));
+        if (spy.isEmpty()) return nullptr;
+        *opened = spy[0][0].toBool();
+        return spy[0][1].value<NewsWindow*>();
+    }
+    std::vector<std::string> RequestLines() {
+        std::vector<std::string> out;
+        for (const auto& r : server.Requests()) out.push_back(r.RequestLine);
+        return out;
+    }
+
+    qvtest::TempDir config;
+    qvtest::HttpRecorder server;
+    std::string base;
+};
+
+TEST_F(NewsBoard, NothingNewOpensNothing) {
+    ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "InfoNo", "5"));
+    server.SetReply("POST", "/infobbs/infobbs.php", "<html><body>\n5\n</body></html>");
+    bool opened = true;
+    EXPECT_EQ(Check(base, &opened), nullptr);
+    EXPECT_FALSE(opened);
+    EXPECT_TRUE(OpenWindows().isEmpty());
+    EXPECT_EQ(StoredNumber(), "5");
+    EXPECT_EQ(RequestLines(), std::vector<std::string>{"POST /infobbs/infobbs.php HTTP/1.0"});
+    const auto requests = server.Requests();
+    EXPECT_EQ(requests[0].Body, "mode=getmsgno");
+    EXPECT_EQ(requests[0].Header("User-Agent"), "TavorinSekuvo");
+}
+
+TEST_F(NewsBoard, NewNoticesAreStoredAndShown) {
+    ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "InfoNo", "5"));
+    server.SetReply("POST", "/infobbs/infobbs.php", "<html><body>\n7\n</body></html>");
+    server.SetReply("GET", "/infobbs/infobbs.php",
+                    "<html><body><p>Notice number six</p><img src=\"dot.png\"></body></html>");
+    // A 1x1 PNG.
+    const std::string png(
+        "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0\x1f\x15\xc4\x89\0\0\0\r"
+        "IDATx\x9c"
+        "c\xf8\xcf\xc0\xf0\x1f\0\x05\0\x01\xff\x89\x99=\x1d\0\0\0\0IEND\xae"
+        "B`\x82",
+        70);
+    server.SetReply("GET", "/infobbs/dot.png", png, "image/png");
+
+    bool opened = false;
+    NewsWindow* window = Check(base, &opened);
+    ASSERT_TRUE(opened);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(StoredNumber(), "7");
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), qv::news::Greeting(qv::news::UserName()));
+    EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral(" 様へ Kelvarからお知らせです。")));
+
+    QSignalSpy shown(window, &NewsWindow::PageShown);
+    ASSERT_TRUE(shown.wait(15000));
+    EXPECT_TRUE(shown[0][0].toBool());
+    EXPECT_TRUE(window->Browser()->toPlainText().contains(QStringLiteral("Notice number six")));
+    const auto lines = RequestLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "GET /infobbs/infobbs.php?mode=getmsgs&mno=5 HTTP/1.1");
+    EXPECT_EQ(lines[2], "GET /infobbs/dot.png HTTP/1.1");
+    const QVariant image = window->Browser()->document()->resource(QTextDocument::ImageResource,
+                                                                   QUrl(QStringLiteral("dot.png")));
+    EXPECT_EQ(image.value<QImage>().size(), QSize(1, 1));
+
+    // The close button ends the window for good.
+    QPointer<NewsWindow> guard(window);
+    auto* close = window->findChild<QPushButton*>(QStringLiteral("closeButton"));
+    ASSERT_NE(close, nullptr);
+    EXPECT_TRUE(close->isDefault());
+    EXPECT_FALSE(window->findChild<QPushButton*>(QStringLiteral("cancelButton"))->isVisible());
+    close->click();
+    EXPECT_TRUE(WaitFor([&] { return guard.isNull(); }));
+
+    // The next start with the same answer opens nothing.
+    opened = true;
+    EXPECT_EQ(Check(base, &opened), nullptr);
+    EXPECT_FALSE(opened);
+}
+
+TEST_F(NewsBoard, FirstStartAsksFromZeroAndEscapeCloses) {
+    server.SetReply("POST", "/infobbs/infobbs.php", "<BODY>\n1\n</BODY>");
+    bool opened = false;
+    NewsWindow* window = Check(base, &opened);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(StoredNumber(), "1");
+    QSignalSpy shown(window, &NewsWindow::PageShown);
+    ASSERT_TRUE(shown.wait(15000));
+    EXPECT_EQ(RequestLines().back(), "GET /infobbs/infobbs.php?mode=getmsgs&mno=0 HTTP/1.1");
+    QPointer<NewsWindow> guard(window);
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(window, &esc);
+    EXPECT_TRUE(WaitFor([&] { return guard.isNull(); }));
+}
+
+TEST_F(NewsBoard, ShiftJisPagesAreDecoded) {
+    server.SetReply("POST", "/infobbs/infobbs.php", "<BODY>\n2\n</BODY>");
+    // "お知らせ" in Shift-JIS.
+    server.SetReply("GET", "/infobbs/infobbs.php",
+                    "<html><body>\x82\xa8\x92\x6d\x82\xe7\x82\xb9</body></html>",
+                    "text/html; charset=Shift_JIS");
+    bool opened = false;
+    NewsWindow* window = Check(base, &opened);
+    ASSERT_NE(window, nullptr);
+    QSignalSpy shown(window, &NewsWindow::PageShown);
+    ASSERT_TRUE(shown.wait(15000));
+    EXPECT_EQ(window->Browser()->toPlainText(), QStringLiteral("お知らせ"));
+}
+
+TEST_F(NewsBoard, BadAnswersOpenNothing) {
+    ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "InfoNo", "5"));
+    for (const char* reply :
+         {"<html><body>\r\n9\r\n</body></html>", "<body>\nnine\n</body>", "<body>\n9"}) {
+        server.SetReply("POST", "/infobbs/infobbs.php", reply);
+        bool opened = true;
+        EXPECT_EQ(Check(base, &opened), nullptr) << reply;
+        EXPECT_FALSE(opened);
+    }
+    EXPECT_EQ(StoredNumber(), "5");
+}
+
+TEST_F(NewsBoard, UnreachableServiceNeitherOpensNorDelays) {
+    // A listener that never answers: the check stays pending while the window runs on.
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const std::string silent =
+        "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/infobbs/";
+
+    NewsCheck* check = qv::news::StartNewsCheck(nullptr, silent);
+    QSignalSpy spy(check, &NewsCheck::Finished);
+    bool ticked = false;
+    QTimer::singleShot(50, [&] { ticked = true; });
+    EXPECT_TRUE(WaitFor([&] { return ticked; }, 2000));
+    EXPECT_TRUE(spy.isEmpty());  // still waiting for the service, yet the loop ran
+    ::close(fd);                 // resets the waiting connection
+    ASSERT_TRUE(spy.wait(15000));
+    EXPECT_FALSE(spy[0][0].toBool());
+
+    // Nothing listens at all.
+    bool opened = true;
+    EXPECT_EQ(
+        Check("http://127.0.0.1:" + std::to_string(qvtest::FreePort()) + "/infobbs/", &opened),
+        nullptr);
+    EXPECT_FALSE(opened);
+    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());  // no window, no message box
+    EXPECT_EQ(StoredNumber(), "<none>");
+}
+
+TEST(NewsNumbers, LeadingDigitsOnly) {
+    using qv::news::ParseNoticeNumber;
+    EXPECT_EQ(ParseNoticeNumber("42\n"), 42);
+    EXPECT_EQ(ParseNoticeNumber("7 NOTICES"), 7);
+    EXPECT_EQ(ParseNoticeNumber(""), 0);
+    EXPECT_EQ(ParseNoticeNumber("NEWS 3"), 0);
+    EXPECT_EQ(ParseNoticeNumber("-3"), 0);
+    EXPECT_EQ(ParseNoticeNumber("99999999999999"), INT_MAX);
+    EXPECT_EQ(ParseNoticeNumber(nullptr), 0);
+}
+
+TEST(NewsUrl, EnvironmentOverridesTheBuiltInService) {
+    unsetenv("QUORVEX_NEWS_URL");
+    EXPECT_EQ(qv::news::NewsBaseUrl(), "http://news.tavorinsekuvo.example/infobbs/");
+    setenv("QUORVEX_NEWS_URL", "http://127.0.0.1:8080/infobbs/", 1);
+    EXPECT_EQ(qv::news::NewsBaseUrl(), "http://127.0.0.1:8080/infobbs/");
+    unsetenv("QUORVEX_NEWS_URL");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

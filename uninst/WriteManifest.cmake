@@ -1,0 +1,13 @@
+# Runs last at install time: lists every installed file for quorvex-uninstall.
+set(_dest "$ENV{DESTDIR}")
+set(_manifest "${_dest}${CMAKE_INSTALL_PREFIX}/share/quorvex/install-manifest.txt")
+set(_text "")
+foreach(_f IN LISTS CMAKE_INSTALL_MANIFEST_FILES)
+    if(_dest AND _f MATCHES "^${_dest}")
+        string(LENGTH "${_dest}" _n)
+        string(SUBSTRING "${_f}" ${_n} -1 _f)
+    endif()
+    string(APPEND _text "${_f}\n")
+endforeach()
+file(WRITE "${_manifest}" "${_text}")
+message(STATUS "Installing: ${_manifest}")
