@@ -20,7 +20,6 @@
 #include <thread>
 
 #include "core/include/QuorCore.h"
-#include "core/src/Http.h"
 #include "platform/registry/Registry.h"
 
 namespace qv::news {
@@ -130,10 +129,31 @@ void RunInBackground(std::function<void()> work, std::function<void()> done, QOb
     new BackgroundJob(std::move(work), std::move(done), receiver);
 }
 
+// One GET through the core library; the block goes back through its release.
+struct GetReply {
+    bool Ok = false;
+    long Status = 0;
+    std::string Body;
+    std::string ContentType;
+};
+
+GetReply Get(const std::string& url) {
+    GetReply reply;
+    unsigned long length = 0;
+    char type[256];
+    char* block = QvGetHttpUrl(kNewsAgent, url.c_str(), &reply.Status, &length, type, sizeof type);
+    if (block == nullptr) return reply;
+    reply.Ok = true;
+    reply.Body.assign(block, length);
+    reply.ContentType = type;
+    QvReleaseHttpUrlData(block);
+    return reply;
+}
+
 FetchedBytes FetchPage(const std::string& url) {
     FetchedBytes page;
     page.Url = url;
-    auto reply = core::HttpGet(url, kNewsAgent, core::kHttpTimeoutSeconds);
+    auto reply = Get(url);
     if (!reply.Ok) return page;
     page.Ok = true;
     page.Body = std::move(reply.Body);
@@ -150,7 +170,7 @@ FetchedBytes FetchPage(const std::string& url) {
         const QUrl imageUrl = base.resolved(QUrl(m.captured(1) + m.captured(2) + m.captured(3)));
         const std::string image = imageUrl.toString(QUrl::FullyEncoded).toStdString();
         if (imageUrl.scheme() != QLatin1String("http") || !seen.insert(image).second) continue;
-        auto got = core::HttpGet(image, kNewsAgent, core::kHttpTimeoutSeconds);
+        auto got = Get(image);
         if (got.Ok && got.Status == 200) page.Images.emplace_back(image, std::move(got.Body));
     }
     return page;

@@ -142,6 +142,12 @@ QV_API int QvIsCapturing(void);
 QV_API char* QvGetHttpUrlData(char* agent, char* url, char* script, char* form);
 QV_API char* QvGetBodyText(char* reply);
 QV_API void QvReleaseHttpUrlData(char* reply);
+/* A plain HTTP GET (http only, no redirects, the library's time-out), for pages and pictures.
+ * Returns a block holding *length bytes of the body followed by a zero byte, released with
+ * QvReleaseHttpUrlData, or null when no reply came. *status gets the HTTP status and
+ * contentType (when not null) the Content-Type header, cut to contentTypeSize - 1 bytes. */
+QV_API char* QvGetHttpUrl(const char* agent, const char* url, long* status,
+                          unsigned long* length, char* contentType, int contentTypeSize);
 
 /* Stream cameras: network streams (rtsp://, http:// MJPEG or HLS) and video files, listed
  * after the local cameras. Set them before QvStartup's first QvGetDeviceCount; a later call

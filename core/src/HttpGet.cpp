@@ -1,13 +1,15 @@
-// The plain HTTP GET behind the news window's pages and pictures, and the pieces the form
-// post shares with it. Self-contained (libcurl only): the news window builds this file
-// into its own module, since libquorcore.so keeps it hidden.
+// The plain HTTP GET behind the news window's pages and pictures (exported as QvGetHttpUrl),
+// and the pieces the form post shares with it.
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
+#include "QuorCore.h"
 #include "core/src/Http.h"
+#include "core/src/Pictures.h"
 
 namespace qv::core {
 
@@ -54,3 +56,28 @@ HttpReply HttpGet(const std::string& url, const std::string& agent, long timeout
 }
 
 }  // namespace qv::core
+
+extern "C" QV_API char* QvGetHttpUrl(const char* agent, const char* url, long* status,
+                                     unsigned long* length, char* contentType,
+                                     int contentTypeSize) {
+    if (status != nullptr) *status = 0;
+    if (length != nullptr) *length = 0;
+    if (contentType != nullptr && contentTypeSize > 0) contentType[0] = '\0';
+    if (url == nullptr) return nullptr;
+    const qv::core::HttpReply reply =
+        qv::core::HttpGet(url, agent != nullptr ? agent : "", qv::core::kHttpTimeoutSeconds);
+    if (!reply.Ok) return nullptr;
+    auto* block = static_cast<char*>(qv::core::AllocateBlock(reply.Body.size() + 1));
+    if (block == nullptr) return nullptr;
+    std::memcpy(block, reply.Body.data(), reply.Body.size());
+    block[reply.Body.size()] = '\0';
+    if (status != nullptr) *status = reply.Status;
+    if (length != nullptr) *length = reply.Body.size();
+    if (contentType != nullptr && contentTypeSize > 0) {
+        const size_t n =
+            std::min(reply.ContentType.size(), static_cast<size_t>(contentTypeSize - 1));
+        std::memcpy(contentType, reply.ContentType.data(), n);
+        contentType[n] = '\0';
+    }
+    return block;
+}
