@@ -114,6 +114,22 @@ int DialUpLink::HangUp() {
     return 1;
 }
 
+bool UsesSubmission(const MailSettings& mail) {
+    const MailSettings d;
+    return mail.SmtpPort != d.SmtpPort || mail.SmtpSecurity != d.SmtpSecurity ||
+           mail.SmtpAuth != d.SmtpAuth;
+}
+
+SmtpSubmission SubmissionOf(const MailSettings& mail) {
+    SmtpSubmission s;
+    s.Extended = UsesSubmission(mail);
+    s.Security = mail.SmtpSecurity;
+    s.Auth = mail.SmtpAuth != 0;
+    s.User = mail.SmtpUser;
+    s.Password = mail.SmtpPassword;
+    return s;
+}
+
 MailJobResult RunMailJob(const MailJobRequest& request) {
     using qv::text::Utf8ToCp932;
     const std::function<bool()>& stop = request.StopRequested;
@@ -181,7 +197,8 @@ MailJobResult RunMailJob(const MailJobRequest& request) {
         // 5. SMTP.
         if (send) {
             session.SetSmtpServer(Utf8ToCp932(mail.SmtpServer), Utf8ToCp932(mail.MailAddress), "",
-                                  request.SmtpPort);
+                                  request.SmtpPort > 0 ? request.SmtpPort : mail.SmtpPort);
+            session.SetSubmission(SubmissionOf(mail));
             session.SetContent(Utf8ToCp932(request.Warning.MailTitle),
                                Utf8ToCp932(request.Warning.MailText));
             int socket = session.ConnectSmtp();

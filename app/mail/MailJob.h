@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "app/mail/MailSession.h"
 #include "app/settings/Settings.h"
 
 // The attachment conversion: the warning picture (24-bit BMP) to the resized, the colour-
@@ -41,7 +42,7 @@ struct MailJobRequest {
 
     // Fixed by the program; tests shorten them.
     int PopPort = 110;
-    int SmtpPort = 25;
+    int SmtpPort = 0;           // 0: MailSettings' SmtpPort (25 unless the user set one)
     int TimeoutMs = 30000;      // connect and every reply
     int SettleMs = 2000;        // after the POP log-in, and at the end of every job
     int HangUpWaitMs = 2000;    // after taking the connection down
@@ -54,6 +55,12 @@ struct MailJobResult {
 };
 
 MailJobResult RunMailJob(const MailJobRequest& request);
+
+// True when a submission setting (port, security, authentication) differs from its default:
+// the mail then goes out with the extended dialogue (EHLO, TLS, AUTH).
+bool UsesSubmission(const MailSettings& mail);
+// The session's submission settings for these mail settings.
+SmtpSubmission SubmissionOf(const MailSettings& mail);
 
 // "YYYYMMDDhhmmss.png" (Type 0) or ".jpg" (Type 1) from the local time of captureTime.
 std::string AttachmentFileName(int64_t captureTime, int pictType);

@@ -28,6 +28,12 @@ std::string ReadText(const std::string& file, const std::string& section, const 
     return IniReadString(section, key, def, file);
 }
 
+// Whether the file holds the key (whatever its value).
+bool HasKey(const std::string& file, const std::string& section, const char* key) {
+    // Two different defaults: only a key that is there gives back the same text for both.
+    return IniReadRaw(section, key, "\x01", file) == IniReadRaw(section, key, "\x02", file);
+}
+
 // Every key of a section is written even after a failure; the result
 // says whether all of them reached the file.
 struct Writer {
@@ -114,6 +120,12 @@ std::vector<SettingKey> BuildKeyTable() {
             {kMail, "UserID", T::Text, "", 0, 0, 1, "a user name"},
             {kMail, "Password", T::Password, "", 0, 0, 1, "a password"},
             {kMail, "SendMailAddress", T::Text, "", 0, 0, 1, "a mail address"},
+            {kMail, "SmtpPort", T::Number, "25", 1, 65535, 1, "1..65535", true},
+            {kMail, "SmtpSecurity", T::Number, "0", 0, 2, 1,
+             "0 (none), 1 (STARTTLS) or 2 (SSL/TLS)", true},
+            {kMail, "SmtpAuth", T::Number, "0", 0, 1, 1, "0 or 1", true},
+            {kMail, "SmtpUser", T::Text, "", 0, 0, 1, "a user name", true},
+            {kMail, "SmtpPassword", T::Password, "", 0, 0, 1, "a password", true},
             {kPict, "Type", T::Number, "0", 0, 1, 1, "0 (PNG) or 1 (JPEG)"},
             {kPict, "PictQuality", T::Number, "7", 0, 20, 1, "0..9 for PNG, 0..20 for JPEG"},
             {kPict, "Width", T::Number, "120", 32, 640, 4, "32..640, a multiple of 4"},
@@ -262,6 +274,11 @@ int LoadMailSettings(const std::string& file, MailSettings& s) {
     s.UserID = ReadText(file, kMail, "UserID", d.UserID);
     s.Password = DecodePassword(ReadText(file, kMail, "Password", ""));
     s.SendMailAddress = ReadText(file, kMail, "SendMailAddress", d.SendMailAddress);
+    s.SmtpPort = ReadNumber(file, kMail, "SmtpPort", d.SmtpPort);
+    s.SmtpSecurity = ReadNumber(file, kMail, "SmtpSecurity", d.SmtpSecurity);
+    s.SmtpAuth = ReadNumber(file, kMail, "SmtpAuth", d.SmtpAuth);
+    s.SmtpUser = ReadText(file, kMail, "SmtpUser", d.SmtpUser);
+    s.SmtpPassword = DecodePassword(ReadText(file, kMail, "SmtpPassword", ""));
     return 1;
 }
 
@@ -274,6 +291,17 @@ int SaveMailSettings(const std::string& file, const MailSettings& s) {
     w.Put("UserID", s.UserID);
     w.Put("Password", EncodePassword(s.Password));
     w.Put("SendMailAddress", s.SendMailAddress);
+    // The submission keys reach the file only once they were used: a file of a user who never
+    // touched them stays exactly as before.
+    const MailSettings d;
+    auto putUsed = [&](const char* key, const std::string& value, bool isDefault) {
+        if (!isDefault || HasKey(file, kMail, key)) w.Put(key, value);
+    };
+    putUsed("SmtpPort", Number(s.SmtpPort), s.SmtpPort == d.SmtpPort);
+    putUsed("SmtpSecurity", Number(s.SmtpSecurity), s.SmtpSecurity == d.SmtpSecurity);
+    putUsed("SmtpAuth", Number(s.SmtpAuth), s.SmtpAuth == d.SmtpAuth);
+    putUsed("SmtpUser", s.SmtpUser, s.SmtpUser.empty());
+    putUsed("SmtpPassword", EncodePassword(s.SmtpPassword), s.SmtpPassword.empty());
     return w.ok ? 1 : 0;
 }
 

@@ -57,7 +57,18 @@ struct MailSettings {
     std::string UserID;
     std::string Password;  // plain in memory, Base64 without padding in the file
     std::string SendMailAddress;
+    // Submission as today's providers want it. Left at these defaults the mail goes out with
+    // plain HELO on port 25 as ever, and the file gets none of these keys.
+    int32_t SmtpPort = 25;
+    int32_t SmtpSecurity = 0;  // 0 "なし", 1 "STARTTLS", 2 "SSL/TLS" (port 465 typical)
+    int32_t SmtpAuth = 0;      // 1 = AUTH PLAIN or LOGIN with SmtpUser and SmtpPassword
+    // The {} keep brace lists that set only the fields above free of warnings.
+    std::string SmtpUser{};
+    std::string SmtpPassword{};  // stored like Password
 };
+
+// The labels of SmtpSecurity 0..2, as the settings dialog lists them.
+inline constexpr const char* kSmtpSecurityLabels[3] = {"なし", "STARTTLS", "SSL/TLS"};
 
 struct PictSettings {
     int32_t Type = 0;  // 0 PNG, 1 JPEG
@@ -143,6 +154,9 @@ struct SettingKey {
     int32_t Max;
     int32_t Multiple;   // the value must be a multiple of this (Width: 4), else 1
     const char* Range;  // the range in words, for messages
+    // Saved only once it differs from its default or stands in the file (the SMTP submission
+    // keys): a file that never used them stays as it was.
+    bool WrittenWhenUsed = false;
 };
 
 const std::vector<SettingKey>& SettingKeys();
