@@ -1,0 +1,61 @@
+// What the engine needs of the core library, as an interface so that the engine's tests can
+// run on a scripted device. QuorCoreApi forwards to libquorcore.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qv::engine {
+
+// The parts of a bitmap information header the engine shows.
+struct VideoFormatInfo {
+    int32_t Width = 0;
+    int32_t Height = 0;
+    int32_t BitCount = 0;
+};
+
+// Device state ids and values the engine uses (the library's numbers).
+namespace state {
+inline constexpr unsigned long DisplayMode = 0x1000;
+inline constexpr unsigned long DisplayCaps = 0x1001;
+inline constexpr unsigned long WindowX = 0x1008;
+inline constexpr unsigned long WindowY = 0x1009;
+inline constexpr unsigned long WindowWidth = 0x100A;
+inline constexpr unsigned long WindowHeight = 0x100B;
+inline constexpr unsigned long MotionMode = 0x1100;
+inline constexpr unsigned long MotionLevel = 0x1101;
+inline constexpr unsigned long DisplayPreview = 2;
+inline constexpr unsigned long DisplayOverlay = 4;
+inline constexpr unsigned long MotionOff = 1;
+inline constexpr unsigned long MotionMeasure = 2;
+inline constexpr unsigned long MotionShow = 4;
+}  // namespace state
+
+class CoreApi {
+  public:
+    virtual ~CoreApi() = default;
+    // Window thread.
+    virtual int Startup() = 0;
+    virtual int Cleanup() = 0;
+    virtual int GetDeviceCount() = 0;
+    virtual bool GetDeviceName(int index, std::string& name) = 0;
+    // window: the host window (QWidget*) that parents the preview and gets the frame notices.
+    virtual bool StartupDevice(void* window, int index) = 0;
+    virtual void SetPreviewRate(int framesPerSecond) = 0;
+    virtual bool GetVideoFormat(VideoFormatInfo& format) = 0;
+    // Any thread (the window thread and MainThread).
+    virtual bool GetState(unsigned long id, unsigned long& value) = 0;
+    virtual bool SetState(unsigned long id, unsigned long value) = 0;
+    // CaptureThread. Grabs the current frame into a BMP file; the window thread must keep
+    // running its event loop meanwhile.
+    virtual bool CaptureSingleFrame(const std::string& bmpPath) = 0;
+    // HdThread. quality 0..255.
+    virtual bool BmpToJpeg(const std::string& bmpPath, const std::string& jpegPath,
+                           int quality) = 0;
+};
+
+// The real library (only when the program is linked with libquorcore).
+std::unique_ptr<CoreApi> MakeQuorCoreApi();
+
+}  // namespace qv::engine

@@ -1,0 +1,763 @@
+#include "app/engine/Engine.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "app/engine/StampTime.h"
+#include "app/imaging/DibImage.h"
+#include "app/settings/IniFile.h"
+#include "platform/text/Text.h"
+
+#if __has_include("app/mail/MailJob.h") && defined(QUORVEX_WITH_MAIL)
+#include "app/mail/MailJob.h"
+#define QUORVEX_MAIL_JOB 1
+#endif
+
+namespace qv::engine {
+namespace {
+
+constexpr uint32_t kMinute = 60000;
+
+bool IsFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void RemoveFile(const std::string& path) {
+    ::unlink(path.c_str());
+}
+
+}  // namespace
+
+int32_t ClampMode(int32_t mode) {
+    return std::clamp<int32_t>(mode, 0, kOperatingModes - 1);
+}
+int32_t ClampSecTimer(int32_t seconds) {
+    return std::clamp<int32_t>(seconds, 10, 120);
+}
+int32_t ClampSecCount(int32_t count) {
+    return std::clamp<int32_t>(count, 1, 10);
+}
+int32_t ClampTimerInterval(int32_t minutes) {
+    return std::clamp<int32_t>(minutes, 1, 120);
+}
+int32_t ClampHoldMinutes(int32_t minutes) {
+    return std::clamp<int32_t>(minutes, 1, 10);
+}
+int32_t ClampPictureQuality(int32_t quality) {
+    return std::clamp<int32_t>(quality, 1, 20);
+}
+int32_t ClampSensitivity(int32_t sensitivity) {
+    return std::clamp<int32_t>(sensitivity, 1, 9999);
+}
+int32_t PreviewRateFps(int32_t index) {
+    static constexpr int32_t kRates[] = {1, 5, 10, 15, 20, 30, 60};
+    return kRates[std::clamp<int32_t>(index, 0, 6)];
+}
+
+MonitorEngine::MonitorEngine(EngineHost& host, CoreApi& core, sound::SoundPlayer& sound,
+                             EngineOptions options)
+    : host_(host),
+      core_(core),
+      sound_(sound),
+      options_(std::move(options)),
+      clock_(options_.TimeSource ? *options_.TimeSource : SystemClock()),
+      settings_(std::make_shared<AllSettings>()) {
+    if (options_.PollMs < 1) options_.PollMs = 1;
+    if (!options_.ProgramFolder.empty() && options_.ProgramFolder.back() != '/')
+        options_.ProgramFolder += '/';
+}
+
+MonitorEngine::~MonitorEngine() {
+    Finish();
+}
+
+// ---------------------------------------------------------------------------------------
+// Start-up and the end
+
+void MonitorEngine::LoadSettings() {
+    AllSettings all;
+    LoadAllSettings(options_.SettingsFile, all);
+    UseSettings(all);
+}
+
+void MonitorEngine::UseSettings(const AllSettings& settings) {
+    auto copy = std::make_shared<AllSettings>(settings);
+    copy->CurrentMode = ClampMode(copy->CurrentMode);
+    currentMode_ = copy->CurrentMode;
+    mailSwitch_ = copy->Warning[static_cast<size_t>(copy->CurrentMode)].SendMail;
+    std::lock_guard lock(settingsMutex_);
+    settings_ = std::move(copy);
+}
+
+void MonitorEngine::Start() {
+    temp_.Create(options_.TempParent);
+    tmpFrame_ = temp_.File("QVTmp100.___");
+    tmp24_ = temp_.File("QVTmp101.___");
+    tmpStamped_ = temp_.File("QVTmp102.___");
+    tmpJpeg_ = temp_.File("QVTmp103.___");
+
+    coreStarted_ = core_.Startup() == 1;
+    StartDevice(core_.GetDeviceCount());
+
+    mainAlive_ = captureAlive_ = hdAlive_ = mailAlive_ = 1;
+    mainThread_ = std::thread([this] { MainThread(); });
+    captureThread_ = std::thread([this] { CaptureThread(); });
+    hdThread_ = std::thread([this] { HdThread(); });
+    mailThread_ = std::thread([this] { MailThread(); });
+}
+
+bool MonitorEngine::OnFirstShow() {
+    auto s = Settings();
+    if (s->Basic.WakeUpStart == 1) host_.Post([this] { StartStop(); });
+    return s->Basic.WakeUpIcon == 1;
+}
+
+void MonitorEngine::Finish() {
+    if (finished_) return;
+    finished_ = true;
+    // Normally the shutdown steps have ended the threads; otherwise end them here.
+    endMain_.Set();
+    endCapture_.Set();
+    endHd_.Set();
+    endMail_.Set();
+    for (std::thread* t : {&mainThread_, &captureThread_, &hdThread_, &mailThread_}) {
+        if (t->joinable()) t->join();
+    }
+    if (coreStarted_) core_.Cleanup();
+    coreStarted_ = false;
+    temp_.Remove();
+}
+
+bool MonitorEngine::ThreadsRunning() const {
+    return mainAlive_ || captureAlive_ || hdAlive_ || mailAlive_;
+}
+
+std::shared_ptr<const AllSettings> MonitorEngine::Settings() const {
+    std::lock_guard lock(settingsMutex_);
+    return settings_;
+}
+
+void MonitorEngine::ReplaceSettings(const std::function<void(AllSettings&)>& change) {
+    auto copy = std::make_shared<AllSettings>(*Settings());
+    change(*copy);
+    std::lock_guard lock(settingsMutex_);
+    settings_ = std::move(copy);
+}
+
+const WarningSettings& MonitorEngine::Mode(const AllSettings& s) const {
+    return s.Warning[static_cast<size_t>(ClampMode(currentMode_.load()))];
+}
+
+void MonitorEngine::Nap() const {
+    std::this_thread::sleep_for(std::chrono::milliseconds(options_.PollMs));
+}
+
+// ---------------------------------------------------------------------------------------
+// Device
+
+int MonitorEngine::StartDevice(int count) {
+    int result = 0;
+    if (count == 0) {
+        host_.ShowMessage(
+            "キャプチャデバイスが見つかりませんでした。\n"
+            "カメラ等のデバイスが接続され正常に動作していることを確認してください。");
+    } else if (count < 0) {
+        host_.ShowMessage("選択したデバイスが見つかりませんでした。");
+    } else {
+        const std::string wanted = Settings()->Basic.DeviceName;
+        bool failed = false;
+        for (int index = 0; index < count && result != 1; ++index) {
+            std::string name;
+            if (!core_.GetDeviceName(index, name)) continue;
+            if (!wanted.empty() && wanted != name) continue;
+            if (!core_.StartupDevice(host_.CaptureWindow(), index)) {
+                failed = true;
+                continue;
+            }
+            ReplaceSettings([&](AllSettings& s) { s.Basic.DeviceName = name; });
+            IniWriteString("BasicSettings", "DeviceName", name, options_.SettingsFile);
+            auto s = Settings();
+            core_.SetState(state::MotionMode,
+                           s->Basic.DetectPreview ? state::MotionShow : state::MotionMeasure);
+            core_.SetPreviewRate(PreviewRateFps(s->Basic.PreviewRate));
+            core_.SetState(state::WindowX, 325);
+            core_.SetState(state::WindowY, 25);
+            previewOn_ = 1;
+            SetPreview(true);
+            result = 1;
+        }
+        if (result != 1) {
+            if (failed) {
+                host_.ShowMessage("選択したデバイスは使用できませんでした。。");
+                result = -1;
+            } else {
+                host_.ShowMessage("選択したデバイスが見つかりませんでした。");
+            }
+        }
+    }
+    RefreshDeviceLine();
+    return result;
+}
+
+void MonitorEngine::RefreshDeviceLine() {
+    VideoFormatInfo format;
+    if (core_.GetVideoFormat(format)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%d × %d %dビット", format.Width, format.Height,
+                      format.BitCount);
+        deviceLine_ = std::string("\u3000\u3000\u3000\u3000\u3000") + text;
+    } else {
+        deviceLine_.clear();
+    }
+    host_.Repaint(Area::DeviceLine);
+}
+
+void MonitorEngine::SetPreview(bool on) {
+    core_.SetState(state::WindowWidth, on ? 320 : 1);
+    core_.SetState(state::WindowHeight, on ? 240 : 1);
+    unsigned long caps = 0;
+    if (core_.GetState(state::DisplayCaps, caps) &&
+        (caps & (state::DisplayPreview | state::DisplayOverlay))) {
+        core_.SetState(state::DisplayMode, (caps & state::DisplayOverlay) ? state::DisplayOverlay
+                                                                          : state::DisplayPreview);
+    }
+}
+
+void MonitorEngine::OnFrameNotify() {
+    if (options_.LatencyFile.empty()) return;
+    // Tracing only: remember when the level went from below the sensitivity to above it.
+    unsigned long level = 0;
+    core_.GetState(state::MotionLevel, level);
+    int32_t sensitivity = ClampSensitivity(Mode(*Settings()).MotionSensitivity);
+    int32_t now = static_cast<int32_t>(level);
+    if (lastFrameLevel_ < sensitivity && now >= sensitivity) {
+        crossTick_ = Now();
+        crossValid_ = 1;
+    }
+    lastFrameLevel_ = now;
+}
+
+// ---------------------------------------------------------------------------------------
+// Commands
+
+void MonitorEngine::StartStop() {
+    auto s = Settings();
+    uint32_t now = Now();
+    // "Due at once" is now itself: a deadline of 0 would look 24 days away half of the time.
+    timerDeadline_ = now;
+    running_ = running_ ? 0 : 1;
+    warningHold_ = 0;
+    windowDeadline_ = DeadlineAfter(now, int64_t(ClampSecTimer(Mode(*s).SecTimer)) * 1000);
+    host_.Repaint(Area::TrayTip);
+    host_.Repaint(Area::Switches);
+}
+
+void MonitorEngine::SelectMode(int mode) {
+    int32_t k = ClampMode(mode);
+    auto s = Settings();
+    uint32_t now = Now();
+    currentMode_ = k;
+    timerDeadline_ = now;
+    windowCount_ = 0;
+    warningHold_ = 0;
+    const auto& w = s->Warning[static_cast<size_t>(k)];
+    windowDeadline_ = DeadlineAfter(now, int64_t(ClampSecTimer(w.SecTimer)) * 1000);
+    mailSwitch_ = w.SendMail;
+    host_.Repaint(Area::TrayTip);
+    host_.Repaint(Area::Whole);
+}
+
+void MonitorEngine::RequestExit() {
+    int32_t expected = 0;
+    shutdownStep_.compare_exchange_strong(expected, 1);
+}
+
+void MonitorEngine::TogglePreview() {
+    previewOn_ = previewOn_ ? 0 : 1;
+    SetPreview(previewOn_ != 0);
+    host_.Repaint(Area::Switches);
+}
+
+void MonitorEngine::ToggleMailSwitch() {
+    mailSwitch_ = mailSwitch_ ? 0 : 1;
+    host_.Repaint(Area::Switches);
+}
+
+void MonitorEngine::Acknowledge() {
+    if (dialogOpen_) return;
+    if (cautionShown_ == 1) {
+        cautionShown_ = 0;
+        host_.SetEventListVisible(true);
+        host_.Repaint(Area::Caution);
+    }
+    if (soundLooping_ == 1) {
+        soundLooping_ = 0;
+        sound_.Stop();
+    }
+}
+
+void MonitorEngine::EnterTray() {
+    core_.SetState(state::WindowX, 0);
+    core_.SetState(state::WindowY, 0);
+    SetPreview(false);
+    inTray_ = 1;
+}
+
+void MonitorEngine::LeaveTray() {
+    core_.SetState(state::WindowX, 325);
+    core_.SetState(state::WindowY, 25);
+    SetPreview(previewOn_ != 0);
+    inTray_ = 0;
+    host_.Repaint(Area::Whole);
+}
+
+void MonitorEngine::BeginSettingsDialog() {
+    dialogOpen_ = 1;
+    core_.SetState(state::MotionMode, state::MotionOff);
+}
+
+void MonitorEngine::EndBasicSettings(const BasicSettings& basic) {
+    ReplaceSettings([&](AllSettings& s) { s.Basic = basic; });
+    SaveBasicSettings(options_.SettingsFile, basic);
+    core_.SetState(state::MotionMode,
+                   basic.DetectPreview ? state::MotionShow : state::MotionMeasure);
+    RefreshDeviceLine();
+    if (running_ == 1) warningHold_ = 0;
+    dialogOpen_ = 0;
+    timerDeadline_ = DeadlineAfter(
+        Now(), int64_t(ClampTimerInterval(Mode(*Settings()).TimerInterval)) * kMinute);
+    host_.Repaint(Area::Whole);
+}
+
+void MonitorEngine::EndWarningSettings(
+    bool accepted, const MailSettings& mail, const PictSettings& pict,
+    const std::array<WarningSettings, kOperatingModes>& warning) {
+    if (accepted) {
+        ReplaceSettings([&](AllSettings& s) {
+            s.Mail = mail;
+            s.Pict = pict;
+            s.Warning = warning;
+        });
+        SaveMailSettings(options_.SettingsFile, mail);
+        SavePictSettings(options_.SettingsFile, pict);
+        for (int m = 0; m < kOperatingModes; ++m)
+            SaveWarningSettings(options_.SettingsFile, m, warning[static_cast<size_t>(m)]);
+    }
+    auto s = Settings();
+    core_.SetState(state::MotionMode,
+                   s->Basic.DetectPreview ? state::MotionShow : state::MotionMeasure);
+    mailSwitch_ = Mode(*s).SendMail;
+    dialogOpen_ = 0;
+    timerDeadline_ =
+        DeadlineAfter(Now(), int64_t(ClampTimerInterval(Mode(*s).TimerInterval)) * kMinute);
+    host_.Repaint(Area::Whole);
+}
+
+// ---------------------------------------------------------------------------------------
+// The 250-ms tick
+
+void MonitorEngine::Tick() {
+    if (shutdownStep_ == 0) {
+        DisplayTick();
+    } else {
+        ShutdownTick();
+    }
+}
+
+void MonitorEngine::DisplayTick() {
+    unsigned long level = 0;
+    core_.GetState(state::MotionLevel, level);
+    int32_t shown = static_cast<uint32_t>(level) >= 10000 ? 9999 : static_cast<int32_t>(level);
+    if (shown != lastLevelShown_) {
+        lastLevelShown_ = shown;
+        host_.Repaint(Area::Level);
+        host_.Repaint(Area::TrayTip);
+    }
+    if (running_ != 1) return;
+    AlarmStep();
+    auto s = Settings();
+    const auto& w = Mode(*s);
+    if (w.TimerEnable) {
+        uint32_t now = Now();
+        int32_t remaining = static_cast<int32_t>(timerDeadline_.load() - now);
+        int32_t seconds = 0;
+        if (remaining > 0) {
+            seconds = static_cast<int32_t>((int64_t(remaining) + 999) / 1000);
+        } else if (timerFired_ == 1) {
+            timerFired_ = 0;
+            timerDeadline_ =
+                DeadlineAfter(now, int64_t(ClampTimerInterval(w.TimerInterval)) * kMinute);
+        }
+        if (seconds != countdownShown_) {
+            countdownShown_ = seconds;
+            host_.Repaint(Area::Countdown);
+        }
+    }
+}
+
+void MonitorEngine::AlarmStep() {
+    if (cautionShown_ != 1 && soundLooping_ != 1) return;
+    int32_t ticks = ++alarmTicks_;
+    if (ticks > 20) {
+        if (cautionShown_ == 1) {
+            cautionShown_ = 0;
+            host_.SetEventListVisible(true);
+            host_.Repaint(Area::Caution);
+        }
+        if (soundLooping_ == 1) {
+            soundLooping_ = 0;
+            sound_.Stop();
+        }
+    }
+    if (ticks % 2 == 0) host_.Repaint(Area::Caution);
+}
+
+void MonitorEngine::ShutdownTick() {
+    switch (shutdownStep_.load()) {
+        case 1: {
+            auto s = Settings();
+            WindowSettings window = s->Window;
+            host_.WindowPosition(window.MainLeft, window.MainTop);
+            window.HasPosition = true;
+            window.SelectMode = currentMode_;
+            SaveWindowSettings(options_.SettingsFile, window);
+            shutdownStep_ = 2;
+            break;
+        }
+        case 2:
+            shutdownStep_ = 3;
+            break;
+        case 3:
+            endMain_.Set();
+            endCapture_.Set();
+            endHd_.Set();
+            endMail_.Set();
+            shutdownStep_ = 4;
+            break;
+        case 4: {
+            // Up to 100 ms for each thread; the window keeps its event loop between ticks, so
+            // a capture waiting for the window thread is never stuck behind this.
+            bool allEnded = true;
+            for (auto* alive : {&mainAlive_, &captureAlive_, &hdAlive_, &mailAlive_}) {
+                for (int i = 0; i < 20 && alive->load(); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                if (alive->load()) allEnded = false;
+            }
+            if (allEnded) {
+                for (std::thread* t : {&mainThread_, &captureThread_, &hdThread_, &mailThread_})
+                    if (t->joinable()) t->join();
+                shutdownStep_ = 5;
+            }
+            break;
+        }
+        case 5:
+            shutdownStep_ = 6;
+            host_.EndMonitor();
+            break;
+        default:
+            break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// MainThread: the level, the capture requests and the engine's deadlines
+
+void MonitorEngine::MainThread() {
+    for (;;) {
+        Nap();
+        while (!endMain_.IsSet() && dialogOpen_ == 1) Nap();
+        if (running_ == 1) {
+            auto s = Settings();
+            const auto& w = Mode(*s);
+            unsigned long raw = 0;
+            if (!core_.GetState(state::MotionLevel, raw)) raw = 0;
+            int32_t level = static_cast<int32_t>(raw);
+            if (level >= ClampSensitivity(w.MotionSensitivity) && !requestCapture_.IsSet()) {
+                requestCrossTick_ = crossValid_.exchange(0) ? crossTick_.load() : 0;
+                captureKind_ = 0;
+                requestCapture_.Set();
+                ++detectCount_;
+                host_.Repaint(Area::DetectCounter);
+            }
+            uint32_t now = Now();
+            if (DeadlineReached(windowDeadline_, now)) {
+                windowCount_ = 0;
+                windowDeadline_ = DeadlineAfter(now, int64_t(ClampSecTimer(w.SecTimer)) * 1000);
+            }
+            if (warningHold_ == 1 && DeadlineReached(warningHoldUntil_, now)) {
+                warningHold_ = 0;
+                host_.Repaint(Area::Whole);
+            }
+            if (w.TimerEnable && DeadlineReached(timerDeadline_, now) && timerFired_ == 0) {
+                if (!requestCapture_.IsSet()) {
+                    requestCrossTick_ = 0;
+                    captureKind_ = 1;
+                    requestCapture_.Set();
+                }
+                timerFired_ = 1;
+            }
+        }
+        Nap();
+        if (endMain_.IsSet()) {
+            mainAlive_ = 0;
+            return;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// CaptureThread: one frame per request
+
+void MonitorEngine::CaptureThread() {
+    int waiting = 0;
+    for (;;) {
+        Nap();
+        if (endCapture_.IsSet()) {
+            captureAlive_ = 0;
+            return;
+        }
+        if (!requestCapture_.IsSet()) continue;
+        if (requestHd_.IsSet()) {
+            // HdThread still busy: the request survives about six checks, then it is dropped.
+            if (++waiting > 5) {
+                requestCapture_.Reset();
+                waiting = 0;
+            }
+            continue;
+        }
+        captureTime_ = clock_.Now();
+        frameCrossTick_ = requestCrossTick_;
+        core_.CaptureSingleFrame(tmpFrame_);
+        saveKind_ = captureKind_.load();
+        requestHd_.Set();
+        requestCapture_.Reset();
+        waiting = 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// HdThread: convert, stamp, compress, save, log, warn
+
+void MonitorEngine::HdThread() {
+    for (;;) {
+        Nap();
+        if (endHd_.IsSet()) {
+            hdAlive_ = 0;
+            return;
+        }
+        if (!requestHd_.IsSet()) continue;
+        SaveFrame();
+        for (const auto* path : {&tmpFrame_, &tmp24_, &tmpStamped_, &tmpJpeg_}) RemoveFile(*path);
+        requestHd_.Reset();
+    }
+}
+
+std::string MonitorEngine::PictureFolder(int kind) const {
+    auto s = Settings();
+    const std::string& configured =
+        kind == kLogDetectSave ? s->Basic.DetectPath : s->Basic.TimerPath;
+    std::string folder =
+        configured.empty() ? options_.ProgramFolder + (kind == kLogDetectSave ? "detect" : "timer")
+                           : configured;
+    if (folder.back() != '/') folder += '/';
+    return folder;
+}
+
+void MonitorEngine::SaveFrame() {
+    const int kind = saveKind_.load() == 1 ? kLogTimerSave : kLogDetectSave;
+    const WallTime captured = captureTime_;
+    auto s = Settings();
+
+    // 24 bits per pixel.
+    DibImage frame;
+    if (frame.LoadBmp(tmpFrame_)) {
+        DibImage converted;
+        if (frame.BitCount() != 24 && frame.ToTrueColour(converted)) {
+            converted.SaveBmp(tmp24_);
+        } else {
+            frame.SaveBmp(tmp24_);
+        }
+    }
+    // The capture time, then the JPEG. A failed step leaves its output missing.
+    StampTime(tmp24_, tmpStamped_, captured);
+    int quality = (ClampPictureQuality(s->Basic.PictureQuality) * 5) & 0xFF;
+    if (!core_.BmpToJpeg(tmpStamped_, tmpJpeg_, quality) || FileSize(tmpJpeg_) <= 0)
+        RemoveFile(tmpJpeg_);
+
+    const std::string folder = PictureFolder(kind);
+    ::mkdir(folder.c_str(), 0755);
+    std::tm tm = LocalTime(captured.Seconds);
+    std::string saved;
+    for (int seq = 0; seq <= 10; ++seq) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%c%04d%02d%02d%02d%02d%02d%02d.jpg",
+                      kind == kLogDetectSave ? 'd' : 't', tm.tm_year + 1900, tm.tm_mon + 1,
+                      tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, seq);
+        PublishResult r = PublishCopy(tmpJpeg_, folder, name);
+        if (r == PublishResult::Published) {
+            saved = name;
+            break;
+        }
+        if (r == PublishResult::Failed) break;  // no JPEG, no folder, a full disk: not a name clash
+    }
+    if (saved.empty()) return;
+
+    if (kind == kLogDetectSave && !options_.LatencyFile.empty() && frameCrossTick_ != 0) {
+        if (std::FILE* f = std::fopen(options_.LatencyFile.c_str(), "a")) {
+            std::fprintf(f, "%s %u\n", saved.c_str(),
+                         static_cast<unsigned>(Now() - frameCrossTick_));
+            std::fclose(f);
+        }
+    }
+    WriteLog(kind, saved);
+    if (kind == kLogDetectSave && CheckWarning() && Mode(*s).SendMail == 1 && mailSwitch_ != 0)
+        RequestMail();
+}
+
+// ---------------------------------------------------------------------------------------
+// The warning rule
+
+bool MonitorEngine::CheckWarning() {
+    if (warningHold_ == 1) return false;
+    auto s = Settings();
+    const auto& w = Mode(*s);
+    if (++windowCount_ < ClampSecCount(w.SecCount)) return false;
+    windowCount_ = 0;
+    warningHoldUntil_ =
+        DeadlineAfter(Now(), int64_t(ClampHoldMinutes(w.SecurityTimerInterval)) * kMinute);
+    warningHold_ = 1;
+    if (w.SecurityPic == 1) {
+        alarmTicks_ = 0;
+        cautionShown_ = 1;
+        host_.SetEventListVisible(false);
+        host_.Repaint(Area::Whole);
+    }
+    if (w.SecurityWave == 1) StartSound(w);
+    ++warningCount_;
+    host_.Repaint(Area::WarningCounter);
+    return true;
+}
+
+void MonitorEngine::StartSound(const WarningSettings& w) {
+    std::string name =
+        w.SecurityWaveName.empty() ? options_.ProgramFolder + "beep.wav" : w.SecurityWaveName;
+    std::string path = ResolveSound(name);
+    if (w.SecurityWaveLoop != 0) {
+        alarmTicks_ = 0;  // a looping sound alone must not inherit the last alarm's ticks
+        sound_.Play(path, true);
+        soundLooping_ = 1;
+    } else {
+        sound_.Play(path, false);
+    }
+}
+
+std::string MonitorEngine::ResolveSound(const std::string& name) const {
+    if (name.empty() || name.front() == '/') return name;
+    std::vector<std::string> candidates = {name, options_.ProgramFolder + name};
+    for (const auto& folder : options_.DataFolders) {
+        candidates.push_back(text::JoinPath(text::JoinPath(folder, "sounds"), name));
+        candidates.push_back(text::JoinPath(folder, name));
+    }
+    for (const auto& c : candidates)
+        if (IsFile(c)) return c;
+    return name;  // the player falls back to its default sound
+}
+
+// HdThread, after a warning that wants a mail.
+void MonitorEngine::RequestMail() {
+    // One mail per signalled request: a warning during a running job makes no mail. Each job
+    // gets its own copy of the picture, so nothing overwrites the file a job is reading.
+    if (requestMail_.IsSet()) return;
+    std::string copy = temp_.File("QVTmp200-" + std::to_string(++mailSerial_) + ".___");
+    if (!CopyFileReplacing(tmp24_, copy)) RemoveFile(copy);
+    mailRequest_.PicturePath = copy;
+    mailRequest_.CaptureTime = captureTime_;
+    mailRequest_.Mode = currentMode_;
+    mailRequest_.WorkFolder = temp_.Path();
+    requestMail_.Set();
+}
+
+// ---------------------------------------------------------------------------------------
+// MailThread
+
+void MonitorEngine::MailThread() {
+    for (;;) {
+        Nap();
+        if (endMail_.IsSet()) {
+            mailAlive_ = 0;
+            return;
+        }
+        if (!requestMail_.IsSet()) continue;
+        MailRequest request = mailRequest_;
+        DoMailJob(request);
+        RemoveFile(request.PicturePath);
+        requestMail_.Reset();
+    }
+}
+
+void MonitorEngine::DoMailJob(const MailRequest& request) {
+#ifdef QUORVEX_MAIL_JOB
+    auto s = Settings();
+    MailJobRequest job;
+    job.Basic = s->Basic;
+    job.Warning = s->Warning[static_cast<size_t>(ClampMode(request.Mode))];
+    job.Mail = s->Mail;
+    job.Pict = s->Pict;
+    job.PicturePath = request.PicturePath;
+    job.CaptureTime = request.CaptureTime.Seconds;
+    job.WorkFolder = request.WorkFolder;
+    job.Log = [this](const std::string& text) { WriteLog(kLogMailNotice, text); };
+    // A job in progress is finished before the thread sees its end request.
+    job.StopRequested = [] { return false; };
+    ::RunMailJob(job);
+#else
+    // Built without the mail module: the job ends as a failed send.
+    (void)request;
+    WriteLog(kLogMailNotice, "メール送信に失敗しました");
+#endif
+}
+
+// ---------------------------------------------------------------------------------------
+// The event log
+
+void MonitorEngine::WriteLog(int kind, const std::string& text) {
+    WallTime now = clock_.Now();
+    std::tm tm = LocalTime(now.Seconds);
+    std::string visible = EventListLine(tm, kind, text);
+    std::string hidden = EventListHiddenLine(kind, text);
+    std::string line = LogFileLine(tm, kind, text);
+
+    std::lock_guard lock(logMutex_);
+    host_.Post([this, visible = std::move(visible), hidden = std::move(hidden)]() mutable {
+        events_.Insert(std::move(visible), std::move(hidden));
+        host_.EventListChanged();
+    });
+    std::string folder = options_.ProgramFolder + "log/";
+    ::mkdir(folder.c_str(), 0755);
+    if (std::FILE* f = std::fopen((folder + LogFileName(tm)).c_str(), "ab")) {
+        std::string bytes = text::Utf8ToCp932(line) + "\r\n";
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    if (options_.Echo) {
+        std::fprintf(options_.Echo, "%s\n", line.c_str());
+        std::fflush(options_.Echo);
+    }
+}
+
+std::string MonitorEngine::EventPicturePath(int index) const {
+    if (index < 0 || index >= events_.Count()) return "";
+    int kind = -1;
+    std::string name;
+    if (!EventList::ParseHidden(events_.Hidden(index), kind, name)) return "";
+    if (kind != kLogDetectSave && kind != kLogTimerSave) return "";
+    return PictureFolder(kind) + name;
+}
+
+}  // namespace qv::engine

@@ -1,0 +1,252 @@
+// The monitoring engine: the state the main window shows, the seven named events, the four
+// worker threads (MainThread, CaptureThread, HdThread, MailThread), the window's 250-ms tick
+// with the shutdown steps, the commands, picture saving, the warning rule and the event log.
+// It knows the window only through EngineHost, and the core library through CoreApi.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/engine/Clock.h"
+#include "app/engine/CoreApi.h"
+#include "app/engine/EventLog.h"
+#include "app/engine/Files.h"
+#include "app/engine/NamedEvent.h"
+#include "app/settings/Settings.h"
+#include "platform/sound/SoundPlayer.h"
+
+namespace qv::engine {
+
+// Parts of the main window the engine asks to repaint.
+enum class Area {
+    Whole,           // everything
+    Switches,        // start/stop, preview and mail switches
+    Modes,           // the three mode switches
+    Level,           // "動体検知：%04d"
+    Countdown,       // "タイマー：%02d:%02d"
+    DetectCounter,   // "動体検知回数：%04d"
+    WarningCounter,  // "警告検知回数：%04d"
+    DeviceLine,      // device name and capture format lines
+    Caution,         // the event-list / caution-picture area
+    TrayTip,         // the tray icon's tooltip text
+};
+
+// What the engine needs of its window. Implemented by CMonitorDlg.
+class EngineHost {
+  public:
+    virtual ~EngineHost() = default;
+    // Any thread. Repaints an area soon (the window coalesces repeated requests).
+    virtual void Repaint(Area area) = 0;
+    // Any thread. Runs fn on the window thread after everything posted before; returns at once.
+    virtual void Post(std::function<void()> fn) = 0;
+    // Window thread. The engine's EventList changed: show it again.
+    virtual void EventListChanged() = 0;
+    // Any thread. Shows or hides the event list (the caution pictures take its place).
+    virtual void SetEventListVisible(bool visible) = 0;
+    // Window thread. A message box with OK, captioned "TavorinSekuvo"; returns when closed.
+    virtual void ShowMessage(const std::string& text) = 0;
+    // Window thread. The window's top-left corner on the screen (the remembered one while it
+    // is in the tray), written to [Window] at shutdown.
+    virtual void WindowPosition(int32_t& left, int32_t& top) = 0;
+    // Window thread, shutdown step 5: close the window and leave the event loop.
+    virtual void EndMonitor() = 0;
+    // The window that parents the preview and receives the frame notifications (QWidget*).
+    virtual void* CaptureWindow() = 0;
+};
+
+struct EngineOptions {
+    std::string ProgramFolder;  // ends with '/'
+    std::string SettingsFile;
+    int PollMs = 100;             // the worker threads' sleep step
+    Clock* TimeSource = nullptr;  // nullptr: SystemClock()
+    std::string TempParent;       // "" = $TMPDIR or /tmp
+    std::FILE* Echo = stdout;     // every event-log entry as one UTF-8 line; nullptr: none
+    // Folders with the program's data (sounds under "sounds/"), searched after the current
+    // directory and the program folder for a relative sound name.
+    std::vector<std::string> DataFolders;
+    // When set: one line per detect picture, the milliseconds from the frame whose level
+    // crossed the sensitivity to the JPEG under its final name.
+    std::string LatencyFile;
+};
+
+// The mail hand-off: each job gets its own copy of the warning picture.
+struct MailRequest {
+    std::string PicturePath;  // 24-bit BMP of the frame, without the time stamp; owned by the job
+    WallTime CaptureTime;
+    int32_t Mode = 0;
+    std::string WorkFolder;  // the private temporary folder, with a trailing '/'
+};
+
+// Offered ranges of the numbers the engine uses; a settings file may hold anything.
+int32_t ClampMode(int32_t mode);
+int32_t ClampSecTimer(int32_t seconds);         // 10..120
+int32_t ClampSecCount(int32_t count);           // 1..10
+int32_t ClampTimerInterval(int32_t minutes);    // 1..120
+int32_t ClampHoldMinutes(int32_t minutes);      // 1..10
+int32_t ClampPictureQuality(int32_t quality);   // 1..20
+int32_t ClampSensitivity(int32_t sensitivity);  // 1..9999
+int32_t PreviewRateFps(int32_t index);          // 1, 5, 10, 15, 20, 30, 60 (index kept to 0..6)
+
+class MonitorEngine {
+  public:
+    MonitorEngine(EngineHost& host, CoreApi& core, sound::SoundPlayer& sound,
+                  EngineOptions options);
+    ~MonitorEngine();
+    MonitorEngine(const MonitorEngine&) = delete;
+    MonitorEngine& operator=(const MonitorEngine&) = delete;
+
+    // Window thread, start-up in this order: LoadSettings (then the window places itself
+    // from Settings()->Window), Start (temporary folder, core library, device, threads).
+    void LoadSettings();
+    void UseSettings(const AllSettings& settings);  // instead of LoadSettings (tests)
+    void Start();
+    // Window thread, the first time the window is shown: switches monitoring on when
+    // WakeUpStart is set (queued). True when the window should go to the tray (WakeUpIcon).
+    bool OnFirstShow();
+    // Window thread, every 250 ms.
+    void Tick();
+    // Window thread, when the window is destroyed: stops what still runs, closes the core
+    // library and removes the temporary folder.
+    void Finish();
+
+    // Commands (window thread).
+    void StartStop();
+    void SelectMode(int mode);
+    void RequestExit();  // starts the shutdown; ignored while one runs
+    void TogglePreview();
+    void ToggleMailSwitch();
+    void Acknowledge();  // left button pressed on the window
+    void EnterTray();    // the window went to the tray
+    void LeaveTray();    // and came back
+    void BeginSettingsDialog();
+    void EndBasicSettings(const BasicSettings& basic);
+    void EndWarningSettings(bool accepted, const MailSettings& mail, const PictSettings& pict,
+                            const std::array<WarningSettings, kOperatingModes>& warning);
+    // The core library's frame notification arrived.
+    void OnFrameNotify();
+    // Picks the capture device (count: QvGetDeviceCount()); 1 runs, 0 none found, -1 failed.
+    int StartDevice(int count);
+    void SetPreview(bool on);
+
+    // Any thread: the event log (both lists, the day's file, standard output).
+    void WriteLog(int kind, const std::string& text);
+    // HdThread: the warning rule after a saved detect picture; true when a warning was raised.
+    bool CheckWarning();
+
+    // State for the display. Any thread.
+    bool Running() const { return running_.load() != 0; }
+    bool DialogOpen() const { return dialogOpen_.load() != 0; }
+    int32_t CurrentMode() const { return currentMode_.load(); }
+    int32_t DetectCount() const { return detectCount_.load(); }
+    int32_t WarningCount() const { return warningCount_.load(); }
+    int32_t WindowCount() const { return windowCount_.load(); }
+    bool WarningHold() const { return warningHold_.load() != 0; }
+    bool CautionShown() const { return cautionShown_.load() != 0; }
+    bool SoundLooping() const { return soundLooping_.load() != 0; }
+    int32_t AlarmTicks() const { return alarmTicks_.load(); }
+    int32_t LastLevelShown() const { return lastLevelShown_.load(); }
+    int32_t CountdownShown() const { return countdownShown_.load(); }
+    bool MailSwitch() const { return mailSwitch_.load() != 0; }
+    bool PreviewOn() const { return previewOn_.load() != 0; }
+    int32_t ShutdownStep() const { return shutdownStep_.load(); }
+    // The settings in force (a snapshot; dialogs replace it through the End... commands).
+    std::shared_ptr<const AllSettings> Settings() const;
+    // Window thread.
+    const EventList& Events() const { return events_; }
+    const std::string& DeviceLine() const { return deviceLine_; }
+    // Window thread. The picture of an event-list line, in the folders of the current
+    // settings; "" for a mail line or an index out of range.
+    std::string EventPicturePath(int index) const;
+    const std::string& TempFolderPath() const { return temp_.Path(); }
+    const std::string& ProgramFolder() const { return options_.ProgramFolder; }
+    // True while any worker thread runs.
+    bool ThreadsRunning() const;
+    // The folder a picture kind goes to (DetectPath / TimerPath or the default), with '/'.
+    std::string PictureFolder(int kind) const;
+
+    // The events, for tests and diagnostics.
+    NamedEvent& RequestCaptureEvent() { return requestCapture_; }
+    NamedEvent& RequestHdEvent() { return requestHd_; }
+    NamedEvent& RequestMailEvent() { return requestMail_; }
+
+  private:
+    void MainThread();
+    void CaptureThread();
+    void HdThread();
+    void MailThread();
+    void Nap() const;
+    void SaveFrame();
+    void RequestMail();
+    void DoMailJob(const MailRequest& request);
+    void AlarmStep();
+    void DisplayTick();
+    void ShutdownTick();
+    void StartSound(const WarningSettings& w);
+    std::string ResolveSound(const std::string& name) const;
+    void RefreshDeviceLine();
+    void ReplaceSettings(const std::function<void(AllSettings&)>& change);
+    const WarningSettings& Mode(const AllSettings& s) const;
+    uint32_t Now() const { return clock_.TickMs(); }
+
+    EngineHost& host_;
+    CoreApi& core_;
+    sound::SoundPlayer& sound_;
+    EngineOptions options_;
+    Clock& clock_;
+
+    // Settings: replaced whole by the window thread, read by every thread.
+    mutable std::mutex settingsMutex_;
+    std::shared_ptr<const AllSettings> settings_;
+
+    // The shared fields.
+    std::atomic<int32_t> running_{0}, dialogOpen_{0}, currentMode_{0}, shutdownStep_{0};
+    std::atomic<int32_t> detectCount_{0}, warningCount_{0}, windowCount_{0};
+    std::atomic<int32_t> warningHold_{0}, cautionShown_{0}, soundLooping_{0}, alarmTicks_{0};
+    std::atomic<uint32_t> warningHoldUntil_{0}, timerDeadline_{0}, windowDeadline_{0};
+    std::atomic<int32_t> timerFired_{0}, mailSwitch_{0}, previewOn_{0};
+    std::atomic<int32_t> captureKind_{0}, saveKind_{0};
+    std::atomic<int32_t> lastLevelShown_{0}, countdownShown_{0};
+    std::atomic<int32_t> inTray_{0};
+    // Written by CaptureThread before RequestHd is set, read by HdThread after.
+    WallTime captureTime_{};
+    // Latency tracing: tick of the frame whose level crossed the sensitivity, carried along.
+    std::atomic<uint32_t> crossTick_{0};
+    std::atomic<int32_t> crossValid_{0};
+    uint32_t requestCrossTick_ = 0;  // MainThread -> CaptureThread, ordered by RequestCapture
+    uint32_t frameCrossTick_ = 0;    // CaptureThread -> HdThread, ordered by RequestHd
+    int32_t lastFrameLevel_ = 0;     // window thread
+
+    // The seven named events.
+    NamedEvent endMain_{"QuorvexRequestEndMainThread"};
+    NamedEvent endCapture_{"QuorvexRequestEndCaptureThread"};
+    NamedEvent requestCapture_{"QuorvexRequestCapture"};
+    NamedEvent endHd_{"QuorvexRequestEndHdThread"};
+    NamedEvent requestHd_{"QuorvexRequestHd"};
+    NamedEvent endMail_{"QuorvexRequestEndMailThread"};
+    NamedEvent requestMail_{"QuorvexRequestMail"};
+
+    // The four threads and their "handle fields" (cleared by each thread as its last act).
+    std::thread mainThread_, captureThread_, hdThread_, mailThread_;
+    std::atomic<int32_t> mainAlive_{0}, captureAlive_{0}, hdAlive_{0}, mailAlive_{0};
+
+    TempFolder temp_;
+    std::string tmpFrame_, tmp24_, tmpStamped_, tmpJpeg_;  // QVTmp100..103
+    MailRequest mailRequest_;  // HdThread -> MailThread, ordered by RequestMail
+    uint32_t mailSerial_ = 0;  // HdThread only
+
+    std::mutex logMutex_;  // one event-log writer at a time
+    EventList events_;     // window thread
+    std::string deviceLine_;
+    bool coreStarted_ = false;
+    bool finished_ = false;
+};
+
+}  // namespace qv::engine

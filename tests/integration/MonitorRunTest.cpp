@@ -1,0 +1,271 @@
+// The real program with the demo camera under the offscreen platform: pictures with their time
+// stamp, the day's log, a warning, the end on SIGTERM, and a second instance that ends at once.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "app/engine/StampTime.h"
+#include "app/settings/IniFile.h"
+#include "platform/text/Text.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/TestSupport.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Gray {
+    int Width = 0, Height = 0;
+    std::vector<uint8_t> Pixels;  // top row first
+    int At(int x, int y) const { return Pixels[static_cast<size_t>(y * Width + x)]; }
+};
+
+struct JpegError {
+    jpeg_error_mgr mgr;
+    jmp_buf jump;
+};
+
+// Decodes a JPEG to grey levels with libjpeg; false for a broken file.
+bool DecodeJpeg(const std::string& bytes, Gray& out) {
+    jpeg_decompress_struct info{};
+    JpegError error{};
+    info.err = jpeg_std_error(&error.mgr);
+    error.mgr.error_exit = [](j_common_ptr c) {
+        longjmp(reinterpret_cast<JpegError*>(c->err)->jump, 1);
+    };
+    if (setjmp(error.jump)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_GRAYSCALE;
+    jpeg_start_decompress(&info);
+    out.Width = static_cast<int>(info.output_width);
+    out.Height = static_cast<int>(info.output_height);
+    out.Pixels.resize(static_cast<size_t>(out.Width * out.Height));
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = out.Pixels.data() + static_cast<size_t>(info.output_scanline) * out.Width;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
+int GlyphIndex(char c) {
+    return c == ':' ? 10 : c == '/' ? 11 : c - '0';
+}
+
+// The glyph of the font that best explains the 8x12 block at (left, 0): the smallest mean
+// squared difference over the glyph's own (non-transparent) pixels.
+int BestGlyph(const Gray& picture, int left, int top) {
+    int best = -1;
+    double bestError = 1e18;
+    for (int g = 0; g < 12; ++g) {
+        double sum = 0;
+        int n = 0;
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 8; ++x) {
+                int v = qv::engine::StampGlyphPixel(g, y, x);
+                if (v == 0) continue;
+                double d = picture.At(left + x, top + y) - v;
+                sum += d * d;
+                ++n;
+            }
+        double error = n ? sum / n : 1e18;
+        if (error < bestError) {
+            bestError = error;
+            best = g;
+        }
+    }
+    return best;
+}
+
+// Starts the program with its output in logPath; its process id.
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int out = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// SIGTERM, then up to limit for the orderly end; SIGKILL after that. The wait status.
+int TerminateAndWait(pid_t pid, std::chrono::seconds limit) {
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+        std::this_thread::sleep_for(50ms);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return status;
+}
+
+std::vector<std::string> Lines(const std::string& text, const std::string& end) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t e = text.find(end, pos);
+        if (e == std::string::npos) break;
+        out.push_back(text.substr(pos, e - pos));
+        pos = e + end.size();
+    }
+    return out;
+}
+
+class MonitorRunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ini = home.File("Quorvex.ini");
+        auto set = [&](const char* section, const char* key, const char* value) {
+            ASSERT_TRUE(IniWriteString(section, key, value, ini));
+        };
+        set("BasicSettings", "WakeUpStart", "1");
+        set("BasicSettings", "PictureQuality", "20");
+        set("WarningSettings0", "MotionSensitivity", "1000");
+        set("WarningSettings0", "SecCount", "1");
+        set("WarningSettings0", "SecurityTimerInterval", "1");
+        set("WarningSettings0", "SendMail", "1");
+        set("WarningSettings0", "TimerEnable", "1");
+        set("MailSettings", "SmtpServer", "127.0.0.1");
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+        setenv("TMPDIR", tmp.Path().c_str(), 1);
+        setenv("QUORVEX_LATENCY_FILE", home.File("latency.txt").c_str(), 1);
+    }
+
+    std::vector<std::string> Argv() const {
+        return {QUORVEX_BINARY, "--home", home.Path(), "--demo-camera", "-platform", "offscreen"};
+    }
+
+    qvtest::TempDir home, runtime, tmp, logs;
+    std::string ini;
+};
+
+TEST_F(MonitorRunTest, DemoCameraHalfAMinute) {
+    const std::string output = logs.File("quorvex.out");
+    pid_t program = Spawn(Argv(), output);
+    ASSERT_GT(program, 0);
+    std::this_thread::sleep_for(3s);
+
+    // A second instance ends at once, silently, with 0.
+    auto second =
+        qvtest::RunProgram(Argv(), {{"QT_QPA_PLATFORM", "offscreen"},
+                                    {"XDG_RUNTIME_DIR", runtime.Path()},
+                                    {"TMPDIR", tmp.Path()},
+                                    {"PATH", std::getenv("PATH") ? std::getenv("PATH") : ""}});
+    EXPECT_EQ(second.ExitCode, 0);
+    EXPECT_EQ(second.Out, "");
+
+    // The private temporary folder exists while the program runs.
+    EXPECT_EQ(qvtest::ListDir(tmp.Path()).size(), 1u);
+
+    std::this_thread::sleep_for(27s);
+    // The shutdown takes at least five ticks of 250 ms; sanitizer builds are slower.
+    int status = TerminateAndWait(program, 60s);
+    ASSERT_TRUE(WIFEXITED(status)) << qvtest::ReadFile(output);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << qvtest::ReadFile(output);
+
+    // [Window] written at the end, the temporary folder gone.
+    EXPECT_NE(IniReadString("Window", "MainLeft", "", ini), "");
+    EXPECT_EQ(IniReadString("Window", "SelectMode", "", ini), "0");
+    EXPECT_TRUE(qvtest::ListDir(tmp.Path()).empty()) << "temporary folder left behind";
+    EXPECT_EQ(IniReadString("BasicSettings", "DeviceName", "", ini).empty(), false);
+
+    // Detect pictures with the capture time drawn in the top-left corner.
+    std::vector<std::string> detect;
+    for (const auto& name : qvtest::ListDir(home.File("detect")))
+        if (name.size() == 21 && name[0] == 'd') detect.push_back(name);
+    ASSERT_FALSE(detect.empty()) << qvtest::ReadFile(output);
+    EXPECT_EQ(qvtest::ListDir(home.File("detect")).size(), detect.size()) << "only final names";
+    int checked = 0;
+    for (const auto& name : detect) {
+        Gray picture;
+        ASSERT_TRUE(DecodeJpeg(qvtest::ReadFile(home.File("detect/" + name)), picture)) << name;
+        ASSERT_GE(picture.Width, 148);
+        // d YYYY MM DD hh mm ss nn .jpg -> "YYYY/MM/DD hh:mm:ss"
+        std::string text = name.substr(1, 4) + "/" + name.substr(5, 2) + "/" + name.substr(7, 2) +
+                           " " + name.substr(9, 2) + ":" + name.substr(11, 2) + ":" +
+                           name.substr(13, 2);
+        int x = 0, matches = 0, glyphs = 0;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (i == 10) {
+                x += 4;
+                continue;
+            }
+            matches += BestGlyph(picture, x, 0) == GlyphIndex(text[i]);
+            ++glyphs;
+            x += 8;
+        }
+        EXPECT_EQ(matches, glyphs) << name;
+        if (++checked == 5) break;
+    }
+
+    // The day's log: one line per picture, CP932 with CR LF.
+    std::vector<std::string> logLines;
+    for (const auto& file : qvtest::ListDir(home.File("log")))
+        for (auto& line : Lines(qvtest::ReadFile(home.File("log/" + file)), "\r\n"))
+            logLines.push_back(qv::text::Cp932ToUtf8(line));
+    size_t detectLines = 0, timerLines = 0, mailLines = 0;
+    for (const auto& line : logLines) {
+        if (line.rfind("0,", 0) == 0) {
+            ++detectLines;
+            EXPECT_NE(line.find(",動体検知保存,d"), std::string::npos) << line;
+        }
+        timerLines += line.rfind("1,", 0) == 0;
+        mailLines += line.rfind("2,", 0) == 0;
+    }
+    EXPECT_EQ(detectLines, detect.size());
+    EXPECT_EQ(timerLines, qvtest::ListDir(home.File("timer")).size());
+    // SecCount 1: the first detect picture warned and asked for a mail (which fails: nothing
+    // listens on the SMTP port), one mail per warning.
+    EXPECT_GE(mailLines, 1u);
+    // Every entry was printed on standard output as a UTF-8 line too.
+    std::string printed = qvtest::ReadFile(output);
+    for (const auto& line : logLines)
+        EXPECT_NE(printed.find(line + "\n"), std::string::npos) << line;
+
+    // Frame whose level crossed the sensitivity -> its JPEG under the final name.
+    std::vector<int> delays;
+    std::ifstream latency(home.File("latency.txt"));
+    std::string pictureName;
+    int ms = 0;
+    while (latency >> pictureName >> ms) delays.push_back(ms);
+    if (!delays.empty()) {
+        if (delays.size() > 50) delays.resize(50);
+        std::sort(delays.begin(), delays.end());
+        std::printf("detection delay over %zu detections: median %d ms, worst %d ms\n",
+                    delays.size(), delays[delays.size() / 2], delays.back());
+        RecordProperty("delay_median_ms", delays[delays.size() / 2]);
+        RecordProperty("delay_worst_ms", delays.back());
+    }
+}
+
+}  // namespace
