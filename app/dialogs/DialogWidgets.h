@@ -1,0 +1,225 @@
+// The dialog classes behind SettingsDialogs.h. Each control carries the object name "idc" plus
+// its control id ("idc1064"), which is how the window code and the tests find them.
+#pragma once
+
+#include <QDialog>
+#include <QWidget>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "app/dialogs/SettingsDialogs.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTabBar;
+class QTabWidget;
+
+namespace qv::dialogs {
+
+class SpinEdit;
+
+// The control with object name "idc<id>" below root, or nullptr.
+template <typename T>
+T* Control(const QObject* root, int id) {
+    return root->findChild<T*>(QStringLiteral("idc%1").arg(id));
+}
+
+// "デバイス選択": the core library's devices with a name; OK returns the chosen one.
+class CDeviceSelectDlg : public QDialog {
+    Q_OBJECT
+  public:
+    CDeviceSelectDlg(QWidget* parent, const std::vector<std::string>& names,
+                     const std::string& current);
+    std::string SelectedName() const;
+
+  private:
+    QComboBox* list_;
+};
+
+// The page "基本設定" of the basic settings sheet.
+class CBasicSetPropertyPage : public QWidget {
+    Q_OBJECT
+  public:
+    CBasicSetPropertyPage(QWidget* parent, BasicSettings& settings, const DeviceHooks& hooks,
+                          const std::vector<std::string>& dialEntries);
+    // Apply / OK: the two paths and the selected dial-up entry into the copy.
+    void OnApply();
+    bool Modified() const { return modified_; }
+
+  private:
+    void ShowValues();
+    void OnDefault();
+    void OnSelectDevice();
+    void BrowseFolder(QLineEdit* edit);
+    void UpdateDriverButtons();
+    void MarkModified();
+
+    BasicSettings& settings_;
+    DeviceHooks hooks_;
+    std::vector<std::string> dialEntries_;
+    bool initialised_ = false;
+    bool modified_ = false;
+
+    QPushButton* sourceButton_;
+    QPushButton* formatButton_;
+    QCheckBox* detectPreview_;
+    QComboBox* rate_;
+    QLineEdit* detectPath_;
+    QLineEdit* timerPath_;
+    QSlider* quality_;
+    QLabel* qualityLabel_;
+    QRadioButton* lan_;
+    QRadioButton* dialUp_;
+    QComboBox* dialList_;
+    QCheckBox* wakeUpStart_;
+    QCheckBox* wakeUpIcon_;
+};
+
+// The sheet "基本設定": the settings page and a version page, OK / Cancel / Apply.
+class CBasicSetSheet : public QDialog {
+    Q_OBJECT
+  public:
+    CBasicSetSheet(QWidget* parent, BasicSettings& settings, const DeviceHooks& hooks,
+                   const std::vector<std::string>& dialEntries);
+    CBasicSetPropertyPage* Page() const { return page_; }
+    void accept() override;
+
+  private:
+    CBasicSetPropertyPage* page_;
+};
+
+// "ＰＯＰ設定".
+class CPopSetDlg : public QDialog {
+    Q_OBJECT
+  public:
+    CPopSetDlg(QWidget* parent, const MailSettings& mail);
+    void accept() override;
+    const MailSettings& Result() const { return mail_; }
+
+  private:
+    MailSettings mail_;
+    QLineEdit* server_;
+    QLineEdit* user_;
+    QLineEdit* password_;
+};
+
+// "添付画像設定".
+class CPictSetDlg : public QDialog {
+    Q_OBJECT
+  public:
+    CPictSetDlg(QWidget* parent, const PictSettings& pict);
+    ~CPictSetDlg() override;
+    const PictSettings& Result() const { return pict_; }
+
+  private:
+    void ShowValues();
+    void OnType(int index);
+    void UpdateLabels();
+    void OnWidthText();
+    void OnWidthFocusLost();
+    void OnHeightText();
+    void OnHeightFocusLost();
+
+    PictSettings pict_;
+    bool initialised_ = false;
+    QComboBox* type_;
+    QSlider* quality_;
+    QLabel* qualityLabel_;
+    SpinEdit* width_;
+    SpinEdit* height_;
+    QCheckBox* aspect_;
+    QSlider* colorNum_;
+    QLabel* colorNumLabel_;
+    QSlider* colQuality_;
+    QLabel* colQualityLabel_;
+};
+
+// "警告メール内容設定" for one mode.
+class CMailTextDlg : public QDialog {
+    Q_OBJECT
+  public:
+    CMailTextDlg(QWidget* parent, const WarningSettings& mode);
+    void accept() override;
+    const WarningSettings& Result() const { return mode_; }
+
+  private:
+    WarningSettings mode_;
+    QLineEdit* title_;
+    QPlainTextEdit* body_;
+    QCheckBox* sendPict_;
+};
+
+// "警告画像設定" for one mode.
+class CCautionPicDlg : public QDialog {
+    Q_OBJECT
+  public:
+    CCautionPicDlg(QWidget* parent, const WarningSettings& mode, const std::string& programFolder);
+    void accept() override;
+    const WarningSettings& Result() const { return mode_; }
+
+  private:
+    WarningSettings mode_;
+    std::string programFolder_;
+    QLineEdit* pic1_;
+    QLineEdit* pic2_;
+};
+
+// "警告設定".
+class CWarningSetDlg : public QDialog {
+    Q_OBJECT
+  public:
+    CWarningSetDlg(QWidget* parent, const WarningDialogData& data, int currentMode,
+                   const std::string& programFolder, std::function<void()> openHelp);
+    void accept() override;
+    const WarningDialogData& Result() const { return data_; }
+    int ShownMode() const { return mode_; }
+
+    // Sub-dialogs run through these so that a test can answer them.
+    std::function<int(QDialog&)> RunSubDialog = [](QDialog& d) { return d.exec(); };
+    // The sound file picker: the chosen path, or empty for Cancel.
+    std::function<std::string(const PickerStart&)> PickSound;
+
+  private:
+    void ShowValues();
+    void StoreSpins();
+    void EnableControls();
+    void OnTabChanged(int index);
+    void OnDefault();
+
+    WarningDialogData data_;
+    int mode_;
+    std::string programFolder_;
+    std::function<void()> openHelp_;
+
+    QLineEdit* smtp_;
+    QLineEdit* address_;
+    QCheckBox* popSmtp_;
+    QPushButton* popButton_;
+    QLineEdit* sendAddress_;
+    QTabBar* tabs_;
+    QSlider* sensitivity_;
+    QLabel* sensitivityLabel_;
+    QCheckBox* timerEnable_;
+    SpinEdit* timerInterval_;
+    SpinEdit* secTimer_;
+    SpinEdit* secCount_;
+    SpinEdit* holdMinutes_;
+    QCheckBox* securityPic_;
+    QCheckBox* securityWave_;
+    QLineEdit* waveName_;
+    QCheckBox* waveLoop_;
+    QCheckBox* sendMail_;
+    SpinEdit* mailInterval_;
+    std::vector<QWidget*> timerControls_;
+    std::vector<QWidget*> soundControls_;
+    std::vector<QWidget*> mailControls_;
+};
+
+}  // namespace qv::dialogs

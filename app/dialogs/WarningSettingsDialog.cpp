@@ -1,0 +1,692 @@
+// The warning settings dialog and its sub-dialogs (POP, attachment picture, mail content,
+// caution pictures) with the two file pickers.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+#include "app/dialogs/DialogWidgets.h"
+#include "app/dialogs/SpinEdit.h"
+
+namespace qv::dialogs {
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string S(const QString& s) {
+    return s.toStdString();
+}
+
+template <typename W>
+W* Named(W* w, int id, const char* tip = nullptr) {
+    w->setObjectName(QStringLiteral("idc%1").arg(id));
+    if (tip) w->setToolTip(QString::fromUtf8(tip));
+    return w;
+}
+
+QLabel* Label(const char* text, QWidget* parent, int id = 0) {
+    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    if (id) label->setObjectName(QStringLiteral("idc%1").arg(id));
+    return label;
+}
+
+// OK / Cancel and, when defaultId is not 0, a Default button with that id.
+QDialogButtonBox* Buttons(QDialog* dialog, int defaultId, QPushButton** defaultButton) {
+    auto* buttons = new QDialogButtonBox(dialog);
+    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("idc1"));
+    ok->setDefault(true);
+    buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole)
+        ->setObjectName(QStringLiteral("idc2"));
+    if (defaultId) {
+        *defaultButton = buttons->addButton(QStringLiteral("ﾃﾞﾌｫﾙﾄ"), QDialogButtonBox::ResetRole);
+        (*defaultButton)->setObjectName(QStringLiteral("idc%1").arg(defaultId));
+    }
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
+}
+
+QSlider* StepSlider(QWidget* parent) {
+    auto* slider = new QSlider(Qt::Horizontal, parent);
+    slider->setSingleStep(1);
+    slider->setPageStep(1);
+    slider->setTickInterval(1);
+    slider->setTickPosition(QSlider::TicksBelow);
+    return slider;
+}
+
+// Both pickers: the system's open-file dialog owned by the calling dialog.
+std::string PickFile(QWidget* owner, const char* title, const char* filter,
+                     const PickerStart& start) {
+    const QString path = QFileDialog::getOpenFileName(
+        owner, QString::fromUtf8(title),
+        Q(start.Folder.empty()
+              ? start.FileName
+              : (start.Folder.back() == '/' ? start.Folder : start.Folder + "/") + start.FileName),
+        QString::fromUtf8(filter));
+    return S(path);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- POP settings
+
+CPopSetDlg::CPopSetDlg(QWidget* parent, const MailSettings& mail) : QDialog(parent), mail_(mail) {
+    setWindowTitle(QStringLiteral("ＰＯＰ設定"));
+    server_ = Named(new QLineEdit(Q(mail_.PopServer), this), 1031,
+                    "POP認証を行うPOPサーバーアドレスを設定します。");
+    user_ = Named(new QLineEdit(Q(mail_.UserID), this), 1040,
+                  "POP認証を行うユーザーＩＤを設定します。");
+    password_ = Named(new QLineEdit(Q(mail_.Password), this), 1041,
+                      "POP認証を行うユーザーＩＤのパスワードを設定します。");
+    password_->setEchoMode(QLineEdit::Password);
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(Label("POPｻｰﾊﾞｰ（受信）：", this), 0, 0);
+    grid->addWidget(server_, 0, 1);
+    grid->addWidget(Label("ユーザーＩＤ：", this), 1, 0);
+    grid->addWidget(user_, 1, 1);
+    grid->addWidget(Label("パスワード：", this), 2, 0);
+    grid->addWidget(password_, 2, 1);
+    grid->addWidget(Buttons(this, 0, nullptr), 3, 0, 1, 2);
+    server_->setMinimumWidth(220);
+    LimitTextEdits(this, kTextBytes);
+}
+
+void CPopSetDlg::accept() {
+    mail_.PopServer = S(server_->text());
+    mail_.UserID = S(user_->text());
+    mail_.Password = S(password_->text());
+    QDialog::accept();
+}
+
+// ---------------------------------------------------------------- attachment picture
+
+CPictSetDlg::CPictSetDlg(QWidget* parent, const PictSettings& pict) : QDialog(parent), pict_(pict) {
+    setWindowTitle(QStringLiteral("添付画像設定"));
+    type_ = Named(new QComboBox(this), 1042, "添付する画像の形式を選択します。");
+    type_->addItem(QStringLiteral("ＰＮＧ（ｅｚ－ｗｂ）"));
+    type_->addItem(QStringLiteral("ＪＰＧ（Vodafone）"));
+    quality_ = Named(StepSlider(this), 1043, "添付する画像の品質を設定します。");
+    qualityLabel_ = Label("", this, 1052);
+    width_ = Named(new SpinEdit(32, 640, this), 1044);
+    width_->Edit()->setObjectName(QStringLiteral("idc1032"));
+    width_->Edit()->setToolTip(
+        QStringLiteral("添付する画像の幅を設定します。４の倍数になるように設定してください。"));
+    height_ = Named(new SpinEdit(32, 480, this), 1046);
+    height_->Edit()->setObjectName(QStringLiteral("idc1045"));
+    height_->Edit()->setToolTip(QStringLiteral("添付する画像の高さを設定します。"));
+    aspect_ = Named(new QCheckBox(QStringLiteral("縦横比を変更しない"), this), 1036,
+                    "チェックを付けると画像を縮小する時に縦横比を変更しません。");
+    colorNum_ = Named(StepSlider(this), 1047, "添付する画像の色数を設定します。");
+    colorNum_->setRange(1, 36);
+    colorNumLabel_ = Label("", this, 1061);
+    colQuality_ = Named(StepSlider(this), 1048, "画像を減色する時の品質を設定します。");
+    colQuality_->setRange(0, 4);
+    colQualityLabel_ = Label("", this, 1063);
+    for (QLabel* l : {qualityLabel_, colorNumLabel_, colQualityLabel_}) {
+        l->setMinimumWidth(40);
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+
+    QPushButton* defaultButton = nullptr;
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(Label("画像形式：", this), 0, 0);
+    grid->addWidget(type_, 0, 1, 1, 2);
+    grid->addWidget(Label("画像品質：", this), 1, 0);
+    grid->addWidget(quality_, 1, 1);
+    grid->addWidget(qualityLabel_, 1, 2);
+    auto* size = new QHBoxLayout;
+    size->addWidget(Label("幅：", this));
+    size->addWidget(width_);
+    size->addSpacing(12);
+    size->addWidget(Label("高さ：", this));
+    size->addWidget(height_);
+    size->addStretch(1);
+    grid->addWidget(Label("サイズ：", this), 2, 0);
+    grid->addLayout(size, 2, 1, 1, 2);
+    grid->addWidget(aspect_, 3, 1, 1, 2);
+    grid->addWidget(Label("色数：", this), 4, 0);
+    grid->addWidget(colorNum_, 4, 1);
+    grid->addWidget(colorNumLabel_, 4, 2);
+    grid->addWidget(Label("減色品質：", this), 5, 0);
+    grid->addWidget(colQuality_, 5, 1);
+    grid->addWidget(colQualityLabel_, 5, 2);
+    grid->addWidget(Buttons(this, 1067, &defaultButton), 6, 0, 1, 3);
+    grid->setColumnMinimumWidth(1, 220);
+
+    ShowValues();
+    connect(type_, &QComboBox::activated, this, &CPictSetDlg::OnType);
+    connect(quality_, &QSlider::valueChanged, this, [this](int v) {
+        pict_.PictQuality = v;
+        UpdateLabels();
+    });
+    connect(colorNum_, &QSlider::valueChanged, this, [this](int v) {
+        pict_.ColorNum = v;
+        UpdateLabels();
+    });
+    connect(colQuality_, &QSlider::valueChanged, this, [this](int v) {
+        pict_.ColQuality = v;
+        UpdateLabels();
+    });
+    connect(aspect_, &QCheckBox::clicked, this, [this](bool on) { pict_.Aspect = on ? 1 : 0; });
+    connect(width_, &SpinEdit::TextChanged, this, &CPictSetDlg::OnWidthText);
+    connect(width_, &SpinEdit::FocusLost, this, &CPictSetDlg::OnWidthFocusLost);
+    connect(height_, &SpinEdit::TextChanged, this, &CPictSetDlg::OnHeightText);
+    connect(height_, &SpinEdit::FocusLost, this, &CPictSetDlg::OnHeightFocusLost);
+    connect(defaultButton, &QPushButton::clicked, this, [this] {
+        pict_ = PictSettings{};
+        pict_.Type = 0;
+        pict_.PictQuality = 7;
+        pict_.Width = 120;
+        pict_.Height = 100;
+        pict_.Aspect = 1;
+        pict_.ColorNum = 24;
+        pict_.ColQuality = 4;
+        ShowValues();
+    });
+    initialised_ = true;
+}
+
+CPictSetDlg::~CPictSetDlg() {
+    // The fields lose the focus while the children go: nothing of this dialog is left then.
+    width_->disconnect(this);
+    height_->disconnect(this);
+}
+
+void CPictSetDlg::ShowValues() {
+    const bool was = initialised_;
+    initialised_ = false;
+    type_->setCurrentIndex(pict_.Type == 1 ? 1 : 0);
+    {
+        const QSignalBlocker b1(quality_), b2(colorNum_), b3(colQuality_);
+        quality_->setRange(0, pict_.Type == 1 ? 20 : 9);
+        quality_->setValue(pict_.PictQuality);
+        colorNum_->setValue(pict_.ColorNum);
+        colQuality_->setValue(pict_.ColQuality);
+    }
+    width_->SetPosition(pict_.Width);
+    height_->SetPosition(pict_.Height);
+    aspect_->setChecked(pict_.Aspect != 0);
+    UpdateLabels();
+    initialised_ = was;
+}
+
+void CPictSetDlg::UpdateLabels() {
+    qualityLabel_->setText(Q(PictQualityLabel(pict_.Type, pict_.PictQuality)));
+    colorNumLabel_->setText(Q(ColorNumLabel(pict_.ColorNum)));
+    colQualityLabel_->setText(Q(ColQualityLabel(pict_.ColQuality)));
+}
+
+void CPictSetDlg::OnType(int index) {
+    pict_.Type = index;
+    const QSignalBlocker block(quality_);
+    if (index == 1) {
+        pict_.PictQuality = 12;
+        quality_->setRange(0, 20);
+    } else {
+        pict_.PictQuality = 7;
+        quality_->setRange(0, 9);
+    }
+    quality_->setValue(pict_.PictQuality);
+    UpdateLabels();
+}
+
+void CPictSetDlg::OnWidthText() {
+    if (!initialised_) return;
+    pict_.Width = RoundAttachmentWidth(width_->Edit()->text().toInt());
+}
+
+void CPictSetDlg::OnWidthFocusLost() {
+    if (!initialised_) return;
+    pict_.Width = RoundAttachmentWidth(width_->Edit()->text().toInt());
+    if (width_->Edit()->text() != QString::number(pict_.Width)) width_->SetPosition(pict_.Width);
+}
+
+void CPictSetDlg::OnHeightText() {
+    if (!initialised_) return;
+    pict_.Height = LimitAttachmentHeight(height_->Edit()->text().toInt());
+}
+
+void CPictSetDlg::OnHeightFocusLost() {
+    if (!initialised_) return;
+    pict_.Height = LimitAttachmentHeight(height_->Edit()->text().toInt());
+    if (height_->Edit()->text() != QString::number(pict_.Height)) {
+        height_->SetPosition(pict_.Height);
+    }
+}
+
+// ---------------------------------------------------------------- mail content
+
+CMailTextDlg::CMailTextDlg(QWidget* parent, const WarningSettings& mode)
+    : QDialog(parent), mode_(mode) {
+    setWindowTitle(QStringLiteral("警告メール内容設定"));
+    title_ = Named(new QLineEdit(Q(mode_.MailTitle), this), 1049,
+                   "送信する警告メールのタイトルを設定します。");
+    body_ = Named(new QPlainTextEdit(this), 1050, "送信する警告メールの本文を設定します。");
+    // The edit works with LF; MailTextToEdit gives the CR LF form of the stored text.
+    body_->setPlainText(Q(MailTextToEdit(mode_.MailText)).remove(QLatin1Char('\r')));
+    sendPict_ = Named(new QCheckBox(QStringLiteral("画像を添付する"), this), 1051,
+                      "チェックを付けると警告メールに画像が添付されます。");
+    sendPict_->setChecked(mode_.SendPict != 0);
+    QPushButton* defaultButton = nullptr;
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(Label("タイトル：", this), 0, 0);
+    grid->addWidget(title_, 0, 1);
+    grid->addWidget(Label("本文：", this), 1, 0, Qt::AlignTop);
+    grid->addWidget(body_, 1, 1);
+    grid->addWidget(sendPict_, 2, 1);
+    grid->addWidget(Buttons(this, 1067, &defaultButton), 3, 0, 1, 2);
+    body_->setMinimumSize(320, 140);
+    LimitTextEdits(this, kTextBytes);
+    connect(defaultButton, &QPushButton::clicked, this, [this] {
+        title_->setText(QStringLiteral("警告！！"));
+        body_->clear();
+        sendPict_->setChecked(true);
+    });
+}
+
+void CMailTextDlg::accept() {
+    mode_.MailTitle = S(title_->text());
+    mode_.MailText = CutToCp932Bytes(MailTextFromEdit(S(body_->toPlainText())), kMailBodyBytes);
+    mode_.SendPict = sendPict_->isChecked() ? 1 : 0;
+    QDialog::accept();
+}
+
+// ---------------------------------------------------------------- caution pictures
+
+CCautionPicDlg::CCautionPicDlg(QWidget* parent, const WarningSettings& mode,
+                               const std::string& programFolder)
+    : QDialog(parent), mode_(mode), programFolder_(programFolder) {
+    setWindowTitle(QStringLiteral("警告画像設定"));
+    pic1_ = Named(new QLineEdit(Q(mode_.SecurityPicName1), this), 1091,
+                  "警告画像１のファイル名を指定します。");
+    pic2_ = Named(new QLineEdit(Q(mode_.SecurityPicName2), this), 1093,
+                  "警告画像２のファイル名を指定します。");
+    auto* browse1 = Named(new QPushButton(QStringLiteral("参照"), this), 1092);
+    auto* browse2 = Named(new QPushButton(QStringLiteral("参照"), this), 1094);
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(Label("警告画像１：", this), 0, 0);
+    grid->addWidget(pic1_, 0, 1);
+    grid->addWidget(browse1, 0, 2);
+    grid->addWidget(Label("警告画像２：", this), 1, 0);
+    grid->addWidget(pic2_, 1, 1);
+    grid->addWidget(browse2, 1, 2);
+    grid->addWidget(Buttons(this, 0, nullptr), 2, 0, 1, 3);
+    pic1_->setMinimumWidth(260);
+    LimitTextEdits(this, kTextBytes);
+    auto browse = [this](QLineEdit* edit, const char* defaultName) {
+        const std::string chosen =
+            PickFile(this, "警告画像の設定", "bmp ﾌｧｲﾙ(*.bmp)",
+                     FilePickerStart(programFolder_, S(edit->text()), defaultName));
+        if (!chosen.empty()) edit->setText(Q(chosen));
+    };
+    connect(browse1, &QPushButton::clicked, this,
+            [this, browse] { browse(pic1_, "caution1.bmp"); });
+    connect(browse2, &QPushButton::clicked, this,
+            [this, browse] { browse(pic2_, "caution2.bmp"); });
+}
+
+void CCautionPicDlg::accept() {
+    mode_.SecurityPicName1 = S(pic1_->text());
+    mode_.SecurityPicName2 = S(pic2_->text());
+    QDialog::accept();
+}
+
+// ---------------------------------------------------------------- warning settings
+
+CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, int currentMode,
+                               const std::string& programFolder, std::function<void()> openHelp)
+    : QDialog(parent),
+      data_(data),
+      mode_(currentMode >= 0 && currentMode < kOperatingModes ? currentMode : 0),
+      programFolder_(programFolder),
+      openHelp_(std::move(openHelp)) {
+    setWindowTitle(QStringLiteral("警告設定"));
+    PickSound = [this](const PickerStart& start) {
+        return PickFile(this, "警告音の設定", "wav ﾌｧｲﾙ(*.wav)", start);
+    };
+
+    // Upper part: the mail server, shared by the three modes.
+    smtp_ = Named(new QLineEdit(this), 1064,
+                  "メールを送信するＳＭＴＰサーバーのアドレスを設定します。");
+    address_ = Named(new QLineEdit(this), 1033, "メール送信者のメールアドレスを設定します。");
+    popSmtp_ =
+        Named(new QCheckBox(QStringLiteral("ＰＯＰ認証(POP-before-SMTP)"), this), 1035,
+              "ＰＯＰ認証が必要なＳＭＴＰサーバーをご利用の場合はチェックを付けてください。");
+    popButton_ = Named(new QPushButton(QStringLiteral("POP設定"), this), 1036,
+                       "ＰＯＰ認証の設定を行います。");
+    sendAddress_ = Named(new QLineEdit(this), 1068, "警告メールを送るメールアドレスを設定します。");
+    auto* pictButton = Named(new QPushButton(QStringLiteral("添付画像設定"), this), 1037,
+                             "メールに添付する画像の設定を行います。");
+    auto* upper = new QGridLayout;
+    upper->addWidget(Label("SMTPｻｰﾊﾞｰ(送信)：", this), 0, 0);
+    upper->addWidget(smtp_, 0, 1, 1, 2);
+    upper->addWidget(Label("メールアドレス：", this), 1, 0);
+    upper->addWidget(address_, 1, 1, 1, 2);
+    upper->addWidget(popSmtp_, 2, 1);
+    upper->addWidget(popButton_, 2, 2);
+    upper->addWidget(Label("警告通知先メールアドレス：", this), 3, 0);
+    upper->addWidget(sendAddress_, 3, 1);
+    upper->addWidget(pictButton, 3, 2);
+    upper->setColumnStretch(1, 1);
+
+    tabs_ = Named(new QTabBar(this), 1084);
+    for (const char* t : {"動作モード１", "動作モード２", "動作モード３"}) {
+        tabs_->addTab(QString::fromUtf8(t));
+    }
+    tabs_->setExpanding(false);
+
+    // Lower part: one mode's WarningSettings.
+    auto* sensGroup = new QGroupBox(QStringLiteral("動体検知感度設定"), this);
+    sensitivity_ = Named(new QSlider(Qt::Horizontal, sensGroup), 1007,
+                         "動体検知の感度を設定します。値が小さければ敏感に、値が大きければ鈍感に"
+                         "なります。");
+    sensitivity_->setRange(1, 9999);
+    sensitivity_->setSingleStep(1);
+    sensitivity_->setPageStep(100);
+    sensitivity_->setTickInterval(1000);
+    sensitivity_->setTickPosition(QSlider::TicksBelow);
+    sensitivityLabel_ = Label("", sensGroup, 1013);
+    sensitivityLabel_->setMinimumWidth(40);
+    sensitivityLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* sensRow = new QHBoxLayout(sensGroup);
+    sensRow->addWidget(Label("小", sensGroup));
+    sensRow->addWidget(sensitivity_, 1);
+    sensRow->addWidget(Label("大", sensGroup));
+    sensRow->addWidget(sensitivityLabel_);
+
+    auto* timerGroup = new QGroupBox(QStringLiteral("タイマー設定"), this);
+    timerEnable_ = Named(new QCheckBox(QStringLiteral("タイマー録画を使用する"), timerGroup), 1012,
+                         "チェックを付けるとタイマー録画を行います。");
+    timerInterval_ = Named(new SpinEdit(1, 120, timerGroup), 1006);
+    timerInterval_->Edit()->setObjectName(QStringLiteral("idc1005"));
+    timerInterval_->Edit()->setToolTip(QStringLiteral("タイマー録画の間隔を設定します。"));
+    QLabel* timerLabel1 = Label("録画の間隔：", timerGroup, 1014);
+    QLabel* timerLabel2 = Label("分", timerGroup, 1015);
+    auto* timerRow = new QHBoxLayout(timerGroup);
+    timerRow->addWidget(timerEnable_);
+    timerRow->addStretch(1);
+    timerRow->addWidget(timerLabel1);
+    timerRow->addWidget(timerInterval_);
+    timerRow->addWidget(timerLabel2);
+    timerControls_ = {timerLabel1, timerLabel2, timerInterval_};
+
+    auto* warnGroup = new QGroupBox(QStringLiteral("警告設定"), this);
+    secTimer_ = Named(new SpinEdit(10, 120, warnGroup), 1075);
+    secTimer_->Edit()->setObjectName(QStringLiteral("idc1074"));
+    secTimer_->Edit()->setToolTip(QStringLiteral("動体検知をカウントする秒数を設定します。"));
+    secCount_ = Named(new SpinEdit(1, 10, warnGroup), 1077);
+    secCount_->Edit()->setObjectName(QStringLiteral("idc1076"));
+    secCount_->Edit()->setToolTip(QStringLiteral("警告を発生させる動体検知の回数を設定します。"));
+    holdMinutes_ = Named(new SpinEdit(1, 10, warnGroup), 1019);
+    holdMinutes_->Edit()->setObjectName(QStringLiteral("idc1018"));
+    holdMinutes_->Edit()->setToolTip(
+        QStringLiteral("警告が発生してから、次の警告を発生させるまでの間隔を設定します。"));
+    securityPic_ =
+        Named(new QCheckBox(QStringLiteral("警告が発生したら警告画像を表示する"), warnGroup), 1008,
+              "チェックを付けると警告が発生したときに警告画面を表示します。");
+    auto* picButton = Named(new QPushButton(QStringLiteral("警告画像設定"), warnGroup), 1090,
+                            "警告画像を設定します。空白の場合はﾃﾞﾌｫﾙﾄの警告画像が表示されます。");
+    securityWave_ =
+        Named(new QCheckBox(QStringLiteral("警告が発生したら警告音を鳴らす"), warnGroup), 1009,
+              "チェックを付けると警告が発生したときに警告音を鳴らします。");
+    waveName_ = Named(new QLineEdit(warnGroup), 1010,
+                      "警告音を設定します。空白の場合はﾃﾞﾌｫﾙﾄの警告音が鳴ります。");
+    auto* waveBrowse = Named(new QPushButton(QStringLiteral("参照"), warnGroup), 1011);
+    QLabel* waveLabel = Label("警告音：", warnGroup, 1016);
+    waveLoop_ = Named(new QCheckBox(QStringLiteral("警告音をループ再生する"), warnGroup), 1093,
+                      "チェックを付けると警告音をループ再生します。");
+    sendMail_ = Named(new QCheckBox(QStringLiteral("警告を検知したらメールを送信する"), warnGroup),
+                      1066, "チェックを付けると警告が発生した時にメールを送信します。");
+    auto* mailButton = Named(new QPushButton(QStringLiteral("警告メール内容設定"), warnGroup), 1034,
+                             "送信する警告メールの内容を設定します。");
+    mailInterval_ = Named(new SpinEdit(1, 120, warnGroup), 1023);
+    mailInterval_->Edit()->setObjectName(QStringLiteral("idc1022"));
+    mailInterval_->Edit()->setToolTip(
+        QStringLiteral("メールを送信してから、次のメールを送信させるまでの間隔を設定します。"));
+    QLabel* mailLabel1 = Label("メール通知から", warnGroup, 1021);
+    QLabel* mailLabel2 = Label("分間はメールを送信しない", warnGroup, 1024);
+
+    auto* warnBox = new QVBoxLayout(warnGroup);
+    auto* row1 = new QHBoxLayout;
+    row1->addWidget(secTimer_);
+    row1->addWidget(Label("秒間に", warnGroup));
+    row1->addWidget(secCount_);
+    row1->addWidget(Label("回動体検知したら、警告を発生する", warnGroup));
+    row1->addStretch(1);
+    auto* row2 = new QHBoxLayout;
+    row2->addWidget(Label("警告が発生してから", warnGroup));
+    row2->addWidget(holdMinutes_);
+    row2->addWidget(Label("分間は警告を発生させない", warnGroup));
+    row2->addStretch(1);
+    auto* row3 = new QHBoxLayout;
+    row3->addWidget(securityPic_);
+    row3->addStretch(1);
+    row3->addWidget(picButton);
+    auto* row4 = new QHBoxLayout;
+    row4->addWidget(securityWave_);
+    row4->addStretch(1);
+    row4->addWidget(waveLoop_);
+    auto* row5 = new QHBoxLayout;
+    row5->addSpacing(20);
+    row5->addWidget(waveLabel);
+    row5->addWidget(waveName_, 1);
+    row5->addWidget(waveBrowse);
+    auto* row6 = new QHBoxLayout;
+    row6->addWidget(sendMail_);
+    row6->addStretch(1);
+    row6->addWidget(mailButton);
+    auto* row7 = new QHBoxLayout;
+    row7->addSpacing(20);
+    row7->addWidget(mailLabel1);
+    row7->addWidget(mailInterval_);
+    row7->addWidget(mailLabel2);
+    row7->addStretch(1);
+    for (QLayout* row : {row1, row2, row3, row4, row5, row6, row7}) warnBox->addLayout(row);
+    soundControls_ = {waveLabel, waveName_, waveBrowse, waveLoop_};
+    mailControls_ = {mailButton, mailInterval_, mailLabel1, mailLabel2};
+
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("idc1"));
+    ok->setDefault(true);
+    buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole)
+        ->setObjectName(QStringLiteral("idc2"));
+    QPushButton* defaultButton =
+        buttons->addButton(QStringLiteral("ﾃﾞﾌｫﾙﾄ"), QDialogButtonBox::ResetRole);
+    defaultButton->setObjectName(QStringLiteral("idc3"));
+    QPushButton* helpButton =
+        buttons->addButton(QStringLiteral("ﾍﾙﾌﾟ"), QDialogButtonBox::HelpRole);
+    helpButton->setObjectName(QStringLiteral("idc4"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* modeFrame = new QVBoxLayout;
+    modeFrame->addWidget(sensGroup);
+    modeFrame->addWidget(timerGroup);
+    modeFrame->addWidget(warnGroup);
+    auto* box = new QVBoxLayout(this);
+    box->addLayout(upper);
+    box->addSpacing(6);
+    box->addWidget(tabs_);
+    box->addLayout(modeFrame);
+    box->addWidget(buttons);
+
+    LimitTextEdits(this, kTextBytes);
+    // Initialisation: the upper part, then the tab of the current mode.
+    smtp_->setText(Q(data_.Mail.SmtpServer));
+    address_->setText(Q(data_.Mail.MailAddress));
+    sendAddress_->setText(Q(data_.Mail.SendMailAddress));
+    popSmtp_->setChecked(data_.Mail.PopSmtp != 0);
+    popButton_->setEnabled(data_.Mail.PopSmtp != 0);
+    tabs_->setCurrentIndex(mode_);
+    ShowValues();
+
+    connect(tabs_, &QTabBar::currentChanged, this, &CWarningSetDlg::OnTabChanged);
+    connect(sensitivity_, &QSlider::valueChanged, this, [this](int v) {
+        data_.Warning[mode_].MotionSensitivity = v;
+        sensitivityLabel_->setText(QString::number(v));
+    });
+    auto bindCheck = [this](QCheckBox* check, int32_t WarningSettings::*field) {
+        connect(check, &QCheckBox::clicked, this, [this, field](bool on) {
+            data_.Warning[mode_].*field = on ? 1 : 0;
+            EnableControls();
+        });
+    };
+    bindCheck(timerEnable_, &WarningSettings::TimerEnable);
+    bindCheck(securityPic_, &WarningSettings::SecurityPic);
+    bindCheck(securityWave_, &WarningSettings::SecurityWave);
+    bindCheck(waveLoop_, &WarningSettings::SecurityWaveLoop);
+    bindCheck(sendMail_, &WarningSettings::SendMail);
+    connect(popSmtp_, &QCheckBox::clicked, this, [this](bool on) {
+        data_.Mail.PopSmtp = on ? 1 : 0;
+        popButton_->setEnabled(on);
+    });
+    connect(waveBrowse, &QPushButton::clicked, this, [this] {
+        const std::string chosen =
+            PickSound ? PickSound(FilePickerStart(programFolder_, S(waveName_->text()), "beep.wav"))
+                      : std::string();
+        if (!chosen.empty()) {
+            waveName_->setText(Q(chosen));
+            data_.Warning[mode_].SecurityWaveName = chosen;
+        }
+    });
+    connect(picButton, &QPushButton::clicked, this, [this] {
+        CCautionPicDlg dialog(this, data_.Warning[mode_], programFolder_);
+        if (RunSubDialog(dialog) == QDialog::Accepted) {
+            data_.Warning[mode_].SecurityPicName1 = dialog.Result().SecurityPicName1;
+            data_.Warning[mode_].SecurityPicName2 = dialog.Result().SecurityPicName2;
+        }
+    });
+    connect(mailButton, &QPushButton::clicked, this, [this] {
+        CMailTextDlg dialog(this, data_.Warning[mode_]);
+        if (RunSubDialog(dialog) == QDialog::Accepted) {
+            data_.Warning[mode_].MailTitle = dialog.Result().MailTitle;
+            data_.Warning[mode_].MailText = dialog.Result().MailText;
+            data_.Warning[mode_].SendPict = dialog.Result().SendPict;
+        }
+    });
+    connect(popButton_, &QPushButton::clicked, this, [this] {
+        CPopSetDlg dialog(this, data_.Mail);
+        if (RunSubDialog(dialog) == QDialog::Accepted) {
+            data_.Mail.PopServer = dialog.Result().PopServer;
+            data_.Mail.UserID = dialog.Result().UserID;
+            data_.Mail.Password = dialog.Result().Password;
+        }
+    });
+    connect(pictButton, &QPushButton::clicked, this, [this] {
+        CPictSetDlg dialog(this, data_.Pict);
+        if (RunSubDialog(dialog) == QDialog::Accepted) data_.Pict = dialog.Result();
+    });
+    connect(defaultButton, &QPushButton::clicked, this, &CWarningSetDlg::OnDefault);
+    connect(helpButton, &QPushButton::clicked, this, [this] {
+        if (openHelp_) openHelp_();
+    });
+}
+
+void CWarningSetDlg::ShowValues() {
+    const WarningSettings& w = data_.Warning[mode_];
+    {
+        const QSignalBlocker block(sensitivity_);
+        sensitivity_->setValue(w.MotionSensitivity);
+    }
+    sensitivityLabel_->setText(QString::number(w.MotionSensitivity));
+    timerInterval_->SetPosition(w.TimerInterval);
+    secTimer_->SetPosition(w.SecTimer);
+    secCount_->SetPosition(w.SecCount);
+    holdMinutes_->SetPosition(w.SecurityTimerInterval);
+    mailInterval_->SetPosition(w.MailInterval);
+    timerEnable_->setChecked(w.TimerEnable != 0);
+    securityPic_->setChecked(w.SecurityPic != 0);
+    securityWave_->setChecked(w.SecurityWave != 0);
+    waveLoop_->setChecked(w.SecurityWaveLoop != 0);
+    sendMail_->setChecked(w.SendMail != 0);
+    waveName_->setText(Q(w.SecurityWaveName));
+    EnableControls();
+}
+
+void CWarningSetDlg::EnableControls() {
+    const WarningSettings& w = data_.Warning[mode_];
+    for (QWidget* c : timerControls_) c->setEnabled(w.TimerEnable != 0);
+    for (QWidget* c : soundControls_) c->setEnabled(w.SecurityWave != 0);
+    for (QWidget* c : mailControls_) c->setEnabled(w.SendMail != 0);
+    popButton_->setEnabled(data_.Mail.PopSmtp != 0);
+}
+
+void CWarningSetDlg::StoreSpins() {
+    WarningSettings& w = data_.Warning[mode_];
+    w.TimerInterval = timerInterval_->Position();
+    w.SecTimer = secTimer_->Position();
+    w.SecCount = secCount_->Position();
+    w.SecurityTimerInterval = holdMinutes_->Position();
+    w.MailInterval = mailInterval_->Position();
+    w.SecurityWaveName = S(waveName_->text());
+}
+
+void CWarningSetDlg::OnTabChanged(int index) {
+    if (index < 0 || index >= kOperatingModes || index == mode_) return;
+    StoreSpins();
+    mode_ = index;
+    ShowValues();
+}
+
+void CWarningSetDlg::OnDefault() {
+    data_.Mail.SmtpServer.clear();
+    data_.Mail.MailAddress.clear();
+    data_.Mail.SendMailAddress.clear();
+    data_.Mail.PopSmtp = 0;
+    for (int m = 0; m < kOperatingModes; ++m) {
+        const WarningSettings d = DefaultWarningSettings(m);
+        WarningSettings& w = data_.Warning[m];
+        w.MotionEnable = d.MotionEnable;
+        w.MotionSensitivity = d.MotionSensitivity;
+        w.TimerEnable = d.TimerEnable;
+        w.TimerInterval = d.TimerInterval;
+        w.SecurityTimerInterval = d.SecurityTimerInterval;
+        w.SecTimer = d.SecTimer;
+        w.SecCount = d.SecCount;
+        w.SecurityPic = d.SecurityPic;
+        w.SecurityWave = d.SecurityWave;
+        w.SecurityWaveLoop = d.SecurityWaveLoop;
+        w.SecurityWaveName = d.SecurityWaveName;
+        w.SecurityPicName1 = d.SecurityPicName1;
+        w.SecurityPicName2 = d.SecurityPicName2;
+        w.SendMail = d.SendMail;
+        w.MailInterval = d.MailInterval;
+    }
+    smtp_->clear();
+    address_->clear();
+    sendAddress_->clear();
+    popSmtp_->setChecked(false);
+    ShowValues();
+}
+
+void CWarningSetDlg::accept() {
+    data_.Mail.SmtpServer = S(smtp_->text());
+    data_.Mail.MailAddress = S(address_->text());
+    data_.Mail.SendMailAddress = S(sendAddress_->text());
+    StoreSpins();
+    QDialog::accept();
+}
+
+bool RunWarningSettingsDialog(QWidget* parent, WarningDialogData& data, int currentMode,
+                              const std::string& programFolder, std::function<void()> openHelp) {
+    CWarningSetDlg dialog(parent, data, currentMode, programFolder, std::move(openHelp));
+    if (dialog.exec() != QDialog::Accepted) return false;
+    data = dialog.Result();
+    return true;
+}
+
+}  // namespace qv::dialogs
