@@ -12,11 +12,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "QuorCore.h"
 #include "app/engine/CoreApi.h"
 #include "app/engine/Files.h"
 #include "app/settings/ProgramFolder.h"
+#include "app/settings/StreamSources.h"
 #include "app/window/CMonitorDlg.h"
 #include "platform/sound/SoundPlayer.h"
 
@@ -47,6 +49,17 @@ void CoreMessage(const char* text, const char* caption, void*) {
     std::fprintf(stderr, "%s: %s\n", caption ? caption : "QuorCore", text ? text : "");
 }
 
+// Hands the user's stream cameras to the core library before it lists its devices.
+void RegisterStreamSources(const std::string& settingsFile) {
+    const std::vector<StreamSource> sources = LoadStreamSources(settingsFile);
+    std::vector<const char*> names, urls;
+    for (const StreamSource& s : sources) {
+        names.push_back(s.Name.c_str());
+        urls.push_back(s.Url.c_str());
+    }
+    QvSetStreamSources(names.data(), urls.data(), static_cast<int>(sources.size()));
+}
+
 }  // namespace
 
 int RunMonitor(int argc, char** argv, const std::string& programFolder) {
@@ -71,6 +84,7 @@ int RunMonitor(int argc, char** argv, const std::string& programFolder) {
     options.SettingsFile = SettingsFilePath(programFolder);
     options.DataFolders = {QUORVEX_DATADIR, QUORVEX_SOURCE_ASSETS};
     if (const char* latency = std::getenv("QUORVEX_LATENCY_FILE")) options.LatencyFile = latency;
+    RegisterStreamSources(options.SettingsFile);
 
     int result = 0;
     {

@@ -53,6 +53,13 @@ class CoreApi {
     // HdThread. quality 0..255.
     virtual bool BmpToJpeg(const std::string& bmpPath, const std::string& jpegPath,
                            int quality) = 0;
+    // Window thread. The next loss or return of a stream camera (kind 3 or 4) and its name;
+    // false when none is waiting.
+    virtual bool TakeStreamEvent(int& kind, std::string& name) {
+        (void)kind;
+        (void)name;
+        return false;
+    }
 };
 
 // The real library (only when the program is linked with libquorcore).

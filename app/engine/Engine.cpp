@@ -371,6 +371,11 @@ void MonitorEngine::Tick() {
 }
 
 void MonitorEngine::DisplayTick() {
+    // Stream cameras come and go whether or not monitoring is on.
+    int streamKind = 0;
+    std::string streamName;
+    while (core_.TakeStreamEvent(streamKind, streamName)) WriteLog(streamKind, streamName);
+
     unsigned long level = 0;
     core_.GetState(state::MotionLevel, level);
     int32_t shown = static_cast<uint32_t>(level) >= 10000 ? 9999 : static_cast<int32_t>(level);

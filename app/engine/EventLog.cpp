@@ -13,6 +13,10 @@ const char* LogKindText(int kind) {
             return "タイマー保存";
         case kLogMailNotice:
             return "メール通知";
+        case kLogCameraLost:
+            return "カメラ切断";
+        case kLogCameraRestored:
+            return "カメラ復旧";
         default:
             return "";
     }

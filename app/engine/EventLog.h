@@ -8,9 +8,15 @@
 
 namespace qv::engine {
 
-enum LogKind : int { kLogDetectSave = 0, kLogTimerSave = 1, kLogMailNotice = 2 };
+enum LogKind : int {
+    kLogDetectSave = 0,
+    kLogTimerSave = 1,
+    kLogMailNotice = 2,
+    kLogCameraLost = 3,      // a stream camera stopped; it is being retried
+    kLogCameraRestored = 4,  // frames flow again
+};
 
-// "動体検知保存", "タイマー保存", "メール通知"; "" for any other kind.
+// "動体検知保存", "タイマー保存", "メール通知", "カメラ切断", "カメラ復旧"; "" for any other.
 const char* LogKindText(int kind);
 
 // "%02d/%02d %02d:%02d:%02d %s %s": month, day, time, kind text, entry text.

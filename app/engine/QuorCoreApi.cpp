@@ -60,6 +60,12 @@ class QuorCoreApi : public CoreApi {
         auto jpeg = Writable(jpegPath);
         return QvCoreBMP2JPG(bmp.data(), jpeg.data(), quality) == 1;
     }
+    bool TakeStreamEvent(int& kind, std::string& name) override {
+        char buffer[256];
+        if (QvTakeStreamEvent(&kind, buffer, sizeof buffer) != 1) return false;
+        name = buffer;
+        return true;
+    }
 };
 
 }  // namespace

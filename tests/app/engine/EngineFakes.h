@@ -97,7 +97,16 @@ class FakeCore : public qv::engine::CoreApi {
     std::mutex StateMutex;
     std::vector<std::pair<unsigned long, unsigned long>> StatesSet;
 
+    std::deque<std::pair<int, std::string>> StreamEvents;  // window thread only
+
     int Startup() override { return 1; }
+    bool TakeStreamEvent(int& kind, std::string& name) override {
+        if (StreamEvents.empty()) return false;
+        kind = StreamEvents.front().first;
+        name = StreamEvents.front().second;
+        StreamEvents.pop_front();
+        return true;
+    }
     int Cleanup() override {
         ++CleanupCalls;
         return 1;

@@ -313,6 +313,23 @@ TEST_F(EngineTest, LogFilesOnEitherSideOfMidnight) {
                   "\r\n");
 }
 
+TEST_F(EngineTest, StreamCameraLossAndReturnAreLoggedEvenWhileStopped) {
+    Start();
+    clock->SetWall(qvtest::LocalSeconds(2026, 12, 6, 21, 0, 0), 0);
+    core.StreamEvents.push_back({3, "玄関"});
+    core.StreamEvents.push_back({4, "玄関"});
+    engine->Tick();
+    host.Pump();
+    ASSERT_EQ(engine->Events().Count(), 2);
+    EXPECT_EQ(engine->Events().Hidden(0), "4,玄関");
+    EXPECT_NE(engine->Events().Visible(1).find("カメラ切断 玄関"), std::string::npos);
+    EXPECT_EQ(engine->EventPicturePath(0), "");  // nothing to open for these lines
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "3,2026/12/06 21:00:00,カメラ切断,玄関");
+    EXPECT_EQ(lines[1], "4,2026/12/06 21:00:00,カメラ復旧,玄関");
+}
+
 TEST_F(EngineTest, LogLinesFromTwoThreadsNeverInterleave) {
     Start();
     auto writer = [&](int kind) {
