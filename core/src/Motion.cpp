@@ -196,6 +196,8 @@ uint64_t YuvScalar(const YuvOffsets& at, const uint8_t* f, const uint8_t* r, uin
 #ifdef QV_MOTION_X86
 
 #define QV_AVX2 __attribute__((target("avx2")))
+// The per-block helpers return several vectors: inlined, they stay in registers.
+#define QV_AVX2_INLINE QV_AVX2 inline __attribute__((always_inline))
 
 QV_AVX2 inline __m256i Broadcast16(const uint8_t* p) {
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
@@ -267,14 +269,20 @@ template <bool k565>
 QV_AVX2 uint64_t Rgb16Avx2(const uint8_t* f, const uint8_t* r, uint8_t* o, size_t pixels) {
     const Tables& t = T();
     const __m256i w5 = Broadcast16(t.weight5);  // weight5[d] is 7 from d = 15 on
-    const __m256i w6lo = Broadcast16(t.weight6), w6hi = Broadcast16(t.weight6 + 16);
-    const __m256i m5 = _mm256_set1_epi16(31), m6 = _mm256_set1_epi16(63);
-    const __m256i cap = _mm256_set1_epi16(15);
+    // Red and blue stay where they are: blue in the low byte, red in the high byte (times 4
+    // for 5-5-5, times 8 for 5-6-5), so one byte-wise pass handles both. The same mask is
+    // the cap of the doubled differences in place (31 and 31 << 2 or 31 << 3).
+    const __m256i redBlue = _mm256_set1_epi16(static_cast<short>(k565 ? 0xF81F : 0x7C1F));
+    // min(d, 15) per field (in place) for the weight lookup.
+    const __m256i cap15 = _mm256_set1_epi16(static_cast<short>(k565 ? 0x780F : 0x3C0F));
+    // Green is taken in place too (times 32).
+    const __m256i green = _mm256_set1_epi16(k565 ? 63 << 5 : 31 << 5);
+    const __m256i lowByte = _mm256_set1_epi16(0x00FF);
     const __m256i zero = _mm256_setzero_si256();
     uint64_t total = 0;
     size_t i = 0;
     while (pixels - i >= 16) {
-        // At most 21 a pixel: 1024 rounds stay below 65536 in every 16-bit lane.
+        // At most 21 a pixel: 1024 rounds stay below 32768 in every 16-bit lane.
         const size_t end = i + std::min<size_t>((pixels - i) / 16, 1024) * 16;
         __m256i acc = zero;
         for (; i < end; i += 16) {
@@ -283,46 +291,39 @@ QV_AVX2 uint64_t Rgb16Avx2(const uint8_t* f, const uint8_t* r, uint8_t* o, size_
                 Store(o + 2 * i, zero);  // nothing moved here: black, weight 0
                 continue;
             }
-            __m256i ra, rb, ga, gb;
+            const __m256i rbA = _mm256_and_si256(a, redBlue), rbB = _mm256_and_si256(b, redBlue);
+            const __m256i dRB =
+                _mm256_or_si256(_mm256_subs_epu8(rbA, rbB), _mm256_subs_epu8(rbB, rbA));
+            const __m256i dG = _mm256_abs_epi16(
+                _mm256_sub_epi16(_mm256_and_si256(a, green), _mm256_and_si256(b, green)));
+            // min(field max, 2d) per field, written back in the same layout.
+            const __m256i outRB = _mm256_min_epu8(_mm256_adds_epu8(dRB, dRB), redBlue);
+            const __m256i outG = _mm256_min_epi16(_mm256_add_epi16(dG, dG), green);
+            Store(o + 2 * i, _mm256_or_si256(outRB, outG));
+            const __m256i capped = _mm256_min_epu8(dRB, cap15);
+            const __m256i wB = _mm256_and_si256(_mm256_shuffle_epi8(w5, capped), lowByte);
+            const __m256i wR = _mm256_shuffle_epi8(w5, _mm256_srli_epi16(capped, k565 ? 11 : 10));
+            __m256i wG;
             if constexpr (k565) {
-                ra = _mm256_srli_epi16(a, 11);
-                rb = _mm256_srli_epi16(b, 11);
-                ga = _mm256_and_si256(_mm256_srli_epi16(a, 5), m6);
-                gb = _mm256_and_si256(_mm256_srli_epi16(b, 5), m6);
+                // 6-bit field d held as 32d: weight min(7, d * d / 128) = min(7, (1024 d * d
+                // >> 16) >> 1).
+                wG = _mm256_min_epi16(_mm256_srli_epi16(_mm256_mulhi_epu16(dG, dG), 1),
+                                      _mm256_set1_epi16(7));
             } else {
-                ra = _mm256_and_si256(_mm256_srli_epi16(a, 10), m5);
-                rb = _mm256_and_si256(_mm256_srli_epi16(b, 10), m5);
-                ga = _mm256_and_si256(_mm256_srli_epi16(a, 5), m5);
-                gb = _mm256_and_si256(_mm256_srli_epi16(b, 5), m5);
+                wG = _mm256_shuffle_epi8(
+                    w5, _mm256_srli_epi16(_mm256_min_epi16(dG, _mm256_set1_epi16(15 << 5)), 5));
             }
-            const __m256i ba = _mm256_and_si256(a, m5), bb = _mm256_and_si256(b, m5);
-            const __m256i dr = _mm256_abs_epi16(_mm256_sub_epi16(ra, rb));
-            const __m256i dg = _mm256_abs_epi16(_mm256_sub_epi16(ga, gb));
-            const __m256i db = _mm256_abs_epi16(_mm256_sub_epi16(ba, bb));
-            const __m256i orr = _mm256_min_epi16(_mm256_add_epi16(dr, dr), m5);
-            const __m256i ob = _mm256_min_epi16(_mm256_add_epi16(db, db), m5);
-            __m256i og, wg;
-            if constexpr (k565) {
-                og = _mm256_min_epi16(_mm256_add_epi16(dg, dg), m6);
-                // weight6[d] is 7 from d = 30 on: two 16-entry lookups cover 0..31.
-                const __m256i x = _mm256_min_epi16(dg, m5);
-                wg = _mm256_or_si256(
-                    _mm256_shuffle_epi8(w6lo, _mm256_adds_epu8(x, _mm256_set1_epi8(0x70))),
-                    _mm256_shuffle_epi8(w6hi, _mm256_sub_epi8(x, _mm256_set1_epi8(16))));
-            } else {
-                og = _mm256_min_epi16(_mm256_add_epi16(dg, dg), m5);
-                wg = _mm256_shuffle_epi8(w5, _mm256_min_epi16(dg, cap));
-            }
-            const __m256i out = _mm256_or_si256(_mm256_slli_epi16(orr, k565 ? 11 : 10),
-                                                _mm256_or_si256(_mm256_slli_epi16(og, 5), ob));
-            Store(o + 2 * i, out);
-            const __m256i wr = _mm256_shuffle_epi8(w5, _mm256_min_epi16(dr, cap));
-            const __m256i wb = _mm256_shuffle_epi8(w5, _mm256_min_epi16(db, cap));
-            acc = _mm256_add_epi16(acc, _mm256_add_epi16(wr, _mm256_add_epi16(wg, wb)));
+            acc = _mm256_add_epi16(acc, _mm256_add_epi16(wR, _mm256_add_epi16(wG, wB)));
         }
         total += Sum16(acc);
     }
     return total + Rgb16Scalar<k565>(f + 2 * i, r + 2 * i, o + 2 * i, pixels - i);
+}
+
+// Two 16-bit values in one 32-bit lane: lo in the even lane, hi in the odd one.
+constexpr int Pair16(int lo, int hi) {
+    return static_cast<int>((static_cast<uint32_t>(static_cast<uint16_t>(hi)) << 16) |
+                            static_cast<uint16_t>(lo));
 }
 
 struct Rgb16 {
@@ -330,8 +331,9 @@ struct Rgb16 {
     int exact;  // groups whose green sits on an integer: evaluated in double instead
 };
 
-// Eight groups (16 pixels) to R, G, B in 16-bit lanes, pixel order.
-QV_AVX2 inline Rgb16 ToRgbAvx2(__m256i d, bool uyvy) {
+// Eight groups (16 pixels) to R, G, B in 16-bit lanes, pixel order. Every channel is
+// trunc(Y + k) with k depending on chroma only: Y + floor(k), plus 1 below zero.
+QV_AVX2_INLINE Rgb16 ToRgbAvx2(__m256i d, bool uyvy) {
     const __m256i lowByte = _mm256_set1_epi16(0x00FF);
     const __m256i zero = _mm256_setzero_si256();
     __m256i y, c;
@@ -343,68 +345,79 @@ QV_AVX2 inline Rgb16 ToRgbAvx2(__m256i d, bool uyvy) {
         c = _mm256_srli_epi16(d, 8);
     }
     c = _mm256_sub_epi16(c, _mm256_set1_epi16(128));  // lanes u, v, u, v, ...
+    // Per group, in the u lane floor(1.772u) = 2u + floor(-14942u / 65536), in the v lane
+    // floor(1.402v) = v + floor(26346v / 65536): exact for every sample.
+    const __m256i off =
+        _mm256_add_epi16(_mm256_mullo_epi16(c, _mm256_set1_epi32(Pair16(2, 1))),
+                         _mm256_mulhi_epi16(c, _mm256_set1_epi32(Pair16(-14942, 26346))));
+    // floor(-(344u + 714v) / 1000) = (-11272u - 23396v) >> 15 for every (u, v) except those
+    // where 344u + 714v is a nonzero multiple of 1000; there the double result may fall
+    // either side of the integer depending on Y, so those groups are evaluated in double.
+    const __m256i n =
+        _mm256_srai_epi32(_mm256_madd_epi16(c, _mm256_set1_epi32(Pair16(-11272, -23396))), 15);
+    const __m256i kNeg = _mm256_madd_epi16(c, _mm256_set1_epi32(Pair16(-344, -714)));
+    // There n may be one low: the remainder is 0 or 1000 exactly for those, and only them
+    // (and u = v = 0, which is exact).
+    const __m256i rem =
+        _mm256_sub_epi32(kNeg, _mm256_madd_epi16(n, _mm256_set1_epi32(Pair16(1000, 0))));
+    const __m256i onInteger =
+        _mm256_andnot_si256(_mm256_cmpeq_epi32(c, zero),
+                            _mm256_or_si256(_mm256_cmpeq_epi32(rem, zero),
+                                            _mm256_cmpeq_epi32(rem, _mm256_set1_epi32(1000))));
     const __m256i pickU = _mm256_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13, 0, 1,
                                            0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
     const __m256i pickV = _mm256_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15,
                                            2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15);
-    const __m256i u = _mm256_shuffle_epi8(c, pickU);
-    const __m256i v = _mm256_shuffle_epi8(c, pickV);
     Rgb16 out;
-    // floor(1.402 v) = v + floor(v * 26346 / 65536), floor(1.772 u) = 2u + floor(u * -14942
-    // / 65536) for every sample; truncation toward zero adds 1 below zero.
-    __m256i t =
-        _mm256_add_epi16(_mm256_add_epi16(y, v), _mm256_mulhi_epi16(v, _mm256_set1_epi16(26346)));
-    out.r = _mm256_sub_epi16(t, _mm256_cmpgt_epi16(zero, t));
-    t = _mm256_add_epi16(_mm256_add_epi16(y, _mm256_add_epi16(u, u)),
-                         _mm256_mulhi_epi16(u, _mm256_set1_epi16(-14942)));
-    out.b = _mm256_sub_epi16(t, _mm256_cmpgt_epi16(zero, t));
-    // Green: k = 344u + 714v once a group; n = floor(-k / 1000), exact when k divides.
-    const __m256i k = _mm256_madd_epi16(c, _mm256_set1_epi32((714 << 16) | 344));
-    const __m256 q = _mm256_mul_ps(_mm256_cvtepi32_ps(k), _mm256_set1_ps(-0.001f));
-    const __m256i n = _mm256_cvtps_epi32(_mm256_floor_ps(_mm256_add_ps(q, _mm256_set1_ps(0.001f))));
-    const __m256i onInteger =
-        _mm256_andnot_si256(_mm256_cmpeq_epi32(k, zero),
-                            _mm256_cmpeq_epi32(_mm256_mullo_epi32(n, _mm256_set1_epi32(1000)),
-                                               _mm256_sub_epi32(zero, k)));
+    // t - (t >> 15): truncation toward zero adds 1 below zero.
+    __m256i t = _mm256_add_epi16(y, _mm256_shuffle_epi8(off, pickV));
+    out.r = _mm256_sub_epi16(t, _mm256_srai_epi16(t, 15));
+    t = _mm256_add_epi16(y, _mm256_shuffle_epi8(n, pickU));
+    out.g = _mm256_sub_epi16(t, _mm256_srai_epi16(t, 15));
+    t = _mm256_add_epi16(y, _mm256_shuffle_epi8(off, pickU));
+    out.b = _mm256_sub_epi16(t, _mm256_srai_epi16(t, 15));
     out.exact = _mm256_movemask_ps(_mm256_castsi256_ps(onInteger));
-    const __m256i nn = _mm256_blend_epi16(n, _mm256_slli_epi32(n, 16), 0xAA);
-    t = _mm256_add_epi16(y, nn);
-    out.g = _mm256_sub_epi16(t, _mm256_cmpgt_epi16(zero, t));
     return out;
 }
 
-// trunc(k / 1000) for |k| < 2^20; k on a multiple of 1000 gives that multiple exactly.
-QV_AVX2 inline __m256i TruncDiv1000(__m256i k) {
-    const __m256 q = _mm256_mul_ps(_mm256_cvtepi32_ps(k), _mm256_set1_ps(0.001f));
-    const __m256 nudge =
-        _mm256_or_ps(_mm256_and_ps(q, _mm256_set1_ps(-0.0f)), _mm256_set1_ps(0.0005f));
-    return _mm256_cvttps_epi32(_mm256_add_ps(q, nudge));
+// trunc(k / 1000) for |k| <= 300000: the multiplier sits a little above 1/1000 so that
+// multiples of 1000 do not round below their quotient, and little enough that no other k
+// reaches the next integer (the every-triple test covers every k the outputs produce).
+QV_AVX2_INLINE __m256i TruncDiv1000(__m256i k) {
+    const float c = static_cast<float>(0.001 * (1.0 + 0x1p-21));
+    return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(k), _mm256_set1_ps(c)));
 }
 
-// k != 0 and n * 1000 == k: the double formula may land just below n there.
-QV_AVX2 inline __m256i OnInteger(__m256i k, __m256i n) {
-    const __m256i zero = _mm256_setzero_si256();
-    return _mm256_andnot_si256(
-        _mm256_cmpeq_epi32(k, zero),
-        _mm256_cmpeq_epi32(_mm256_mullo_epi32(n, _mm256_set1_epi32(1000)), k));
-}
+struct YuvOut {
+    __m256i bytes;    // the eight groups in YUY2 byte order
+    int lumaExact;    // two mask bits a pixel: Y' sits on an integer (not grey)
+    int chromaExact;  // four mask bits a group: U' or V' may sit on an integer
+};
 
 // The difference picture of eight groups from the channel differences (16-bit lanes,
-// pixel order). needExact gets the byte mask of lanes the integers cannot settle.
-QV_AVX2 inline __m256i OutputAvx2(__m256i vr, __m256i vg, __m256i vb, bool uyvy, __m256i greyLo,
-                                  __m256i greyHi, int& needExact) {
+// pixel order), in integers. Where the double formula sits exactly on an integer it may
+// truncate one lower; grey pixels get that from a table, the rest is flagged for
+// PatchOutput.
+QV_AVX2_INLINE YuvOut OutputAvx2(__m256i vr, __m256i vg, __m256i vb, __m256i greyLo,
+                                 __m256i greyHi) {
     const __m256i zero = _mm256_setzero_si256();
-    // Y' of every pixel.
-    const __m256i cRG = _mm256_set1_epi32((587 << 16) | 299), cB = _mm256_set1_epi32(114);
+    YuvOut res;
+    // Y' = trunc((299 vr + 587 vg + 114 vb) / 1000) of every pixel.
+    const __m256i cRG = _mm256_set1_epi32(Pair16(299, 587)), cB = _mm256_set1_epi32(114);
     const __m256i kLo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(vr, vg), cRG),
                                          _mm256_madd_epi16(_mm256_unpacklo_epi16(vb, zero), cB));
     const __m256i kHi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(vr, vg), cRG),
                                          _mm256_madd_epi16(_mm256_unpackhi_epi16(vb, zero), cB));
     const __m256i nLo = TruncDiv1000(kLo), nHi = TruncDiv1000(kHi);
     __m256i yq = _mm256_packus_epi32(nLo, nHi);
-    const __m256i onInteger = _mm256_packs_epi32(OnInteger(kLo, nLo), OnInteger(kHi, nHi));
-    // A change of brightness alone gives vr = vg = vb in every pixel, always on an integer:
-    // those come from a table of the grey values the double sum truncates one lower.
+    const __m256i c1000 = _mm256_set1_epi32(Pair16(1000, 0));
+    const __m256i onInteger = _mm256_andnot_si256(
+        _mm256_cmpeq_epi16(yq, zero),
+        _mm256_packs_epi32(_mm256_cmpeq_epi32(_mm256_madd_epi16(nLo, c1000), kLo),
+                           _mm256_cmpeq_epi32(_mm256_madd_epi16(nHi, c1000), kHi)));
+    // A change of brightness alone gives vr = vg = vb, always on an integer: those come
+    // from a table of the grey values the double sum truncates one lower (no branch: grey
+    // pixels are common in noisy frames).
     const __m256i grey = _mm256_and_si256(_mm256_cmpeq_epi16(vr, vg), _mm256_cmpeq_epi16(vg, vb));
     const __m256i idx = _mm256_srli_epi16(vr, 3);
     const __m256i bits =
@@ -416,40 +429,28 @@ QV_AVX2 inline __m256i OutputAvx2(__m256i vr, __m256i vg, __m256i vb, bool uyvy,
                             _mm256_and_si256(vr, _mm256_set1_epi16(7)));
     const __m256i hit = _mm256_and_si256(_mm256_and_si256(bits, bit), _mm256_set1_epi16(0x00FF));
     yq = _mm256_add_epi16(yq, _mm256_andnot_si256(_mm256_cmpeq_epi16(hit, zero), grey));
-    const __m256i otherOnInteger = _mm256_andnot_si256(grey, onInteger);
-    // U' and V' from pixel 0 of each group (the even 16-bit lanes). Two equal channel
-    // differences put them on an integer all the time, so they are evaluated in doubles,
-    // term by term as the formula reads.
-    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
-    const __m256i r0 = _mm256_and_si256(vr, low16), g0 = _mm256_and_si256(vg, low16),
-                  b0 = _mm256_and_si256(vb, low16);
-    __m128i uHalf[2], vHalf[2];
-    for (int h = 0; h < 2; ++h) {
-        const __m128i r4 = h ? _mm256_extracti128_si256(r0, 1) : _mm256_castsi256_si128(r0);
-        const __m128i g4 = h ? _mm256_extracti128_si256(g0, 1) : _mm256_castsi256_si128(g0);
-        const __m128i b4 = h ? _mm256_extracti128_si256(b0, 1) : _mm256_castsi256_si128(b0);
-        const __m256d r = _mm256_cvtepi32_pd(r4), g = _mm256_cvtepi32_pd(g4),
-                      b = _mm256_cvtepi32_pd(b4);
-        const __m256d half = _mm256_set1_pd(0.5);
-        const __m256d u = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(0.169), r),
-                                                      _mm256_mul_pd(_mm256_set1_pd(0.331), g)),
-                                        _mm256_mul_pd(half, b));
-        const __m256d v = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(0.419), g),
-                                                      _mm256_mul_pd(_mm256_set1_pd(0.081), b)),
-                                        _mm256_mul_pd(half, r));
-        uHalf[h] = _mm256_cvttpd_epi32(u);
-        vHalf[h] = _mm256_cvttpd_epi32(v);
-    }
+    res.lumaExact = _mm256_movemask_epi8(_mm256_andnot_si256(grey, onInteger));
+    // U' = 128 - trunc((169 vr + 331 vg - 500 vb) / 1000) and V' = 128 - trunc((419 vg +
+    // 81 vb - 500 vr) / 1000) from pixel 0 of each group (the even 16-bit lanes).
+    const __m256i rg = _mm256_blend_epi16(vr, _mm256_slli_epi32(vg, 16), 0xAA);
+    const __m256i gb = _mm256_blend_epi16(vg, _mm256_slli_epi32(vb, 16), 0xAA);
+    const __m256i ku = _mm256_add_epi32(_mm256_madd_epi16(rg, _mm256_set1_epi32(Pair16(169, 331))),
+                                        _mm256_madd_epi16(vb, _mm256_set1_epi32(Pair16(-500, 0))));
+    const __m256i kv = _mm256_add_epi32(_mm256_madd_epi16(gb, _mm256_set1_epi32(Pair16(419, 81))),
+                                        _mm256_madd_epi16(vr, _mm256_set1_epi32(Pair16(-500, 0))));
     const __m256i c128 = _mm256_set1_epi32(128);
-    const __m256i uq = _mm256_sub_epi32(c128, _mm256_set_m128i(uHalf[1], uHalf[0]));
-    const __m256i vq = _mm256_sub_epi32(c128, _mm256_set_m128i(vHalf[1], vHalf[0]));
-    needExact = _mm256_movemask_epi8(otherOnInteger);
-    if (uyvy) {
-        return _mm256_or_si256(_mm256_slli_epi16(yq, 8),
-                               _mm256_or_si256(uq, _mm256_slli_epi32(vq, 16)));
-    }
-    return _mm256_or_si256(yq,
-                           _mm256_or_si256(_mm256_slli_epi32(uq, 8), _mm256_slli_epi32(vq, 24)));
+    const __m256i uq = _mm256_sub_epi32(c128, TruncDiv1000(ku));
+    const __m256i vq = _mm256_sub_epi32(c128, TruncDiv1000(kv));
+    // The double formulas leave the integer only when two channel differences are equal
+    // (vr = vg for U', vg = vb for V'), both at one of a few values from 27 to 253.
+    const __m256i equal = _mm256_or_si256(_mm256_cmpeq_epi16(vr, vg), _mm256_cmpeq_epi16(vg, vb));
+    const __m256i inRange = _mm256_andnot_si256(_mm256_cmpgt_epi16(vg, _mm256_set1_epi16(253)),
+                                                _mm256_cmpgt_epi16(vg, _mm256_set1_epi16(26)));
+    res.chromaExact = _mm256_movemask_epi8(
+        _mm256_and_si256(_mm256_and_si256(equal, inRange), _mm256_set1_epi32(0xFFFF)));
+    res.bytes =
+        _mm256_or_si256(yq, _mm256_or_si256(_mm256_slli_epi32(uq, 8), _mm256_slli_epi32(vq, 24)));
+    return res;
 }
 
 // Green of the groups whose chroma term sits on an integer, from the double formula.
@@ -467,9 +468,10 @@ QV_AVX2 inline __m256i PatchGreen(__m256i g, __m256i raw, const YuvOffsets& at, 
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
 }
 
-// Y' of the pixels whose luma sum sits on an integer (two mask bits a pixel).
-QV_AVX2 inline __m256i PatchLuma(__m256i out, __m256i vr, __m256i vg, __m256i vb,
-                                 const YuvOffsets& at, int pixels) {
+// Y' of the flagged pixels (two mask bits a pixel) and U', V' of the flagged groups (four
+// bits a group) from the exact formulas; out is in YUY2 order.
+QV_AVX2 __attribute__((noinline)) __m256i PatchOutput(__m256i out, __m256i vr, __m256i vg,
+                                                      __m256i vb, int luma, int chroma) {
     alignas(32) uint8_t bytes[32];
     alignas(32) int16_t r[16], g[16], b[16];
     _mm256_store_si256(reinterpret_cast<__m256i*>(bytes), out);
@@ -477,17 +479,37 @@ QV_AVX2 inline __m256i PatchLuma(__m256i out, __m256i vr, __m256i vg, __m256i vb
     _mm256_store_si256(reinterpret_cast<__m256i*>(g), vg);
     _mm256_store_si256(reinterpret_cast<__m256i*>(b), vb);
     for (int j = 0; j < 16; ++j) {
-        if (!(pixels & (1 << (2 * j)))) continue;
-        bytes[4 * (j / 2) + (j % 2 ? at.y1 : at.y0)] = static_cast<uint8_t>(OutY(r[j], g[j], b[j]));
+        if (!(luma & (1 << (2 * j)))) continue;
+        bytes[4 * (j / 2) + 2 * (j % 2)] = static_cast<uint8_t>(OutY(r[j], g[j], b[j]));
+    }
+    for (int i = 0; i < 8; ++i) {
+        if (!(chroma & (1 << (4 * i)))) continue;
+        bytes[4 * i + 1] = static_cast<uint8_t>(OutU(r[2 * i], g[2 * i], b[2 * i]));
+        bytes[4 * i + 3] = static_cast<uint8_t>(OutV(r[2 * i], g[2 * i], b[2 * i]));
     }
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes));
+}
+
+// YUY2 byte order to UYVY: swap the bytes of every 16-bit lane.
+QV_AVX2_INLINE __m256i SwapBytes16(__m256i v) {
+    return _mm256_or_si256(_mm256_slli_epi16(v, 8), _mm256_srli_epi16(v, 8));
+}
+
+QV_AVX2_INLINE __m256i Weight16(__m256i v) {
+    // floor(v * v / 8192); v * v < 65536 for v up to 255.
+    return _mm256_srli_epi16(_mm256_mullo_epi16(v, v), 13);
+}
+
+QV_AVX2_INLINE __m256i DifferencePicture(__m256i vr, __m256i vg, __m256i vb, __m256i greyLo,
+                                         __m256i greyHi) {
+    const YuvOut res = OutputAvx2(vr, vg, vb, greyLo, greyHi);
+    if ((res.lumaExact | res.chromaExact) == 0) return res.bytes;
+    return PatchOutput(res.bytes, vr, vg, vb, res.lumaExact, res.chromaExact);
 }
 
 QV_AVX2 uint64_t YuvAvx2(bool uyvy, const uint8_t* f, const uint8_t* r, uint8_t* o, size_t groups) {
     const Tables& t = T();
     const YuvOffsets& at = uyvy ? kUyvy : kYuy2;
-    const __m256i base = Broadcast16(t.nibbleBase);
-    const __m256i step = Broadcast16(t.nibbleStepAfter);
     const __m256i zero = _mm256_setzero_si256();
     const __m256i greyLo = Broadcast16(t.greyLow), greyHi = Broadcast16(t.greyLow + 16);
     // Y' 0, U' 128, Y' 0, V' 128 in the layout's byte order.
@@ -495,6 +517,7 @@ QV_AVX2 uint64_t YuvAvx2(bool uyvy, const uint8_t* f, const uint8_t* r, uint8_t*
     uint64_t total = 0;
     size_t i = 0;
     while (groups - i >= 8) {
+        // At most 21 a lane per block: 1024 blocks stay below 32768 in every 16-bit lane.
         const size_t end = i + std::min<size_t>((groups - i) / 8, 1024) * 8;
         __m256i acc = zero;
         for (; i < end; i += 8) {
@@ -503,21 +526,19 @@ QV_AVX2 uint64_t YuvAvx2(bool uyvy, const uint8_t* f, const uint8_t* r, uint8_t*
                 Store(o + 4 * i, still);  // nothing moved here: black, weight 0
                 continue;
             }
-            const Rgb16 a = ToRgbAvx2(fa, uyvy);
-            const Rgb16 b = ToRgbAvx2(rb, uyvy);
-            const __m256i ag = a.exact ? PatchGreen(a.g, fa, at, a.exact) : a.g;
-            const __m256i bg = b.exact ? PatchGreen(b.g, rb, at, b.exact) : b.g;
+            Rgb16 a = ToRgbAvx2(fa, uyvy);
+            Rgb16 b = ToRgbAvx2(rb, uyvy);
+            if ((a.exact | b.exact) != 0) {
+                if (a.exact) a.g = PatchGreen(a.g, fa, at, a.exact);
+                if (b.exact) b.g = PatchGreen(b.g, rb, at, b.exact);
+            }
             const __m256i vr = DoubledDiff16(a.r, b.r);
-            const __m256i vg = DoubledDiff16(ag, bg);
+            const __m256i vg = DoubledDiff16(a.g, b.g);
             const __m256i vb = DoubledDiff16(a.b, b.b);
-            int needExact;
-            __m256i out = OutputAvx2(vr, vg, vb, uyvy, greyLo, greyHi, needExact);
-            if (needExact != 0) out = PatchLuma(out, vr, vg, vb, at, needExact);
-            Store(o + 4 * i, out);
-            const __m256i w = _mm256_add_epi16(
-                WeightBytes(vr, base, step),
-                _mm256_add_epi16(WeightBytes(vg, base, step), WeightBytes(vb, base, step)));
-            acc = _mm256_add_epi16(acc, w);
+            const __m256i out = DifferencePicture(vr, vg, vb, greyLo, greyHi);
+            Store(o + 4 * i, uyvy ? SwapBytes16(out) : out);
+            acc = _mm256_add_epi16(
+                acc, _mm256_add_epi16(Weight16(vr), _mm256_add_epi16(Weight16(vg), Weight16(vb))));
         }
         total += Sum16(acc);
     }
@@ -528,7 +549,8 @@ QV_AVX2 void YuvToRgbAvx2(bool uyvy, const uint8_t* g, size_t groups, int16_t* r
     const YuvOffsets& at = uyvy ? kUyvy : kYuy2;
     size_t i = 0;
     for (; groups - i >= 8; i += 8) {
-        const Rgb16 c = ToRgbAvx2(Load(g + 4 * i), uyvy);
+        Rgb16 c = ToRgbAvx2(Load(g + 4 * i), uyvy);
+        if (c.exact != 0) c.g = PatchGreen(c.g, Load(g + 4 * i), at, c.exact);
         alignas(32) int16_t r[16], gg[16], b[16];
         _mm256_store_si256(reinterpret_cast<__m256i*>(r), c.r);
         _mm256_store_si256(reinterpret_cast<__m256i*>(gg), c.g);
@@ -538,11 +560,6 @@ QV_AVX2 void YuvToRgbAvx2(bool uyvy, const uint8_t* g, size_t groups, int16_t* r
             px[0] = r[p];
             px[1] = gg[p];
             px[2] = b[p];
-        }
-        if (c.exact != 0) {
-            const __m256i patched = PatchGreen(c.g, Load(g + 4 * i), at, c.exact);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(gg), patched);
-            for (int p = 0; p < 16; ++p) rgb[3 * (2 * i + p) + 1] = gg[p];
         }
     }
     for (; i < groups; ++i) {
@@ -564,10 +581,7 @@ QV_AVX2 void DifferenceToYuvAvx2(const uint8_t* vr, const uint8_t* vg, const uin
     for (; groups - i >= 8; i += 8) {
         const __m256i r = Load16Bytes(vr + 2 * i), g = Load16Bytes(vg + 2 * i),
                       b = Load16Bytes(vb + 2 * i);
-        int needExact;
-        __m256i out = OutputAvx2(r, g, b, false, greyLo, greyHi, needExact);
-        if (needExact != 0) out = PatchLuma(out, r, g, b, kYuy2, needExact);
-        Store(yuyv + 4 * i, out);
+        Store(yuyv + 4 * i, DifferencePicture(r, g, b, greyLo, greyHi));
     }
     for (; i < groups; ++i) {
         const int v[6] = {vr[2 * i],     vg[2 * i],     vb[2 * i],
@@ -576,6 +590,7 @@ QV_AVX2 void DifferenceToYuvAvx2(const uint8_t* vr, const uint8_t* vg, const uin
     }
 }
 
+#undef QV_AVX2_INLINE
 #undef QV_AVX2
 
 #else  // not x86: the plain kernels stand in
