@@ -5,10 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh build >&2
-args=(--demo-camera)
+home=${QUORVEX_HOME:-build/demo-home}
+# A first run of the demo switches monitoring on at start, so pictures and events come at once.
+if [ ! -e "$home/Quorvex.ini" ]; then
+    mkdir -p "$home"
+    build/app/quorvex config set BasicSettings WakeUpStart 1 --home "$home"
+fi
+args=(--demo-camera --home "$home")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     args+=(-platform offscreen)
 fi
-# The program folder (settings, pictures, logs) is build/app, the writable folder of the
-# executable, unless --home DIR or QUORVEX_HOME says otherwise.
 exec build/app/quorvex "${args[@]}" "$@"
