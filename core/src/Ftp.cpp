@@ -8,6 +8,7 @@
 #include "core/src/Ftp.h"
 
 #include "core/src/CoreState.h"
+#include "core/src/CurlHandles.h"
 
 #include <curl/curl.h>
 #include <fnmatch.h>
@@ -32,25 +33,9 @@ constexpr unsigned long kPassiveFlag = 0x08000000ul;  // INTERNET_FLAG_PASSIVE
 constexpr size_t kMaxListing = 16u * 1024 * 1024;
 constexpr size_t kErrorSize = 1024;
 
-struct EasyCloser {
-    void operator()(CURL* h) const { curl_easy_cleanup(h); }
-};
-struct UrlCloser {
-    void operator()(CURLU* u) const { curl_url_cleanup(u); }
-};
-struct ListCloser {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-struct CurlTextCloser {
-    void operator()(char* p) const { curl_free(p); }
-};
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
-using EasyPtr = std::unique_ptr<CURL, EasyCloser>;
-using UrlPtr = std::unique_ptr<CURLU, UrlCloser>;
-using ListPtr = std::unique_ptr<curl_slist, ListCloser>;
-using CurlText = std::unique_ptr<char, CurlTextCloser>;
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 struct FindHandle {

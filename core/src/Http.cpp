@@ -8,27 +8,11 @@
 #include <memory>
 
 #include "core/include/QuorCore.h"
+#include "core/src/CurlHandles.h"
 #include "core/src/Pictures.h"
 
 namespace qv::core {
 namespace {
-
-struct EasyCloser {
-    void operator()(CURL* h) const { curl_easy_cleanup(h); }
-};
-struct UrlCloser {
-    void operator()(CURLU* u) const { curl_url_cleanup(u); }
-};
-struct ListCloser {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-struct CurlTextCloser {
-    void operator()(char* p) const { curl_free(p); }
-};
-using EasyPtr = std::unique_ptr<CURL, EasyCloser>;
-using UrlPtr = std::unique_ptr<CURLU, UrlCloser>;
-using ListPtr = std::unique_ptr<curl_slist, ListCloser>;
-using CurlText = std::unique_ptr<char, CurlTextCloser>;
 
 bool IsLeadByte(unsigned char c) {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "QuorCore.h"
+#include "core/src/CurlHandles.h"
 #include "core/src/Http.h"
 #include "core/src/Pictures.h"
 
@@ -28,12 +29,9 @@ size_t CollectReply(char* data, size_t size, size_t count, void* user) {
 }
 
 HttpReply HttpGet(const std::string& url, const std::string& agent, long timeoutSeconds) {
-    struct EasyCloser {
-        void operator()(CURL* h) const { curl_easy_cleanup(h); }
-    };
     HttpReply reply;
     HttpGlobalInit();
-    std::unique_ptr<CURL, EasyCloser> h(curl_easy_init());
+    EasyPtr h(curl_easy_init());
     if (!h) return reply;
     curl_easy_setopt(h.get(), CURLOPT_URL, url.c_str());
     curl_easy_setopt(h.get(), CURLOPT_PROTOCOLS_STR, "http");
