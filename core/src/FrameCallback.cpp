@@ -22,14 +22,15 @@ bool ShouldFail(int which) {
     return failNextAllocation.compare_exchange_strong(expected, 0);
 }
 
-// Window thread. Grows the reference to `length` bytes, keeping what it held; the new
-// part starts black so the first comparison is defined.
-bool GrowReference(DeviceState& s, size_t length) {
+// Window thread. Grows the reference to `length` bytes, keeping what it held. The new part
+// starts as the current frame: compared with anything else (black, or whatever memory held),
+// the first frame after a device start or a format change would count as motion.
+bool GrowReference(DeviceState& s, const uint8_t* frame, size_t length) {
     if (length <= s.referenceSize && s.reference) return true;
     if (ShouldFail(1)) return false;
     auto* grown = static_cast<uint8_t*>(std::realloc(s.reference, length ? length : 1));
     if (!grown) return false;
-    std::memset(grown + s.referenceSize, 0, length - s.referenceSize);
+    std::memcpy(grown + s.referenceSize, frame + s.referenceSize, length - s.referenceSize);
     s.reference = grown;
     s.referenceSize = length;
     return true;
@@ -38,7 +39,7 @@ bool GrowReference(DeviceState& s, size_t length) {
 void Measure(capture::CaptureWindow* window, uint8_t* data, size_t length, uint32_t mode) {
     DeviceState& s = State();
     // A frame we cannot hold a reference or working copy for is left unmeasured.
-    if (!GrowReference(s, length)) return;
+    if (!GrowReference(s, data, length)) return;
     if (ShouldFail(2)) return;
     std::unique_ptr<uint8_t, decltype(&std::free)> work(
         static_cast<uint8_t*>(std::malloc(length ? length : 1)), &std::free);

@@ -243,6 +243,7 @@ TEST_F(DeviceTest, WindowPlacementRules) {
     EXPECT_EQ(Window()->geometry().size(), QSize(1, 1));
     // Display mode 1 stops the preview and zeroes the level.
     ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE), 1);
+    GrabLevel(source, SolidFrame(source->Format(), 0));  // becomes the reference
     EXPECT_GT(GrabLevel(source, SolidFrame(source->Format(), 200)), 0);
     ASSERT_EQ(QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_NONE), 1);
     EXPECT_FALSE(Window()->Previewing());
@@ -271,6 +272,7 @@ TEST_F(DeviceTest, CaptureDeviceInfoNeverWritesPastTheHeader) {
 TEST_F(DeviceTest, SourceDialogEditsControlsAndStopsMeasuring) {
     auto source = OpenCamera(Rgb24(64, 48));
     ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE), 1);
+    GrabLevel(source, SolidFrame(source->Format(), 0));  // becomes the reference
     ASSERT_GT(GrabLevel(source, SolidFrame(source->Format(), 250)), 0);
     WhenDialogShows([](QWidget* dlg) {
         auto* spin = dlg->findChild<QSpinBox*>(QStringLiteral("Brightness"));

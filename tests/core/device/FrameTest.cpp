@@ -45,6 +45,15 @@ TEST_F(DeviceTest, TheNineThousandNineHundredNinetyThreeLevel) {
     EXPECT_EQ(qv::core::State().lastDepth.load(), 24);
 }
 
+TEST_F(DeviceTest, FirstFrameAfterStartIsNoMotion) {
+    // A bright room right after the device starts is not motion: nothing came before it.
+    auto source = OpenCamera(Rgb24(320, 240));
+    ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE), 1);
+    EXPECT_EQ(GrabLevel(source, SolidFrame(source->Format(), 230)), 0);
+    // ...but the next change is measured against it.
+    EXPECT_GT(GrabLevel(source, SolidFrame(source->Format(), 20)), 0);
+}
+
 TEST_F(DeviceTest, ReferenceKeptAtSumTenReplacedAtEleven) {
     // 16 x 16 pixels: D = 0, so the level is the sum itself.
     auto source = OpenCamera(Rgb24(16, 16));
