@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -18,6 +19,7 @@
 
 #include "app/dialogs/DialogWidgets.h"
 #include "app/dialogs/SpinEdit.h"
+#include "platform/capture/stream/StreamUrl.h"
 
 #ifndef QUORVEX_VERSION
 #define QUORVEX_VERSION "0"
@@ -68,24 +70,81 @@ QWidget* VersionPage(QWidget* parent) {
 
 // ---------------------------------------------------------------- device selection
 
-CDeviceSelectDlg::CDeviceSelectDlg(QWidget* parent, const std::vector<std::string>& names,
+std::string StreamSourceProblemMessage(StreamSourceProblem problem) {
+    switch (problem) {
+        case StreamSourceProblem::None:
+            return "";
+        case StreamSourceProblem::EmptyName:
+            return "名前を入力してください。";
+        case StreamSourceProblem::EmptyUrl:
+            return "URLを入力してください。";
+        case StreamSourceProblem::LineBreak:
+            return "名前とURLに改行は使えません。";
+        case StreamSourceProblem::Semicolon:
+            return "名前とURLに「;」は使えません。";
+        case StreamSourceProblem::NotShiftJis:
+            return "名前かURLに、設定ファイルに保存できない文字が含まれています。";
+        case StreamSourceProblem::TooLong:
+            return "名前かURLが長すぎます。255バイト（全角127文字）までにしてください。";
+        case StreamSourceProblem::DuplicateName:
+            return "同じ名前のデバイスがすでにあります。別の名前を付けてください。";
+        case StreamSourceProblem::TooMany:
+            return "ストリームカメラはこれ以上追加できません。";
+    }
+    return "このストリームカメラは登録できません。";
+}
+
+CStreamSourceDlg::CStreamSourceDlg(QWidget* parent, const StreamSource& source, bool editUrl,
+                                   std::function<StreamSourceProblem(const StreamSource&)> check)
+    : QDialog(parent), source_(source), check_(std::move(check)) {
+    setWindowTitle(editUrl ? QStringLiteral("ストリームカメラの追加")
+                           : QStringLiteral("ストリームカメラの名前の変更"));
+    auto* grid = new QGridLayout;
+    name_ = new QLineEdit(Q(source.Name), this);
+    name_->setObjectName(QStringLiteral("streamName"));
+    name_->setToolTip(QStringLiteral("デバイス一覧に表示する名前を設定します。"));
+    grid->addWidget(new QLabel(QStringLiteral("名前："), this), 0, 0);
+    grid->addWidget(name_, 0, 1);
+    if (editUrl) {
+        url_ = new QLineEdit(Q(source.Url), this);
+        url_->setObjectName(QStringLiteral("streamUrl"));
+        url_->setToolTip(QStringLiteral(
+            "ネットワークカメラのURL（rtsp://、http://）か動画ファイルを設定します。"));
+        url_->setMinimumWidth(320);
+        grid->addWidget(new QLabel(QStringLiteral("URL："), this), 1, 0);
+        grid->addWidget(url_, 1, 1);
+    }
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("idc1"));
+    ok->setDefault(true);
+    buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole)
+        ->setObjectName(QStringLiteral("idc2"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* box = new QVBoxLayout(this);
+    box->addLayout(grid);
+    box->addWidget(buttons);
+}
+
+void CStreamSourceDlg::accept() {
+    // Blanks around a value would not survive the settings file.
+    StreamSource edited{S(name_->text().trimmed()), url_ ? S(url_->text().trimmed()) : source_.Url};
+    const StreamSourceProblem problem = check_ ? check_(edited) : StreamSourceProblem::None;
+    if (problem != StreamSourceProblem::None) {
+        QMessageBox::warning(this, windowTitle(), Q(StreamSourceProblemMessage(problem)));
+        return;
+    }
+    source_ = std::move(edited);
+    QDialog::accept();
+}
+
+CDeviceSelectDlg::CDeviceSelectDlg(QWidget* parent, const DeviceHooks& hooks,
                                    const std::string& current)
-    : QDialog(parent) {
+    : QDialog(parent), hooks_(hooks), open_(current) {
     setWindowTitle(QStringLiteral("デバイス選択"));
     list_ = Named(new QComboBox(this), 1171, "利用するキャプチャデバイスを選択します。");
-    int selected = 0;
-    int index = 0;
-    bool found = false;
-    for (const std::string& name : names) {
-        if (name.empty()) continue;
-        list_->addItem(Q(name));
-        if (!found && name == current) {
-            selected = index;
-            found = true;
-        }
-        ++index;
-    }
-    list_->setCurrentIndex(list_->count() > 0 ? selected : -1);
+    list_->setMinimumWidth(280);
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
     buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
@@ -94,8 +153,153 @@ CDeviceSelectDlg::CDeviceSelectDlg(QWidget* parent, const std::vector<std::strin
     auto* box = new QVBoxLayout(this);
     box->addWidget(new QLabel(QStringLiteral("キャプチャデバイス："), this));
     box->addWidget(list_);
+
+    if (!hooks_.StreamSourcesFile.empty()) {
+        sources_ = LoadStreamSources(hooks_.StreamSourcesFile);
+        auto* group = new QGroupBox(
+            QStringLiteral("ストリームカメラ（ネットワークカメラ・動画ファイル）"), this);
+        streams_ = new QListWidget(group);
+        streams_->setObjectName(QStringLiteral("streamList"));
+        streams_->setToolTip(QStringLiteral("登録したストリームカメラです。"));
+        streams_->setMinimumHeight(90);
+        auto* add = new QPushButton(QStringLiteral("追加..."), group);
+        add->setObjectName(QStringLiteral("streamAdd"));
+        add->setToolTip(QStringLiteral("ストリームカメラを追加します。"));
+        rename_ = new QPushButton(QStringLiteral("名前の変更..."), group);
+        rename_->setObjectName(QStringLiteral("streamRename"));
+        rename_->setToolTip(QStringLiteral("選択したストリームカメラの名前を変更します。"));
+        remove_ = new QPushButton(QStringLiteral("削除"), group);
+        remove_->setObjectName(QStringLiteral("streamRemove"));
+        remove_->setToolTip(QStringLiteral("選択したストリームカメラを削除します。"));
+        auto* side = new QVBoxLayout;
+        side->addWidget(add);
+        side->addWidget(rename_);
+        side->addWidget(remove_);
+        side->addStretch(1);
+        auto* row = new QHBoxLayout(group);
+        row->addWidget(streams_, 1);
+        row->addLayout(side);
+        box->addWidget(group);
+        connect(add, &QPushButton::clicked, this, &CDeviceSelectDlg::AddSource);
+        connect(rename_, &QPushButton::clicked, this, &CDeviceSelectDlg::RenameSource);
+        connect(remove_, &QPushButton::clicked, this, &CDeviceSelectDlg::RemoveSource);
+        connect(streams_, &QListWidget::currentRowChanged, this, [this](int row) {
+            rename_->setEnabled(row >= 0);
+            remove_->setEnabled(row >= 0);
+        });
+        FillSources();
+    }
     box->addWidget(buttons);
-    list_->setMinimumWidth(280);
+    FillDevices(current);
+}
+
+void CDeviceSelectDlg::FillDevices(const std::string& select) {
+    const std::vector<std::string> names =
+        hooks_.DeviceNames ? hooks_.DeviceNames() : std::vector<std::string>{};
+    list_->clear();
+    int selected = 0;
+    bool found = false;
+    for (const std::string& name : names) {
+        if (name.empty()) continue;
+        if (!found && name == select) {
+            selected = list_->count();
+            found = true;
+        }
+        list_->addItem(Q(name));
+    }
+    list_->setCurrentIndex(list_->count() > 0 ? selected : -1);
+}
+
+void CDeviceSelectDlg::FillSources() {
+    if (!streams_) return;
+    streams_->clear();
+    // The list never shows a password: the URL as the log would write it.
+    for (const StreamSource& s : sources_)
+        streams_->addItem(QStringLiteral("%1    %2").arg(Q(s.Name), Q(capture::RedactUrl(s.Url))));
+    rename_->setEnabled(false);
+    remove_->setEnabled(false);
+}
+
+StreamSourceProblem CDeviceSelectDlg::CheckSource(const StreamSource& source, int skip) const {
+    std::vector<StreamSource> others;
+    for (int i = 0; i < static_cast<int>(sources_.size()); ++i)
+        if (i != skip) others.push_back(sources_[static_cast<std::size_t>(i)]);
+    const StreamSourceProblem problem = CheckNewStreamSource(source, others);
+    if (problem != StreamSourceProblem::None) return problem;
+    // The device list drops a second device of the same name, in any letter case.
+    const QString name = Q(source.Name);
+    for (const StreamSource& s : others)
+        if (Q(s.Name).compare(name, Qt::CaseInsensitive) == 0)
+            return StreamSourceProblem::DuplicateName;
+    const std::vector<std::string> devices =
+        hooks_.DeviceNames ? hooks_.DeviceNames() : std::vector<std::string>{};
+    for (const std::string& device : devices) {
+        if (Q(device).compare(name, Qt::CaseInsensitive) != 0) continue;
+        const bool isSkipped =
+            skip >= 0 &&
+            Q(sources_[static_cast<std::size_t>(skip)].Name).compare(name, Qt::CaseInsensitive) ==
+                0;
+        if (!isSkipped) return StreamSourceProblem::DuplicateName;
+    }
+    return StreamSourceProblem::None;
+}
+
+bool CDeviceSelectDlg::Commit(const std::vector<StreamSource>& sources, const std::string& select,
+                              const std::string& reopen) {
+    if (!SaveStreamSources(hooks_.StreamSourcesFile, sources)) {
+        QMessageBox::warning(this, windowTitle(),
+                             QStringLiteral("設定ファイルに書き込めませんでした。"));
+        return false;
+    }
+    sources_ = sources;
+    open_ = reopen;
+    if (hooks_.StreamSourcesChanged) hooks_.StreamSourcesChanged(sources_, open_);
+    FillSources();
+    FillDevices(select);
+    return true;
+}
+
+void CDeviceSelectDlg::AddSource() {
+    // The device list holds ten devices, local cameras first: an eleventh would not show.
+    int listed = 0;
+    if (hooks_.DeviceNames)
+        for (const std::string& name : hooks_.DeviceNames()) listed += name.empty() ? 0 : 1;
+    if (static_cast<int>(sources_.size()) >= kMaxStreamSources || listed >= kMaxStreamSources) {
+        QMessageBox::warning(this, windowTitle(),
+                             Q(StreamSourceProblemMessage(StreamSourceProblem::TooMany)));
+        return;
+    }
+    CStreamSourceDlg dialog(this, StreamSource{}, true,
+                            [this](const StreamSource& s) { return CheckSource(s, -1); });
+    if (dialog.exec() != QDialog::Accepted) return;
+    std::vector<StreamSource> sources = sources_;
+    sources.push_back(dialog.Result());
+    // The new camera is what the user most likely wants to watch.
+    Commit(sources, dialog.Result().Name, open_);
+}
+
+void CDeviceSelectDlg::RenameSource() {
+    const int row = streams_ ? streams_->currentRow() : -1;
+    if (row < 0 || row >= static_cast<int>(sources_.size())) return;
+    const StreamSource old = sources_[static_cast<std::size_t>(row)];
+    CStreamSourceDlg dialog(this, old, false,
+                            [this, row](const StreamSource& s) { return CheckSource(s, row); });
+    if (dialog.exec() != QDialog::Accepted) return;
+    std::vector<StreamSource> sources = sources_;
+    sources[static_cast<std::size_t>(row)].Name = dialog.Result().Name;
+    const std::string selected = SelectedName();
+    Commit(sources, selected == old.Name ? dialog.Result().Name : selected,
+           open_ == old.Name ? dialog.Result().Name : open_);
+}
+
+void CDeviceSelectDlg::RemoveSource() {
+    const int row = streams_ ? streams_->currentRow() : -1;
+    if (row < 0 || row >= static_cast<int>(sources_.size())) return;
+    std::vector<StreamSource> sources = sources_;
+    const std::string removed = sources[static_cast<std::size_t>(row)].Name;
+    sources.erase(sources.begin() + row);
+    const std::string selected = SelectedName();
+    Commit(sources, selected == removed ? std::string() : selected, open_);
 }
 
 std::string CDeviceSelectDlg::SelectedName() const {
@@ -323,9 +527,7 @@ void CBasicSetPropertyPage::UpdateDriverButtons() {
 }
 
 void CBasicSetPropertyPage::OnSelectDevice() {
-    const std::vector<std::string> names =
-        hooks_.DeviceNames ? hooks_.DeviceNames() : std::vector<std::string>{};
-    CDeviceSelectDlg dialog(this, names, settings_.DeviceName);
+    CDeviceSelectDlg dialog(this, hooks_, settings_.DeviceName);
     if (dialog.exec() != QDialog::Accepted) return;
     const std::string chosen = dialog.SelectedName();
     const bool started = hooks_.RestartDevice && hooks_.RestartDevice(chosen);

@@ -5,7 +5,9 @@
 #include <QDialog>
 #include <QWidget>
 #include <array>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/dialogs/SettingsDialogs.h"
@@ -14,7 +16,10 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPlainTextEdit;
+class QSpinBox;
+class QTimer;
 class QPushButton;
 class QRadioButton;
 class QSlider;
@@ -31,16 +36,50 @@ T* Control(const QObject* root, int id) {
     return root->findChild<T*>(QStringLiteral("idc%1").arg(id));
 }
 
-// "デバイス選択": the core library's devices with a name; OK returns the chosen one.
+// A stream camera's name and URL (or only its name, for a rename). OK keeps the dialog open
+// and shows why while check refuses the source.
+class CStreamSourceDlg : public QDialog {
+    Q_OBJECT
+  public:
+    CStreamSourceDlg(QWidget* parent, const StreamSource& source, bool editUrl,
+                     std::function<StreamSourceProblem(const StreamSource&)> check);
+    void accept() override;
+    const StreamSource& Result() const { return source_; }
+
+  private:
+    StreamSource source_;
+    std::function<StreamSourceProblem(const StreamSource&)> check_;
+    QLineEdit* name_;
+    QLineEdit* url_ = nullptr;
+};
+
+// "デバイス選択": the core library's devices with a name; OK returns the chosen one. With a
+// settings file in the hooks it also adds, renames and removes the stream cameras; every
+// change is saved at once and the device list is read again.
 class CDeviceSelectDlg : public QDialog {
     Q_OBJECT
   public:
-    CDeviceSelectDlg(QWidget* parent, const std::vector<std::string>& names,
-                     const std::string& current);
+    CDeviceSelectDlg(QWidget* parent, const DeviceHooks& hooks, const std::string& current);
     std::string SelectedName() const;
+    const std::vector<StreamSource>& Sources() const { return sources_; }
 
   private:
+    void FillDevices(const std::string& select);
+    void FillSources();
+    void AddSource();
+    void RenameSource();
+    void RemoveSource();
+    bool Commit(const std::vector<StreamSource>& sources, const std::string& select,
+                const std::string& reopen);
+    StreamSourceProblem CheckSource(const StreamSource& source, int skip) const;
+
+    DeviceHooks hooks_;
+    std::vector<StreamSource> sources_;
+    std::string open_;  // the device the window has open
     QComboBox* list_;
+    QListWidget* streams_ = nullptr;
+    QPushButton* rename_ = nullptr;
+    QPushButton* remove_ = nullptr;
 };
 
 // The page "基本設定" of the basic settings sheet.
@@ -177,7 +216,11 @@ class CWarningSetDlg : public QDialog {
   public:
     CWarningSetDlg(QWidget* parent, const WarningDialogData& data, int currentMode,
                    const std::string& programFolder, std::function<void()> openHelp);
+    ~CWarningSetDlg() override;
     void accept() override;
+    void done(int result) override;
+    // The mail settings as the dialog shows them now, saved or not.
+    MailSettings CurrentMail() const;
     const WarningDialogData& Result() const { return data_; }
     int ShownMode() const { return mode_; }
 
@@ -185,9 +228,15 @@ class CWarningSetDlg : public QDialog {
     std::function<int(QDialog&)> RunSubDialog = [](QDialog& d) { return d.exec(); };
     // The sound file picker: the chosen path, or empty for Cancel.
     std::function<std::string(const PickerStart&)> PickSound;
+    // What "テスト送信" runs (on a worker thread); empty: the button stays disabled.
+    void SetTestSend(TestSendFunction send);
 
   private:
     void ShowValues();
+    void ShowSubmission();
+    void OnTestSend();
+    void PollTestSend();
+    void StopTestSend();
     void StoreSpins();
     void EnableControls();
     void OnTabChanged(int index);
@@ -220,6 +269,20 @@ class CWarningSetDlg : public QDialog {
     std::vector<QWidget*> timerControls_;
     std::vector<QWidget*> soundControls_;
     std::vector<QWidget*> mailControls_;
+
+    QSpinBox* smtpPort_;
+    QComboBox* smtpSecurity_;
+    QCheckBox* smtpAuth_;
+    QLineEdit* smtpUser_;
+    QLineEdit* smtpPassword_;
+    QPushButton* testButton_;
+    QTimer* testPoll_;
+    TestSendFunction testSend_;
+    // The test mail's worker: it writes testOutcome_ and then sets testFinished_.
+    std::thread testThread_;
+    std::atomic<bool> testStop_{false};
+    std::atomic<bool> testFinished_{false};
+    TestSendOutcome testOutcome_;
 };
 
 }  // namespace qv::dialogs

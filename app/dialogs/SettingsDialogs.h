@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/settings/Settings.h"
+#include "app/settings/StreamSources.h"
 
 class QWidget;
 
@@ -30,7 +31,18 @@ struct DeviceHooks {
     std::function<void(unsigned long dialog)> OpenDriverDialog;
     // QvCoreSetPreviewRate, in frames per second.
     std::function<void(int framesPerSecond)> SetPreviewRate;
+    // The settings file that keeps the stream cameras; empty: the device selection offers
+    // no stream cameras.
+    std::string StreamSourcesFile;
+    // The stream cameras changed (already saved): hand them to the core library, list the
+    // devices anew and open reopen again (its name after a rename; the first device when it
+    // is gone). DeviceNames then includes them.
+    std::function<void(const std::vector<StreamSource>& sources, const std::string& reopen)>
+        StreamSourcesChanged;
 };
+
+// The Japanese sentence the device selection shows for a refused stream camera.
+std::string StreamSourceProblemMessage(StreamSourceProblem problem);
 
 // The frame rates behind PreviewRate's index.
 inline constexpr std::array<int, 7> kPreviewRates = {1, 5, 10, 15, 20, 30, 60};
@@ -50,6 +62,15 @@ struct WarningDialogData {
     PictSettings Pict;
     std::array<WarningSettings, kOperatingModes> Warning;
 };
+
+// "テスト送信": sends one mail with the given settings and returns whether it went out and
+// what happened in words. Runs on a worker thread; stop() turns true when the dialog closes.
+struct TestSendOutcome {
+    bool Sent = false;
+    std::string Text;
+};
+using TestSendFunction =
+    std::function<TestSendOutcome(const MailSettings& mail, std::function<bool()> stop)>;
 bool RunWarningSettingsDialog(QWidget* parent, WarningDialogData& data, int currentMode,
                               const std::string& programFolder, std::function<void()> openHelp);
 

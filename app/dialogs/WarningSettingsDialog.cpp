@@ -9,10 +9,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/dialogs/DialogWidgets.h"
@@ -382,6 +385,49 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     upper->addWidget(pictButton, 3, 2);
     upper->setColumnStretch(1, 1);
 
+    // How the SMTP server is reached: port, security and authentication, and a test mail.
+    auto* submitGroup = new QGroupBox(QStringLiteral("送信サーバーの接続設定"), this);
+    smtpPort_ = new QSpinBox(submitGroup);
+    smtpPort_->setObjectName(QStringLiteral("smtpPort"));
+    smtpPort_->setRange(1, 65535);
+    smtpPort_->setAlignment(Qt::AlignRight);
+    smtpPort_->setToolTip(QStringLiteral(
+        "ＳＭＴＰサーバーのポート番号を設定します。通常は25、STARTTLSは587、SSL/TLSは465です。"));
+    smtpSecurity_ = new QComboBox(submitGroup);
+    smtpSecurity_->setObjectName(QStringLiteral("smtpSecurity"));
+    for (const char* label : kSmtpSecurityLabels) smtpSecurity_->addItem(QString::fromUtf8(label));
+    smtpSecurity_->setToolTip(QStringLiteral("ＳＭＴＰサーバーとの通信の暗号化を選択します。"));
+    smtpAuth_ = new QCheckBox(QStringLiteral("SMTP認証"), submitGroup);
+    smtpAuth_->setObjectName(QStringLiteral("smtpAuth"));
+    smtpAuth_->setToolTip(
+        QStringLiteral("ＳＭＴＰ認証が必要なサーバーをご利用の場合はチェックを付けてください。"));
+    smtpUser_ = new QLineEdit(submitGroup);
+    smtpUser_->setObjectName(QStringLiteral("smtpUser"));
+    smtpUser_->setToolTip(QStringLiteral("ＳＭＴＰ認証のユーザー名を設定します。"));
+    smtpPassword_ = new QLineEdit(submitGroup);
+    smtpPassword_->setObjectName(QStringLiteral("smtpPassword"));
+    smtpPassword_->setEchoMode(QLineEdit::Password);
+    smtpPassword_->setToolTip(QStringLiteral("ＳＭＴＰ認証のパスワードを設定します。"));
+    testButton_ = new QPushButton(QStringLiteral("テスト送信"), submitGroup);
+    testButton_->setObjectName(QStringLiteral("testSend"));
+    testButton_->setToolTip(
+        QStringLiteral("今の設定で警告通知先メールアドレスにテストメールを送信します。"));
+    testButton_->setEnabled(false);
+    auto* submitGrid = new QGridLayout(submitGroup);
+    submitGrid->addWidget(Label("ポート：", submitGroup), 0, 0);
+    submitGrid->addWidget(smtpPort_, 0, 1);
+    submitGrid->addWidget(Label("暗号化：", submitGroup), 0, 2);
+    submitGrid->addWidget(smtpSecurity_, 0, 3);
+    submitGrid->addWidget(smtpAuth_, 0, 4);
+    submitGrid->addWidget(Label("ユーザー名：", submitGroup), 1, 0);
+    submitGrid->addWidget(smtpUser_, 1, 1, 1, 2);
+    submitGrid->addWidget(Label("パスワード：", submitGroup), 1, 3);
+    submitGrid->addWidget(smtpPassword_, 1, 4);
+    submitGrid->addWidget(testButton_, 0, 5, 2, 1);
+    testPoll_ = new QTimer(this);
+    testPoll_->setInterval(50);
+    connect(testPoll_, &QTimer::timeout, this, &CWarningSetDlg::PollTestSend);
+
     tabs_ = Named(new QTabBar(this), 1084);
     for (const char* t : {"動作モード１", "動作モード２", "動作モード３"}) {
         tabs_->addTab(QString::fromUtf8(t));
@@ -519,6 +565,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     modeFrame->addWidget(warnGroup);
     auto* box = new QVBoxLayout(this);
     box->addLayout(upper);
+    box->addWidget(submitGroup);
     box->addSpacing(6);
     box->addWidget(tabs_);
     box->addLayout(modeFrame);
@@ -533,6 +580,9 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     popButton_->setEnabled(data_.Mail.PopSmtp != 0);
     tabs_->setCurrentIndex(mode_);
     ShowValues();
+    ShowSubmission();
+    smtpUser_->setText(Q(data_.Mail.SmtpUser));
+    smtpPassword_->setText(Q(data_.Mail.SmtpPassword));
 
     connect(tabs_, &QTabBar::currentChanged, this, &CWarningSetDlg::OnTabChanged);
     connect(sensitivity_, &QSlider::valueChanged, this, [this](int v) {
@@ -590,6 +640,21 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
         CPictSetDlg dialog(this, data_.Pict);
         if (RunSubDialog(dialog) == QDialog::Accepted) data_.Pict = dialog.Result();
     });
+    connect(smtpPort_, &QSpinBox::valueChanged, this,
+            [this](int port) { data_.Mail.SmtpPort = port; });
+    connect(smtpSecurity_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0) data_.Mail.SmtpSecurity = index;
+    });
+    connect(smtpAuth_, &QCheckBox::toggled, this, [this](bool on) {
+        data_.Mail.SmtpAuth = on ? 1 : 0;
+        smtpUser_->setEnabled(on);
+        smtpPassword_->setEnabled(on);
+    });
+    connect(smtpUser_, &QLineEdit::textChanged, this,
+            [this](const QString& text) { data_.Mail.SmtpUser = S(text); });
+    connect(smtpPassword_, &QLineEdit::textChanged, this,
+            [this](const QString& text) { data_.Mail.SmtpPassword = S(text); });
+    connect(testButton_, &QPushButton::clicked, this, &CWarningSetDlg::OnTestSend);
     connect(defaultButton, &QPushButton::clicked, this, &CWarningSetDlg::OnDefault);
     connect(helpButton, &QPushButton::clicked, this, [this] {
         if (openHelp_) openHelp_();
@@ -670,7 +735,79 @@ void CWarningSetDlg::OnDefault() {
     address_->clear();
     sendAddress_->clear();
     popSmtp_->setChecked(false);
+    data_.Mail.SmtpPort = 25;
+    data_.Mail.SmtpSecurity = 0;
+    data_.Mail.SmtpAuth = 0;
     ShowValues();
+    ShowSubmission();
+}
+
+void CWarningSetDlg::ShowSubmission() {
+    const MailSettings m = data_.Mail;  // the setters below write back into data_
+    smtpPort_->setValue(m.SmtpPort >= 1 && m.SmtpPort <= 65535 ? m.SmtpPort : 25);
+    smtpSecurity_->setCurrentIndex(m.SmtpSecurity >= 0 && m.SmtpSecurity <= 2 ? m.SmtpSecurity : 0);
+    smtpAuth_->setChecked(m.SmtpAuth != 0);
+    smtpUser_->setEnabled(m.SmtpAuth != 0);
+    smtpPassword_->setEnabled(m.SmtpAuth != 0);
+    // What the controls could not show goes back as they show it.
+    data_.Mail.SmtpPort = smtpPort_->value();
+    data_.Mail.SmtpSecurity = smtpSecurity_->currentIndex();
+}
+
+MailSettings CWarningSetDlg::CurrentMail() const {
+    MailSettings mail = data_.Mail;
+    mail.SmtpServer = S(smtp_->text());
+    mail.MailAddress = S(address_->text());
+    mail.SendMailAddress = S(sendAddress_->text());
+    return mail;
+}
+
+void CWarningSetDlg::SetTestSend(TestSendFunction send) {
+    testSend_ = std::move(send);
+    testButton_->setEnabled(testSend_ && !testThread_.joinable());
+}
+
+void CWarningSetDlg::OnTestSend() {
+    if (!testSend_ || testThread_.joinable()) return;
+    testButton_->setEnabled(false);
+    testStop_ = false;
+    testFinished_ = false;
+    testThread_ = std::thread([this, send = testSend_, mail = CurrentMail()] {
+        TestSendOutcome outcome = send(mail, [this] { return testStop_.load(); });
+        testOutcome_ = std::move(outcome);
+        testFinished_.store(true, std::memory_order_release);
+    });
+    testPoll_->start();
+}
+
+void CWarningSetDlg::PollTestSend() {
+    if (!testFinished_.load(std::memory_order_acquire)) return;
+    testPoll_->stop();
+    testThread_.join();
+    testButton_->setEnabled(static_cast<bool>(testSend_));
+    const TestSendOutcome outcome = testOutcome_;
+    if (outcome.Sent)
+        QMessageBox::information(this, QStringLiteral("テスト送信"), Q(outcome.Text));
+    else
+        QMessageBox::warning(this, QStringLiteral("テスト送信"), Q(outcome.Text));
+}
+
+// Closing the dialog ends a test mail under way: its waits give up at once.
+void CWarningSetDlg::StopTestSend() {
+    testPoll_->stop();
+    testStop_ = true;
+    if (testThread_.joinable()) testThread_.join();
+    testButton_->setEnabled(static_cast<bool>(testSend_));
+}
+
+CWarningSetDlg::~CWarningSetDlg() {
+    testStop_ = true;
+    if (testThread_.joinable()) testThread_.join();
+}
+
+void CWarningSetDlg::done(int result) {
+    StopTestSend();
+    QDialog::done(result);
 }
 
 void CWarningSetDlg::accept() {

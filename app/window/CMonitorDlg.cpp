@@ -23,6 +23,12 @@
 #if QUORVEX_WITH_DIALUP
 #include "platform/dialup/DialUp.h"
 #endif
+#if QUORVEX_WITH_NEWS
+#include "app/news/News.h"
+#endif
+#if QUORVEX_WITH_TEST_MAIL
+#include "app/mail/TestMail.h"
+#endif
 
 using qv::engine::Area;
 namespace state = qv::engine::state;
@@ -66,7 +72,9 @@ QImage DecodeWithCore(const std::string& path) {
 
 CMonitorDlg::CMonitorDlg(qv::engine::CoreApi& core, qv::sound::SoundPlayer& sound,
                          qv::engine::EngineOptions options)
-    : QDialog(nullptr, Qt::Window | Qt::FramelessWindowHint), core_(core) {
+    : QDialog(nullptr, Qt::Window | Qt::FramelessWindowHint),
+      core_(core),
+      settingsFile_(options.SettingsFile) {
     setWindowTitle(QString::fromLatin1(kTitle));
     setWindowIcon(ProgramIcon());
     setFixedSize(kWindowWidth, kWindowHeight);
@@ -131,6 +139,10 @@ CMonitorDlg::CMonitorDlg(qv::engine::CoreApi& core, qv::sound::SoundPlayer& soun
     engine_->Start();
     UpdateTrayIcon(1);
     tickTimer_ = startTimer(250);
+#if QUORVEX_WITH_NEWS
+    // Last: the exchange runs on a thread of its own, so the window does not wait for it.
+    qv::news::StartNewsCheck(this);
+#endif
 }
 
 CMonitorDlg::~CMonitorDlg() {
@@ -573,7 +585,36 @@ qv::dialogs::DeviceHooks CMonitorDlg::MakeDeviceHooks(BasicSettings& edited) {
     };
     hooks.OpenDriverDialog = [](unsigned long dialog) { QvOpenDialog(dialog); };
     hooks.SetPreviewRate = [this](int fps) { core_.SetPreviewRate(fps); };
+    hooks.StreamSourcesFile = settingsFile_;
+    hooks.StreamSourcesChanged = [this, &edited](const std::vector<StreamSource>& sources,
+                                                 const std::string& reopen) {
+        StreamSourcesChanged(sources, reopen, edited);
+    };
     return hooks;
+}
+
+void CMonitorDlg::StreamSourcesChanged(const std::vector<StreamSource>& sources,
+                                       const std::string& reopen, BasicSettings& edited) {
+    std::vector<const char*> names, urls;
+    for (const StreamSource& s : sources) {
+        names.push_back(s.Name.c_str());
+        urls.push_back(s.Url.c_str());
+    }
+    QvSetStreamSources(names.data(), urls.data(), static_cast<int>(sources.size()));
+    // The core library lists its devices once per start-up: start it again and bring the
+    // open device back (the first one when it is gone).
+    core_.Cleanup();
+    core_.Startup();
+    const int count = core_.GetDeviceCount();
+    if (count <= 0) return;
+    std::string name = reopen;
+    bool found = false;
+    for (int i = 0; i < count && !found; ++i) {
+        std::string n;
+        found = core_.GetDeviceName(i, n) && n == name;
+    }
+    if (!found) core_.GetDeviceName(0, name);
+    if (RestartDevice(name, edited)) edited.DeviceName = name;
 }
 
 bool CMonitorDlg::RestartDevice(const std::string& name, const BasicSettings& edited) {
@@ -625,6 +666,15 @@ void CMonitorDlg::WarningSettingsDialog() {
     qv::dialogs::WarningDialogData data{settings->Mail, settings->Pict, settings->Warning};
     qv::dialogs::CWarningSetDlg dialog(this, data, engine_->CurrentMode(), engine_->ProgramFolder(),
                                        [this] { OpenHelp(); });
+#if QUORVEX_WITH_TEST_MAIL
+    // Worker thread of the dialog: its own mail session, nothing shared.
+    dialog.SetTestSend([](const MailSettings& mail, std::function<bool()> stop) {
+        TestMailOptions options;
+        options.StopRequested = std::move(stop);
+        const TestMailResult result = SendTestMail(mail, options);
+        return qv::dialogs::TestSendOutcome{result.Sent, result.Text};
+    });
+#endif
     const bool accepted = RunDialog(dialog) == QDialog::Accepted;
     const auto& result = dialog.Result();
     engine_->EndWarningSettings(accepted, result.Mail, result.Pict, result.Warning);

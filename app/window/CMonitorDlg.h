@@ -99,8 +99,12 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     void RunButton(int index);
     bool RestartDevice(const std::string& name, const BasicSettings& edited);
 
+    void StreamSourcesChanged(const std::vector<StreamSource>& sources, const std::string& reopen,
+                              BasicSettings& edited);
+
     std::unique_ptr<qv::engine::MonitorEngine> engine_;
     qv::engine::CoreApi& core_;
+    std::string settingsFile_;
     std::vector<std::string> assetFolders_;
     qv::window::Skin skin_;
     QFont font_;

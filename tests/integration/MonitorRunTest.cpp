@@ -159,13 +159,17 @@ class MonitorRunTest : public ::testing::Test {
         setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
         setenv("TMPDIR", tmp.Path().c_str(), 1);
         setenv("QUORVEX_LATENCY_FILE", home.File("latency.txt").c_str(), 1);
+        // The program checks the news at start: never the real service from a test.
+        setenv("QUORVEX_NEWS_URL", kNoNews, 1);
+        setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
     }
+    static constexpr const char* kNoNews = "http://127.0.0.1:1/infobbs/";
 
     std::vector<std::string> Argv() const {
         return {QUORVEX_BINARY, "--home", home.Path(), "--demo-camera", "-platform", "offscreen"};
     }
 
-    qvtest::TempDir home, runtime, tmp, logs;
+    qvtest::TempDir home, runtime, tmp, logs, config;
     std::string ini;
 };
 
@@ -180,6 +184,7 @@ TEST_F(MonitorRunTest, DemoCameraHalfAMinute) {
         qvtest::RunProgram(Argv(), {{"QT_QPA_PLATFORM", "offscreen"},
                                     {"XDG_RUNTIME_DIR", runtime.Path()},
                                     {"TMPDIR", tmp.Path()},
+                                    {"QUORVEX_NEWS_URL", kNoNews},
                                     {"PATH", std::getenv("PATH") ? std::getenv("PATH") : ""}});
     EXPECT_EQ(second.ExitCode, 0);
     EXPECT_EQ(second.Out, "");

@@ -28,6 +28,10 @@
 #include "app/window/PictureViewer.h"
 #include "tests/app/engine/EngineFakes.h"
 #include "tests/support/TestSupport.h"
+#if QUORVEX_TEST_WITH_NEWS
+#include "app/news/News.h"
+#include "tests/core/http/HttpRecorder.h"
+#endif
 
 using namespace qv::window;
 namespace state = qv::engine::state;
@@ -441,8 +445,47 @@ TEST_F(MonitorWindow, AlarmShowsTheCautionPicturesInPlaceOfTheListUntilClicked) 
     EXPECT_TRUE(RegionIs(Shot(), {325, 265}, BaseLog));
 }
 
+#if QUORVEX_TEST_WITH_NEWS
+// The news check is the window's last start-up step and does not hold the window up.
+TEST_F(MonitorWindow, StartUpOpensTheNewsWindowOnceForANewerNotice) {
+    qvtest::HttpRecorder server;
+    if (!server.Started()) GTEST_SKIP() << server.SkipReason();
+    qvtest::TempDir config;
+    server.SetReply("POST", "/infobbs/infobbs.php", "<html><body>\n7\n</body></html>");
+    server.SetReply("GET", "", "<html><body><p>Notice 6 and 7</p></body></html>");
+    window.reset();
+    const QByteArray oldUrl = qgetenv("QUORVEX_NEWS_URL");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("QUORVEX_NEWS_URL", QByteArray::fromStdString(server.BaseUrl() + "/infobbs/"));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path()));
+    auto newsWindows = [] {
+        std::vector<qv::news::NewsWindow*> out;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* n = qobject_cast<qv::news::NewsWindow*>(w); n && n->isVisible())
+                out.push_back(n);
+        return out;
+    };
+    Open();
+    QDeadlineTimer deadline(15000);
+    while (newsWindows().empty() && !deadline.hasExpired()) QTest::qWait(20);
+    QTest::qWait(500);
+    const auto opened = newsWindows();
+    EXPECT_EQ(opened.size(), 1u);
+    int posts = 0;
+    for (const auto& r : server.Requests()) posts += r.RequestLine.rfind("POST ", 0) == 0;
+    EXPECT_EQ(posts, 1);
+    for (auto* n : opened) delete n;
+    qputenv("QUORVEX_NEWS_URL", oldUrl);
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+}
+#endif
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Every window checks the news at start: never the real service from a test.
+    qputenv("QUORVEX_NEWS_URL", "http://127.0.0.1:1/infobbs/");
+    qvtest::TempDir config;
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path()));
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
