@@ -31,20 +31,6 @@ namespace {
 constexpr unsigned long kDialogSource = 8;
 constexpr unsigned long kDialogFormat = 2;
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-std::string S(const QString& s) {
-    return s.toStdString();
-}
-
-template <typename W>
-W* Named(W* w, int id, const char* tip = nullptr) {
-    w->setObjectName(QStringLiteral("idc%1").arg(id));
-    if (tip) w->setToolTip(QString::fromUtf8(tip));
-    return w;
-}
-
 QWidget* VersionPage(QWidget* parent) {
     auto* page = new QWidget(parent);
     auto* box = new QVBoxLayout(page);
@@ -114,17 +100,9 @@ CStreamSourceDlg::CStreamSourceDlg(QWidget* parent, const StreamSource& source, 
         grid->addWidget(new QLabel(QStringLiteral("URL："), this), 1, 0);
         grid->addWidget(url_, 1, 1);
     }
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("idc1"));
-    ok->setDefault(true);
-    buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole)
-        ->setObjectName(QStringLiteral("idc2"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* box = new QVBoxLayout(this);
     box->addLayout(grid);
-    box->addWidget(buttons);
+    box->addWidget(Buttons(this));
 }
 
 void CStreamSourceDlg::accept() {

@@ -13,6 +13,7 @@
 #include "app/dialogs/SettingsDialogs.h"
 
 class QCheckBox;
+class QDialogButtonBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -29,6 +30,26 @@ class QTabWidget;
 namespace qv::dialogs {
 
 class SpinEdit;
+
+inline QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+inline std::string S(const QString& s) {
+    return s.toStdString();
+}
+
+// Gives a control its "idc<id>" name and, when there is one, its tooltip.
+template <typename W>
+W* Named(W* w, int id, const char* tip = nullptr) {
+    w->setObjectName(QStringLiteral("idc%1").arg(id));
+    if (tip) w->setToolTip(QString::fromUtf8(tip));
+    return w;
+}
+
+// OK / Cancel and, when defaultId is not 0, a Default button with that id (stored in
+// *defaultButton); connected to the dialog's accept and reject.
+QDialogButtonBox* Buttons(QDialog* dialog, int defaultId = 0,
+                          QPushButton** defaultButton = nullptr);
 
 // The control with object name "idc<id>" below root, or nullptr.
 template <typename T>

@@ -24,41 +24,10 @@
 namespace qv::dialogs {
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-std::string S(const QString& s) {
-    return s.toStdString();
-}
-
-template <typename W>
-W* Named(W* w, int id, const char* tip = nullptr) {
-    w->setObjectName(QStringLiteral("idc%1").arg(id));
-    if (tip) w->setToolTip(QString::fromUtf8(tip));
-    return w;
-}
-
 QLabel* Label(const char* text, QWidget* parent, int id = 0) {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
     if (id) label->setObjectName(QStringLiteral("idc%1").arg(id));
     return label;
-}
-
-// OK / Cancel and, when defaultId is not 0, a Default button with that id.
-QDialogButtonBox* Buttons(QDialog* dialog, int defaultId, QPushButton** defaultButton) {
-    auto* buttons = new QDialogButtonBox(dialog);
-    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("idc1"));
-    ok->setDefault(true);
-    buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole)
-        ->setObjectName(QStringLiteral("idc2"));
-    if (defaultId) {
-        *defaultButton = buttons->addButton(QStringLiteral("ﾃﾞﾌｫﾙﾄ"), QDialogButtonBox::ResetRole);
-        (*defaultButton)->setObjectName(QStringLiteral("idc%1").arg(defaultId));
-    }
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    return buttons;
 }
 
 QSlider* StepSlider(QWidget* parent) {
