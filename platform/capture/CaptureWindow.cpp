@@ -164,12 +164,15 @@ auto CaptureWindow::OnWindowThread(F&& f) -> decltype(f()) {
     PendingCall call;
     call.run = [&result, &f] { result = f(); };
     std::shared_ptr<CallQueue> queue = queue_;
+    // Made before the queue's lock is released, so the window thread, which takes that lock
+    // before it looks at an event, sees it whole (Qt's own queue lock is invisible to TSan).
+    auto wake = std::make_unique<QEvent>(kRunCallsEvent);
     {
         std::lock_guard<std::mutex> lock(queue->mutex);
         if (queue->closed) return result;
         queue->calls.push_back(&call);
     }
-    QCoreApplication::postEvent(this, new QEvent(kRunCallsEvent));
+    QCoreApplication::postEvent(this, wake.release());
     std::unique_lock<std::mutex> lock(queue->mutex);
     queue->doneChanged.wait(lock, [&call] { return call.done; });
     return result;
@@ -195,6 +198,7 @@ void CaptureWindow::RunPendingCalls() {
 }
 
 bool CaptureWindow::event(QEvent* e) {
+    { std::lock_guard<std::mutex> lock(queue_->mutex); }  // pairs with OnWindowThread
     if (e->type() == kRunCallsEvent) {
         RunPendingCalls();
         return true;
