@@ -45,7 +45,7 @@ typedef struct tagBITMAPINFOHEADER {
 /* biCompression values and the packed YUV codes the capture layer reports. */
 #define QV_BI_RGB 0u
 #define QV_BI_BITFIELDS 3u
-#define QV_FOURCC(a, b, c, d) \
+#define QV_FOURCC(a, b, c, d)                                                                  \
     ((uint32_t)(uint8_t)(a) | ((uint32_t)(uint8_t)(b) << 8) | ((uint32_t)(uint8_t)(c) << 16) | \
      ((uint32_t)(uint8_t)(d) << 24))
 #define QV_FOURCC_YUY2 QV_FOURCC('Y', 'U', 'Y', '2')
@@ -146,8 +146,8 @@ QV_API void QvReleaseHttpUrlData(char* reply);
  * Returns a block holding *length bytes of the body followed by a zero byte, released with
  * QvReleaseHttpUrlData, or null when no reply came. *status gets the HTTP status and
  * contentType (when not null) the Content-Type header, cut to contentTypeSize - 1 bytes. */
-QV_API char* QvGetHttpUrl(const char* agent, const char* url, long* status,
-                          unsigned long* length, char* contentType, int contentTypeSize);
+QV_API char* QvGetHttpUrl(const char* agent, const char* url, long* status, unsigned long* length,
+                          char* contentType, int contentTypeSize);
 
 /* Stream cameras: network streams (rtsp://, http:// MJPEG or HLS) and video files, listed
  * after the local cameras. Set them before QvStartup's first QvGetDeviceCount; a later call

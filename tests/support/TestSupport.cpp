@@ -111,7 +111,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
     }
 }
 
-ChildProcess::~ChildProcess() { Stop(); }
+ChildProcess::~ChildProcess() {
+    Stop();
+}
 
 int ChildProcess::Stop() {
     if (pid_ <= 0) return -1;

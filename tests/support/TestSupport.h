@@ -11,7 +11,7 @@ namespace qvtest {
 
 // A private folder under $TMPDIR, removed with everything in it when the object dies.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -21,7 +21,7 @@ public:
     // Path of a name inside the folder.
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -37,7 +37,7 @@ bool WaitForPort(int port, int timeoutMs);
 
 // A child process (a real server for a protocol test); killed and reaped on destruction.
 class ChildProcess {
-public:
+  public:
     // argv[0] is looked up on PATH. Output goes to logPath when it is not empty.
     explicit ChildProcess(const std::vector<std::string>& argv, const std::string& logPath = "");
     ~ChildProcess();
@@ -49,7 +49,7 @@ public:
     // Sends SIGTERM and waits; returns the exit status as waitpid gives it.
     int Stop();
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 
