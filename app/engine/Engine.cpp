@@ -11,6 +11,7 @@
 #include "app/engine/StampTime.h"
 #include "app/imaging/DibImage.h"
 #include "app/settings/IniFile.h"
+#include "app/settings/Settings.h"
 #include "platform/text/Text.h"
 
 #if __has_include("app/mail/MailJob.h") && defined(QUORVEX_WITH_MAIL)
@@ -37,23 +38,31 @@ void RemoveFile(const std::string& path) {
 int32_t ClampMode(int32_t mode) {
     return std::clamp<int32_t>(mode, 0, kOperatingModes - 1);
 }
+namespace {
+// The ranges the settings dialogs offer, as the settings key table records them.
+int32_t ClampToDialogRange(const char* section, const char* key, int32_t value) {
+    const SettingKey* k = FindSettingKey(section, key);
+    return k ? std::clamp(value, k->Min, k->Max) : value;
+}
+}  // namespace
+
 int32_t ClampSecTimer(int32_t seconds) {
-    return std::clamp<int32_t>(seconds, 10, 120);
+    return ClampToDialogRange("WarningSettings0", "SecTimer", seconds);
 }
 int32_t ClampSecCount(int32_t count) {
-    return std::clamp<int32_t>(count, 1, 10);
+    return ClampToDialogRange("WarningSettings0", "SecCount", count);
 }
 int32_t ClampTimerInterval(int32_t minutes) {
-    return std::clamp<int32_t>(minutes, 1, 120);
+    return ClampToDialogRange("WarningSettings0", "TimerInterval", minutes);
 }
 int32_t ClampHoldMinutes(int32_t minutes) {
-    return std::clamp<int32_t>(minutes, 1, 10);
+    return ClampToDialogRange("WarningSettings0", "SecurityTimerInterval", minutes);
 }
 int32_t ClampPictureQuality(int32_t quality) {
-    return std::clamp<int32_t>(quality, 1, 20);
+    return ClampToDialogRange("BasicSettings", "PictureQuality", quality);
 }
 int32_t ClampSensitivity(int32_t sensitivity) {
-    return std::clamp<int32_t>(sensitivity, 1, 9999);
+    return ClampToDialogRange("WarningSettings0", "MotionSensitivity", sensitivity);
 }
 int32_t PreviewRateFps(int32_t index) {
     static constexpr int32_t kRates[] = {1, 5, 10, 15, 20, 30, 60};
