@@ -1,7 +1,6 @@
 #include "app/settings/Settings.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <span>
 
@@ -59,10 +58,12 @@ constexpr Row<R> Txt(const char* key, std::string R::*m, Modes def, const char* 
     return {k, nullptr, m};
 }
 
-// Adding a setting: one row in its section's table below, in the file's key order, with a
-// member in the record. A new section: a record (constructor = ResetRecord), a table, its
-// Rows() and Sections() overloads, Load/Save functions calling LoadRecord/SaveRecord, and a
-// line in BuildEntries.
+// Adding a setting: one row in its section's table below (in the file's key order) and its
+// member in the record; loading, saving, defaults, "quorvex config" and the dialogs' ranges and
+// ﾃﾞﾌｫﾙﾄ buttons follow. A per-mode key goes into kWarningRows with its three defaults. A new
+// section ([Retention], [Schedule], ...): a record with a constructor, a table, Rows() and
+// SectionOf() overloads, a QV_SETTINGS_RECORD line, Load/Save functions that call
+// LoadRecord/SaveRecord, and its place in BuildEntries.
 using B = BasicSettings;
 using W = WarningSettings;
 using M = MailSettings;

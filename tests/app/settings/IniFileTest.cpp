@@ -27,6 +27,18 @@ class IniFileTest : public ::testing::Test {
     }
 };
 
+// Runs write in a child process; Reaped tells whether it exited saying true.
+template <class F>
+pid_t Fork(F write) {
+    pid_t pid = ::fork();
+    if (pid == 0) ::_exit(write() ? 0 : 1);
+    return pid;
+}
+bool Reaped(pid_t pid) {
+    int status = 0;
+    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 struct IniCase {
     std::string Before, Section, Key, Value, After{};  // Value read (Before) or written (After)
 };
@@ -106,16 +118,12 @@ TEST_F(IniFileTest, TextIsCp932InTheFileAndCutTo255Bytes) {
 TEST_F(IniFileTest, FailedWritesChangeNothing) {
     const std::string old = "[S]\r\nA=1\r\n";
     qvtest::WriteFile(file_, old);
-    pid_t pid = ::fork();
-    if (pid == 0) {
+    EXPECT_TRUE(Reaped(Fork([&] {
         ::signal(SIGXFSZ, SIG_IGN);
         rlimit lim{8, 8};
         ::setrlimit(RLIMIT_FSIZE, &lim);
-        ::_exit(IniWriteRaw("S", "A", "longer than eight bytes", file_) ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "reported as written";
+        return !IniWriteRaw("S", "A", "longer than eight bytes", file_);
+    }))) << "reported as written";
     EXPECT_FALSE(IniWriteRaw("S", "A", "1\r\n[Injected]", file_));
     EXPECT_FALSE(IniWriteRaw("S", "A\n", "1", file_));
     EXPECT_FALSE(IniWriteRaw("S", "A", "1", dir_.File("missing/Quorvex.ini")));
@@ -125,8 +133,12 @@ TEST_F(IniFileTest, FailedWritesChangeNothing) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(IniReadRaw("S", "A", "d", fifo), "d");
     EXPECT_FALSE(IniWriteRaw("S", "A", "1", fifo));
-    ASSERT_EQ(::chmod(file_.c_str(), 0400), 0);  // made read-only by its owner
-    EXPECT_FALSE(IniWriteRaw("S", "A", "2", file_));
+    ASSERT_EQ(::chmod(file_.c_str(), 0400), 0);  // made read-only by its owner: said once
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(IniWriteRaw("S", "A", "2", file_) || IniWriteRaw("S", "B", "2", file_));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.find("read-only"), said.rfind("read-only")) << said;
+    EXPECT_NE(said.find("read-only"), std::string::npos);
     struct stat st;
     ASSERT_EQ(::stat(file_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0400u);
@@ -140,19 +152,16 @@ TEST_F(IniFileTest, FailedWritesChangeNothing) {
 TEST_F(IniFileTest, LinksStayAndConcurrentWritersLoseNothing) {
     qvtest::WriteFile(dir_.File("real.ini"), "");
     ASSERT_EQ(::symlink(dir_.File("real.ini").c_str(), file_.c_str()), 0);
-    pid_t pids[2];
-    for (int p = 0; p < 2; ++p)
-        if ((pids[p] = ::fork()) == 0) {
+    auto writer = [&](int first) {
+        return Fork([&] {
             bool ok = true;
-            for (int k = 0; k < 40; ++k)
-                ok = IniWriteRaw("S", std::to_string(1000 + p * 100 + k), "v", file_) && ok;
-            ::_exit(ok ? 0 : 1);
-        }
-    for (pid_t pid : pids) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+            for (int k = first; k < first + 40; ++k)
+                ok = IniWriteRaw("S", std::to_string(k), "v", file_) && ok;
+            return ok;
+        });
+    };
+    const pid_t a = writer(1000), b = writer(1100);
+    EXPECT_TRUE(Reaped(a) && Reaped(b));
     for (int k = 0; k < 40; ++k)
         EXPECT_EQ(Read("S", std::to_string(1000 + k)) + Read("S", std::to_string(1100 + k)), "vv");
     struct stat st;
@@ -161,18 +170,13 @@ TEST_F(IniFileTest, LinksStayAndConcurrentWritersLoseNothing) {
 }
 
 // A writer killed at any moment leaves the settings file either as it was or as it was meant
-// to become, never half written or missing. RunWriter forks one; with killAfterUs >= 0 it is
-// killed after that long. True when it ended by itself.
+// to become, never half written or missing. With killAfterUs >= 0 the writer is killed after
+// that long; true when it ended by itself.
 static bool RunWriter(const std::string& file, const std::string& value, long killAfterUs) {
-    pid_t pid = ::fork();
-    if (pid == 0) ::_exit(IniWriteRaw("Section20", "Key25", value, file) ? 0 : 1);
-    if (killAfterUs >= 0) {
-        timespec ts{killAfterUs / 1000000, (killAfterUs % 1000000) * 1000};
-        ::nanosleep(&ts, nullptr);
-        ::kill(pid, SIGKILL);
-    }
-    int status = 0;
-    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const pid_t pid = Fork([&] { return IniWriteRaw("Section20", "Key25", value, file); });
+    timespec ts{killAfterUs / 1000000, (killAfterUs % 1000000) * 1000};
+    if (killAfterUs >= 0 && ::nanosleep(&ts, nullptr) == 0) ::kill(pid, SIGKILL);
+    return Reaped(pid);
 }
 
 TEST(IniCrashSafety, KilledWriterLeavesOldOrNewContent) {
@@ -187,10 +191,8 @@ TEST(IniCrashSafety, KilledWriterLeavesOldOrNewContent) {
     // How long one writer takes from fork to exit, to spread the kills over it.
     auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(RunWriter(file, "calibrate", -1));
-    const long spanUs = std::max<long>(200, std::chrono::duration_cast<std::chrono::microseconds>(
-                                                std::chrono::steady_clock::now() - t0)
-                                                    .count() /
-                                                5);
+    const auto span = std::chrono::steady_clock::now() - t0;
+    const long spanUs = std::max<long>(200, span / std::chrono::microseconds(1) / 5);
     std::string current = qvtest::ReadFile(file);
 
     std::mt19937 rng(12345);
