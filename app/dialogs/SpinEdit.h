@@ -49,6 +49,8 @@ class SpinEdit : public QWidget {
 // Refuses input whose Shift-JIS form would exceed maxBytes in every line edit below root that
 // has no validator of its own (the number fields keep theirs).
 void LimitTextEdits(QWidget* root, std::size_t maxBytes);
+// The same for one edit (a password: kPasswordBytes).
+void LimitTextEdit(QLineEdit* edit, std::size_t maxBytes);
 
 // A SpinEdit over the range the settings schema offers for member.
 template <class R>

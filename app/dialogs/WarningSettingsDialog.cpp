@@ -76,6 +76,7 @@ CPopSetDlg::CPopSetDlg(QWidget* parent, const MailSettings& mail) : QDialog(pare
     password_ = Named(new QLineEdit(Q(mail_.Password), this), 1041,
                       "POP認証を行うユーザーＩＤのパスワードを設定します。");
     password_->setEchoMode(QLineEdit::Password);
+    LimitTextEdit(password_, kPasswordBytes);  // what survives a restart
     auto* grid = new QGridLayout(this);
     grid->addWidget(Label("POPｻｰﾊﾞｰ（受信）：", this), 0, 0);
     grid->addWidget(server_, 0, 1);
@@ -381,6 +382,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     smtpPassword_ = new QLineEdit(submitGroup);
     smtpPassword_->setObjectName(QStringLiteral("smtpPassword"));
     smtpPassword_->setEchoMode(QLineEdit::Password);
+    LimitTextEdit(smtpPassword_, kPasswordBytes);
     smtpPassword_->setToolTip(QStringLiteral("ＳＭＴＰ認証のパスワードを設定します。"));
     testButton_ = new QPushButton(QStringLiteral("テスト送信"), submitGroup);
     testButton_->setObjectName(QStringLiteral("testSend"));
