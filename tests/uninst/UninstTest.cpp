@@ -54,6 +54,8 @@ class Uninst : public ::testing::Test {
 TEST_F(Uninst, RemovesOnlyTheProgramsOwnFiles) {
     EXPECT_EQ(dlsym(lib.get(), "QvRegGetValue"), nullptr);
     EXPECT_EQ(reinterpret_cast<int (*)()>(dlsym(lib.get(), "UninstUnInitialize"))(), 0);
+    using LibMain = int (*)(void*, unsigned long, void*);
+    EXPECT_EQ(reinterpret_cast<LibMain>(dlsym(lib.get(), "LibMain"))(nullptr, 1, nullptr), 1);
     for (const char* folder : {"", "Quorvex", "."}) {
         ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "Directory", folder));
         ASSERT_EQ(::chdir(install.c_str()), 0);
@@ -94,6 +96,8 @@ TEST(UninstPrograms, MovedInstallRegistersRunsAndUninstallsCompletely) {
     auto help = qvtest::RunProgram({moved + "/bin/quorvex", "--help"}, env);
     EXPECT_NE(help.Out.find("Data files: " + moved + "/share/quorvex/\n"), std::string::npos)
         << help.Out;
+    EXPECT_NE(qvtest::RunProgram({moved + "/bin/quorvex-register", "missing"}, env).ExitCode, 0);
+    EXPECT_EQ(qvtest::RunProgram({moved + "/bin/quorvex-register", "a", "b"}, env).ExitCode, 2);
     auto reg = qvtest::RunProgram({moved + "/bin/quorvex-register"}, env);
     ASSERT_EQ(reg.ExitCode, 0) << reg.Err;
     const std::string keyFile =
