@@ -6,8 +6,11 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTranslator>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -74,6 +77,11 @@ int RunMonitor(int argc, char** argv, const std::string& programFolder) {
 
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt's own dialogs (file pickers, standard buttons) in the user's language.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
     InstallSignalPipe();
     QvSetMessageHook(CoreMessage, nullptr);
 
@@ -82,7 +90,7 @@ int RunMonitor(int argc, char** argv, const std::string& programFolder) {
     qv::engine::EngineOptions options;
     options.ProgramFolder = programFolder;
     options.SettingsFile = SettingsFilePath(programFolder);
-    options.DataFolders = {QUORVEX_DATADIR, QUORVEX_SOURCE_ASSETS};
+    options.DataFolders = DataFolders();
     if (const char* latency = std::getenv("QUORVEX_LATENCY_FILE")) options.LatencyFile = latency;
     RegisterStreamSources(options.SettingsFile);
 

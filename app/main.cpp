@@ -1,22 +1,14 @@
 // Program start: the settings command line, and otherwise the monitor window.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/Program.h"
 #include "app/settings/ConfigCommand.h"
 #include "app/settings/ProgramFolder.h"
-
-// The monitor (window, engine, capture) comes with app/Program.h, which declares
-//   int RunMonitor(int argc, char** argv, const std::string& programFolder);
-// The build defines QUORVEX_WITH_MONITOR when the engine and the core library are part of it.
-#if defined(QUORVEX_WITH_MONITOR) && __has_include("Program.h")
-#include "Program.h"
-#define QUORVEX_HAS_MONITOR 1
-#else
-#define QUORVEX_HAS_MONITOR 0
-#endif
 
 namespace {
 
@@ -40,6 +32,14 @@ void PrintHelp() {
         "\n"
         "%s",
         ConfigCommandHelp());
+    // Where skins, sounds and the help page come from (the first data folder there is).
+    for (const std::string& folder : DataFolders()) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(folder, ec)) {
+            std::printf("\nData files: %s\n", folder.c_str());
+            break;
+        }
+    }
 }
 
 }  // namespace
@@ -80,11 +80,5 @@ int main(int argc, char** argv) {
     }
     const std::string folder = ResolveProgramFolder(home);
     if (configAt >= 0) return RunConfigCommand(configArgs, folder, std::cout, std::cerr);
-#if QUORVEX_HAS_MONITOR
     return RunMonitor(argc, argv, folder);
-#else
-    std::printf("quorvex %s: this build has no monitor window yet; see quorvex --help\n",
-                QUORVEX_VERSION);
-    return 0;
-#endif
 }

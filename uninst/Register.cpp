@@ -1,33 +1,21 @@
 // quorvex-register [FOLDER]: the install step that records the folder holding the
 // program's files and log folder as "Directory" of the product key, for the uninstaller.
-// Without FOLDER: $QUORVEX_HOME, else $XDG_DATA_HOME/Quorvex, else ~/.local/share/Quorvex.
+// Without FOLDER: the folder the program beside it uses (ResolveProgramFolder).
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "app/settings/ProgramFolder.h"
 #include "platform/registry/Registry.h"
-
-namespace {
-
-std::string DefaultFolder() {
-    if (const char* home = std::getenv("QUORVEX_HOME"); home && *home) return home;
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/')
-        return std::string(data) + "/Quorvex";
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
-        return std::string(home) + "/.local/share/Quorvex";
-    return {};
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc > 2 || (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || argv[1][0] == '\0'))) {
         std::fprintf(stderr, "usage: quorvex-register [FOLDER]\n");
         return 2;
     }
-    std::string folder = argc == 2 ? argv[1] : DefaultFolder();
+    std::string folder = argc == 2 ? argv[1] : ResolveProgramFolder("");
     char absolute[PATH_MAX];
     // The uninstaller acts only on an absolute folder.
     if (!folder.empty() && folder[0] != '/' && realpath(folder.c_str(), absolute))

@@ -2,56 +2,45 @@
 #include "uninst/UninstQv.h"
 
 #include <dirent.h>
-#include <stdio.h>
-#include <string.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/registry/Registry.h"
 
-#define UNINST_PATH_MAX 4096
-
-/* folder + "/" (unless it ends in one) + name */
-static int Join(const char* folder, const char* name, char* out, size_t size) {
-    size_t len = strlen(folder);
-    /* Only an absolute folder: an empty or relative one would aim at the caller's folder. */
-    if (len == 0 || folder[0] != '/') return 0;
-    const char* sep = folder[len - 1] == '/' ? "" : "/";
-    int n = snprintf(out, size, "%s%s%s", folder, sep, name);
-    return n > 0 && (size_t)n < size;
-}
-
-int UninstLogFolder(const char* installFolder, char* out, size_t size) {
-    return Join(installFolder, "log/", out, size);
-}
-
-int UninstSettingsFile(const char* installFolder, char* out, size_t size) {
-    return Join(installFolder, "Quorvex.ini", out, size);
-}
-
-/* Deletes the files of the log folder, then the folder if that left it empty. Subfolders
- * are not entered, so one of them keeps the folder. */
-static void RemoveLogFolder(const char* logFolder) {
-    DIR* d = opendir(logFolder);
-    if (d) {
-        struct dirent* e;
-        while ((e = readdir(d)) != NULL) {
-            char path[UNINST_PATH_MAX];
-            if (snprintf(path, sizeof path, "%s%s", logFolder, e->d_name) >= (int)sizeof path)
-                continue;
-            unlink(path); /* fails for folders, which stay */
-        }
-        closedir(d);
+/* Deletes the files of the log folder, then the folder if that left it empty. Nothing is
+ * reached through a symbolic link: a linked log folder stays with everything behind it, a
+ * link inside it goes as a link, and subfolders (which keep the folder) are not entered. */
+static void RemoveLogFolder(int folderFd) {
+    int logFd = openat(folderFd, "log", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (logFd < 0) return;
+    DIR* d = fdopendir(logFd);
+    if (!d) {
+        close(logFd);
+        return;
     }
-    rmdir(logFolder);
+    struct dirent* e;
+    while ((e = readdir(d)) != NULL) {
+        struct stat st;
+        if (fstatat(logFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+            unlinkat(logFd, e->d_name, 0);
+    }
+    closedir(d);
+    unlinkat(folderFd, "log", AT_REMOVEDIR);
 }
 
 UNINST_API int UninstInitialize(void) {
     if (QvRegKeyExists(QV_REG_PRODUCT_KEY)) {
         char folder[256];
-        char path[UNINST_PATH_MAX];
-        if (QvRegGetValue(QV_REG_PRODUCT_KEY, QV_REG_VALUE_DIRECTORY, folder, sizeof folder)) {
-            if (UninstLogFolder(folder, path, sizeof path)) RemoveLogFolder(path);
-            if (UninstSettingsFile(folder, path, sizeof path)) unlink(path);
+        /* Only an absolute folder: a relative one would aim at the caller's folder. */
+        if (QvRegGetValue(QV_REG_PRODUCT_KEY, QV_REG_VALUE_DIRECTORY, folder, sizeof folder) &&
+            folder[0] == '/') {
+            int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (folderFd >= 0) {
+                RemoveLogFolder(folderFd);
+                unlinkat(folderFd, "Quorvex.ini", 0); /* a link goes as a link */
+                close(folderFd);
+            }
         }
     }
     QvRegDeleteKey(QV_REG_VENDOR_KEY, QV_REG_PRODUCT_SUBKEY);

@@ -6,8 +6,6 @@
 #ifndef QUORVEX_UNINSTQV_H
 #define QUORVEX_UNINSTQV_H
 
-#include <stddef.h>
-
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -20,11 +18,6 @@ UNINST_API int UninstInitialize(void);
 UNINST_API int UninstUnInitialize(void);
 /* The library entry point of the original platform; returns 1 for every notification. */
 UNINST_API int LibMain(void* instance, unsigned long reason, void* reserved);
-
-/* Internal, not exported: the log folder of an installation folder ("log/" after one
- * separator) and its settings file; 0 when the folder is not absolute or too long. */
-int UninstLogFolder(const char* installFolder, char* out, size_t size);
-int UninstSettingsFile(const char* installFolder, char* out, size_t size);
 
 #ifdef __cplusplus
 }

@@ -11,18 +11,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
-
-#ifndef QUORVEX_UNINST_LIBDIR_FROM_BIN
-#define QUORVEX_UNINST_LIBDIR_FROM_BIN "../lib"
-#endif
-#ifndef QUORVEX_UNINST_DATADIR_FROM_BIN
-#define QUORVEX_UNINST_DATADIR_FROM_BIN "../share/quorvex"
-#endif
 
 namespace {
 
@@ -73,15 +67,21 @@ int RemoveInstalled(const std::string& manifest) {
     std::set<std::string> folders;
     std::string line;
     int removed = 0, failures = 0;
+    const std::filesystem::path base = std::filesystem::path(manifest).parent_path();
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] != '/') continue;
+        if (line.empty()) continue;
+        // Lines are relative to the manifest's folder, wherever the install was moved.
+        line = (base / line).lexically_normal().string();
         struct stat st;
         if (::lstat(line.c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode)) continue;  // a manifest lists files only
         if (::unlink(line.c_str()) == 0) {
             ++removed;
-            folders.insert(line.substr(0, line.rfind('/')));
+            // The file's folders of the program, nested ones included (icons/hicolor/16x16/apps).
+            for (std::string f = line.substr(0, line.rfind('/'));
+                 f.find("/quorvex") != std::string::npos; f = f.substr(0, f.rfind('/')))
+                folders.insert(f);
         } else {
             std::perror(line.c_str());
             ++failures;
@@ -102,8 +102,7 @@ int RemoveInstalled(const std::string& manifest) {
 
 int main(int argc, char** argv) {
     const std::string here = ProgramFolder();
-    std::string library,
-        manifest = here + "/" QUORVEX_UNINST_DATADIR_FROM_BIN "/install-manifest.txt";
+    std::string library, manifest = here + "/" QUORVEX_DATADIR_FROM_BIN "/install-manifest.txt";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--library" && i + 1 < argc) {
@@ -116,7 +115,7 @@ int main(int argc, char** argv) {
         }
     }
     if (library.empty()) {
-        library = here + "/" QUORVEX_UNINST_LIBDIR_FROM_BIN "/libuninstqv.so";
+        library = here + "/" QUORVEX_LIBDIR_FROM_BIN "/libuninstqv.so";
         if (!Exists(library)) library = here + "/libuninstqv.so";
     }
     const int cleanUp = RunCleanUp(library);

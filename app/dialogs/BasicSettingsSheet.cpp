@@ -325,7 +325,7 @@ CBasicSetPropertyPage::CBasicSetPropertyPage(QWidget* parent, BasicSettings& set
     quality_ = Named(new QSlider(Qt::Horizontal, folderGroup), 1022,
                      "保存する画像品質を設定します。値が小さいほど画質は悪く、値が大きいほど画質"
                      "は良くなります。");
-    quality_->setRange(1, 20);
+    WithRange(quality_, &BasicSettings::PictureQuality);
     quality_->setTickPosition(QSlider::TicksBelow);
     quality_->setTickInterval(1);
     quality_->setPageStep(1);
@@ -478,16 +478,8 @@ void CBasicSetPropertyPage::ShowValues() {
 }
 
 void CBasicSetPropertyPage::OnDefault() {
-    settings_.PreviewRate = 3;
-    if (hooks_.SetPreviewRate) hooks_.SetPreviewRate(15);
-    settings_.WakeUpIcon = 0;
-    settings_.WakeUpStart = 0;
-    settings_.DetectPreview = 0;
-    settings_.TimerPath.clear();
-    settings_.DetectPath.clear();
-    settings_.PictureQuality = 15;
-    settings_.ConnMode = 0;
-    settings_.DialName.clear();
+    PressDefaultButton(DefaultButton::Basic, settings_);
+    if (hooks_.SetPreviewRate) hooks_.SetPreviewRate(PreviewRateFps(settings_.PreviewRate));
     ShowValues();
     MarkModified();
 }

@@ -6,19 +6,16 @@
 
 namespace qv::dialogs {
 
-int PreviewRateFps(int index) {
-    if (index < 0 || index >= static_cast<int>(kPreviewRates.size())) return 15;
-    return kPreviewRates[static_cast<std::size_t>(index)];
-}
-
 int RoundAttachmentWidth(int width) {
-    width = std::clamp(width, 32, 640);
-    // 640 is itself a multiple of 4, so raising never leaves the range.
-    return (width + 3) / 4 * 4;
+    const SettingKey& k = KeyOf(&PictSettings::Width);
+    width = std::clamp(width, k.Min, k.Max);
+    // The largest width is itself a multiple, so raising never leaves the range.
+    return (width + k.Multiple - 1) / k.Multiple * k.Multiple;
 }
 
 int LimitAttachmentHeight(int height) {
-    return std::clamp(height, 32, 480);
+    const SettingKey& k = KeyOf(&PictSettings::Height);
+    return std::clamp(height, k.Min, k.Max);
 }
 
 std::string MailTextToEdit(const std::string& stored) {

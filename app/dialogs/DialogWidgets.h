@@ -46,6 +46,14 @@ W* Named(W* w, int id, const char* tip = nullptr) {
     return w;
 }
 
+// Sets a slider's or spin box's range to what the settings schema offers for member.
+template <typename W, class R>
+W* WithRange(W* w, int32_t R::*member) {
+    const SettingKey& k = KeyOf(member);
+    w->setRange(k.Min, k.Max);
+    return w;
+}
+
 // OK / Cancel and, when defaultId is not 0, a Default button with that id (stored in
 // *defaultButton); connected to the dialog's accept and reject.
 QDialogButtonBox* Buttons(QDialog* dialog, int defaultId = 0,

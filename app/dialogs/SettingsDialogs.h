@@ -44,9 +44,9 @@ struct DeviceHooks {
 // The Japanese sentence the device selection shows for a refused stream camera.
 std::string StreamSourceProblemMessage(StreamSourceProblem problem);
 
-// The frame rates behind PreviewRate's index.
-inline constexpr std::array<int, 7> kPreviewRates = {1, 5, 10, 15, 20, 30, 60};
-int PreviewRateFps(int index);  // 15 for an index out of range
+// The frame rates behind PreviewRate's index (the settings schema's).
+using ::kPreviewRates;
+using ::PreviewRateFps;
 
 // The basic settings sheet ("基本設定" page and a version page). Works on `settings` in
 // place: changes made with the controls go into it at once (as the sheet's caller takes the
@@ -74,9 +74,9 @@ using TestSendFunction =
 bool RunWarningSettingsDialog(QWidget* parent, WarningDialogData& data, int currentMode,
                               const std::string& programFolder, std::function<void()> openHelp);
 
-// Attachment width as the dialog keeps it: limited to 32..640 and raised to a multiple of 4.
+// Attachment width as the dialog keeps it: limited to its range and raised to a multiple of 4.
 int RoundAttachmentWidth(int width);
-// Attachment height: limited to 32..480.
+// Attachment height: limited to its range.
 int LimitAttachmentHeight(int height);
 
 // The mail body between the record ("<BR>" for a line break) and the edit field (CR LF).

@@ -28,9 +28,13 @@ class Cp932ByteValidator : public QValidator {
 
 }  // namespace
 
+void LimitTextEdit(QLineEdit* edit, std::size_t maxBytes) {
+    edit->setValidator(new Cp932ByteValidator(maxBytes, edit));
+}
+
 void LimitTextEdits(QWidget* root, std::size_t maxBytes) {
     for (QLineEdit* edit : root->findChildren<QLineEdit*>()) {
-        if (!edit->validator()) edit->setValidator(new Cp932ByteValidator(maxBytes, edit));
+        if (!edit->validator()) LimitTextEdit(edit, maxBytes);
     }
 }
 

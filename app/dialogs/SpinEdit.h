@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <cstddef>
 
+#include "app/settings/Settings.h"
+
 class QToolButton;
 
 namespace qv::dialogs {
@@ -47,5 +49,14 @@ class SpinEdit : public QWidget {
 // Refuses input whose Shift-JIS form would exceed maxBytes in every line edit below root that
 // has no validator of its own (the number fields keep theirs).
 void LimitTextEdits(QWidget* root, std::size_t maxBytes);
+// The same for one edit (a password: kPasswordBytes).
+void LimitTextEdit(QLineEdit* edit, std::size_t maxBytes);
+
+// A SpinEdit over the range the settings schema offers for member.
+template <class R>
+SpinEdit* SpinFor(int32_t R::*member, QWidget* parent) {
+    const SettingKey& k = KeyOf(member);
+    return new SpinEdit(k.Min, k.Max, parent);
+}
 
 }  // namespace qv::dialogs

@@ -30,6 +30,18 @@ QLabel* Label(const char* text, QWidget* parent, int id = 0) {
     return label;
 }
 
+// The attachment quality's upper end for a picture type (PNG stops below JPEG's range).
+int QualityMax(int type) {
+    return type == 1 ? KeyOf(&PictSettings::PictQuality).Max : kPngQualityMax;
+}
+
+// A stored number the control cannot show shows as the default.
+template <class R>
+int32_t ShownValue(int32_t R::*member, int32_t value) {
+    const SettingKey& k = KeyOf(member);
+    return value >= k.Min && value <= k.Max ? value : ParseSettingNumber(k.DefaultFor(0));
+}
+
 QSlider* StepSlider(QWidget* parent) {
     auto* slider = new QSlider(Qt::Horizontal, parent);
     slider->setSingleStep(1);
@@ -64,6 +76,7 @@ CPopSetDlg::CPopSetDlg(QWidget* parent, const MailSettings& mail) : QDialog(pare
     password_ = Named(new QLineEdit(Q(mail_.Password), this), 1041,
                       "POP認証を行うユーザーＩＤのパスワードを設定します。");
     password_->setEchoMode(QLineEdit::Password);
+    LimitTextEdit(password_, kPasswordBytes);  // what survives a restart
     auto* grid = new QGridLayout(this);
     grid->addWidget(Label("POPｻｰﾊﾞｰ（受信）：", this), 0, 0);
     grid->addWidget(server_, 0, 1);
@@ -92,20 +105,20 @@ CPictSetDlg::CPictSetDlg(QWidget* parent, const PictSettings& pict) : QDialog(pa
     type_->addItem(QStringLiteral("ＪＰＧ（Vodafone）"));
     quality_ = Named(StepSlider(this), 1043, "添付する画像の品質を設定します。");
     qualityLabel_ = Label("", this, 1052);
-    width_ = Named(new SpinEdit(32, 640, this), 1044);
+    width_ = Named(SpinFor(&PictSettings::Width, this), 1044);
     width_->Edit()->setObjectName(QStringLiteral("idc1032"));
     width_->Edit()->setToolTip(
         QStringLiteral("添付する画像の幅を設定します。４の倍数になるように設定してください。"));
-    height_ = Named(new SpinEdit(32, 480, this), 1046);
+    height_ = Named(SpinFor(&PictSettings::Height, this), 1046);
     height_->Edit()->setObjectName(QStringLiteral("idc1045"));
     height_->Edit()->setToolTip(QStringLiteral("添付する画像の高さを設定します。"));
     aspect_ = Named(new QCheckBox(QStringLiteral("縦横比を変更しない"), this), 1036,
                     "チェックを付けると画像を縮小する時に縦横比を変更しません。");
     colorNum_ = Named(StepSlider(this), 1047, "添付する画像の色数を設定します。");
-    colorNum_->setRange(1, 36);
+    WithRange(colorNum_, &PictSettings::ColorNum);
     colorNumLabel_ = Label("", this, 1061);
     colQuality_ = Named(StepSlider(this), 1048, "画像を減色する時の品質を設定します。");
-    colQuality_->setRange(0, 4);
+    WithRange(colQuality_, &PictSettings::ColQuality);
     colQualityLabel_ = Label("", this, 1063);
     for (QLabel* l : {qualityLabel_, colorNumLabel_, colQualityLabel_}) {
         l->setMinimumWidth(40);
@@ -158,14 +171,7 @@ CPictSetDlg::CPictSetDlg(QWidget* parent, const PictSettings& pict) : QDialog(pa
     connect(height_, &SpinEdit::TextChanged, this, &CPictSetDlg::OnHeightText);
     connect(height_, &SpinEdit::FocusLost, this, &CPictSetDlg::OnHeightFocusLost);
     connect(defaultButton, &QPushButton::clicked, this, [this] {
-        pict_ = PictSettings{};
-        pict_.Type = 0;
-        pict_.PictQuality = 7;
-        pict_.Width = 120;
-        pict_.Height = 100;
-        pict_.Aspect = 1;
-        pict_.ColorNum = 24;
-        pict_.ColQuality = 4;
+        PressDefaultButton(DefaultButton::Picture, pict_);
         ShowValues();
     });
     initialised_ = true;
@@ -183,7 +189,7 @@ void CPictSetDlg::ShowValues() {
     type_->setCurrentIndex(pict_.Type == 1 ? 1 : 0);
     {
         const QSignalBlocker b1(quality_), b2(colorNum_), b3(colQuality_);
-        quality_->setRange(0, pict_.Type == 1 ? 20 : 9);
+        quality_->setRange(KeyOf(&PictSettings::PictQuality).Min, QualityMax(pict_.Type));
         quality_->setValue(pict_.PictQuality);
         colorNum_->setValue(pict_.ColorNum);
         colQuality_->setValue(pict_.ColQuality);
@@ -204,13 +210,9 @@ void CPictSetDlg::UpdateLabels() {
 void CPictSetDlg::OnType(int index) {
     pict_.Type = index;
     const QSignalBlocker block(quality_);
-    if (index == 1) {
-        pict_.PictQuality = 12;
-        quality_->setRange(0, 20);
-    } else {
-        pict_.PictQuality = 7;
-        quality_->setRange(0, 9);
-    }
+    const SettingKey& quality = KeyOf(&PictSettings::PictQuality);
+    pict_.PictQuality = index == 1 ? kJpegQualityStart : ParseSettingNumber(quality.DefaultFor(0));
+    quality_->setRange(quality.Min, QualityMax(index));
     quality_->setValue(pict_.PictQuality);
     UpdateLabels();
 }
@@ -263,9 +265,11 @@ CMailTextDlg::CMailTextDlg(QWidget* parent, const WarningSettings& mode)
     body_->setMinimumSize(320, 140);
     LimitTextEdits(this, kTextBytes);
     connect(defaultButton, &QPushButton::clicked, this, [this] {
-        title_->setText(QStringLiteral("警告！！"));
-        body_->clear();
-        sendPict_->setChecked(true);
+        WarningSettings d = mode_;
+        PressDefaultButton(DefaultButton::MailText, d);
+        title_->setText(Q(d.MailTitle));
+        body_->setPlainText(Q(MailTextToEdit(d.MailText)).remove(QLatin1Char('\r')));
+        sendPict_->setChecked(d.SendPict != 0);
     });
 }
 
@@ -304,10 +308,12 @@ CCautionPicDlg::CCautionPicDlg(QWidget* parent, const WarningSettings& mode,
                      FilePickerStart(programFolder_, S(edit->text()), defaultName));
         if (!chosen.empty()) edit->setText(Q(chosen));
     };
-    connect(browse1, &QPushButton::clicked, this,
-            [this, browse] { browse(pic1_, "caution1.bmp"); });
-    connect(browse2, &QPushButton::clicked, this,
-            [this, browse] { browse(pic2_, "caution2.bmp"); });
+    connect(browse1, &QPushButton::clicked, this, [this, browse] {
+        browse(pic1_, KeyOf(&WarningSettings::SecurityPicName1).DefaultFor(0));
+    });
+    connect(browse2, &QPushButton::clicked, this, [this, browse] {
+        browse(pic2_, KeyOf(&WarningSettings::SecurityPicName2).DefaultFor(0));
+    });
 }
 
 void CCautionPicDlg::accept() {
@@ -358,7 +364,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     auto* submitGroup = new QGroupBox(QStringLiteral("送信サーバーの接続設定"), this);
     smtpPort_ = new QSpinBox(submitGroup);
     smtpPort_->setObjectName(QStringLiteral("smtpPort"));
-    smtpPort_->setRange(1, 65535);
+    WithRange(smtpPort_, &MailSettings::SmtpPort);
     smtpPort_->setAlignment(Qt::AlignRight);
     smtpPort_->setToolTip(QStringLiteral(
         "ＳＭＴＰサーバーのポート番号を設定します。通常は25、STARTTLSは587、SSL/TLSは465です。"));
@@ -376,6 +382,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     smtpPassword_ = new QLineEdit(submitGroup);
     smtpPassword_->setObjectName(QStringLiteral("smtpPassword"));
     smtpPassword_->setEchoMode(QLineEdit::Password);
+    LimitTextEdit(smtpPassword_, kPasswordBytes);
     smtpPassword_->setToolTip(QStringLiteral("ＳＭＴＰ認証のパスワードを設定します。"));
     testButton_ = new QPushButton(QStringLiteral("テスト送信"), submitGroup);
     testButton_->setObjectName(QStringLiteral("testSend"));
@@ -408,7 +415,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     sensitivity_ = Named(new QSlider(Qt::Horizontal, sensGroup), 1007,
                          "動体検知の感度を設定します。値が小さければ敏感に、値が大きければ鈍感に"
                          "なります。");
-    sensitivity_->setRange(1, 9999);
+    WithRange(sensitivity_, &WarningSettings::MotionSensitivity);
     sensitivity_->setSingleStep(1);
     sensitivity_->setPageStep(100);
     sensitivity_->setTickInterval(1000);
@@ -425,7 +432,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     auto* timerGroup = new QGroupBox(QStringLiteral("タイマー設定"), this);
     timerEnable_ = Named(new QCheckBox(QStringLiteral("タイマー録画を使用する"), timerGroup), 1012,
                          "チェックを付けるとタイマー録画を行います。");
-    timerInterval_ = Named(new SpinEdit(1, 120, timerGroup), 1006);
+    timerInterval_ = Named(SpinFor(&WarningSettings::TimerInterval, timerGroup), 1006);
     timerInterval_->Edit()->setObjectName(QStringLiteral("idc1005"));
     timerInterval_->Edit()->setToolTip(QStringLiteral("タイマー録画の間隔を設定します。"));
     QLabel* timerLabel1 = Label("録画の間隔：", timerGroup, 1014);
@@ -439,13 +446,13 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     timerControls_ = {timerLabel1, timerLabel2, timerInterval_};
 
     auto* warnGroup = new QGroupBox(QStringLiteral("警告設定"), this);
-    secTimer_ = Named(new SpinEdit(10, 120, warnGroup), 1075);
+    secTimer_ = Named(SpinFor(&WarningSettings::SecTimer, warnGroup), 1075);
     secTimer_->Edit()->setObjectName(QStringLiteral("idc1074"));
     secTimer_->Edit()->setToolTip(QStringLiteral("動体検知をカウントする秒数を設定します。"));
-    secCount_ = Named(new SpinEdit(1, 10, warnGroup), 1077);
+    secCount_ = Named(SpinFor(&WarningSettings::SecCount, warnGroup), 1077);
     secCount_->Edit()->setObjectName(QStringLiteral("idc1076"));
     secCount_->Edit()->setToolTip(QStringLiteral("警告を発生させる動体検知の回数を設定します。"));
-    holdMinutes_ = Named(new SpinEdit(1, 10, warnGroup), 1019);
+    holdMinutes_ = Named(SpinFor(&WarningSettings::SecurityTimerInterval, warnGroup), 1019);
     holdMinutes_->Edit()->setObjectName(QStringLiteral("idc1018"));
     holdMinutes_->Edit()->setToolTip(
         QStringLiteral("警告が発生してから、次の警告を発生させるまでの間隔を設定します。"));
@@ -467,7 +474,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
                       1066, "チェックを付けると警告が発生した時にメールを送信します。");
     auto* mailButton = Named(new QPushButton(QStringLiteral("警告メール内容設定"), warnGroup), 1034,
                              "送信する警告メールの内容を設定します。");
-    mailInterval_ = Named(new SpinEdit(1, 120, warnGroup), 1023);
+    mailInterval_ = Named(SpinFor(&WarningSettings::MailInterval, warnGroup), 1023);
     mailInterval_->Edit()->setObjectName(QStringLiteral("idc1022"));
     mailInterval_->Edit()->setToolTip(
         QStringLiteral("メールを送信してから、次のメールを送信させるまでの間隔を設定します。"));
@@ -677,44 +684,21 @@ void CWarningSetDlg::OnTabChanged(int index) {
 }
 
 void CWarningSetDlg::OnDefault() {
-    data_.Mail.SmtpServer.clear();
-    data_.Mail.MailAddress.clear();
-    data_.Mail.SendMailAddress.clear();
-    data_.Mail.PopSmtp = 0;
-    for (int m = 0; m < kOperatingModes; ++m) {
-        const WarningSettings d = DefaultWarningSettings(m);
-        WarningSettings& w = data_.Warning[m];
-        w.MotionEnable = d.MotionEnable;
-        w.MotionSensitivity = d.MotionSensitivity;
-        w.TimerEnable = d.TimerEnable;
-        w.TimerInterval = d.TimerInterval;
-        w.SecurityTimerInterval = d.SecurityTimerInterval;
-        w.SecTimer = d.SecTimer;
-        w.SecCount = d.SecCount;
-        w.SecurityPic = d.SecurityPic;
-        w.SecurityWave = d.SecurityWave;
-        w.SecurityWaveLoop = d.SecurityWaveLoop;
-        w.SecurityWaveName = d.SecurityWaveName;
-        w.SecurityPicName1 = d.SecurityPicName1;
-        w.SecurityPicName2 = d.SecurityPicName2;
-        w.SendMail = d.SendMail;
-        w.MailInterval = d.MailInterval;
-    }
+    PressDefaultButton(DefaultButton::Warning, data_.Mail);
+    for (int m = 0; m < kOperatingModes; ++m)
+        PressDefaultButton(DefaultButton::Warning, data_.Warning[m], m);
     smtp_->clear();
     address_->clear();
     sendAddress_->clear();
     popSmtp_->setChecked(false);
-    data_.Mail.SmtpPort = 25;
-    data_.Mail.SmtpSecurity = 0;
-    data_.Mail.SmtpAuth = 0;
     ShowValues();
     ShowSubmission();
 }
 
 void CWarningSetDlg::ShowSubmission() {
     const MailSettings m = data_.Mail;  // the setters below write back into data_
-    smtpPort_->setValue(m.SmtpPort >= 1 && m.SmtpPort <= 65535 ? m.SmtpPort : 25);
-    smtpSecurity_->setCurrentIndex(m.SmtpSecurity >= 0 && m.SmtpSecurity <= 2 ? m.SmtpSecurity : 0);
+    smtpPort_->setValue(ShownValue(&MailSettings::SmtpPort, m.SmtpPort));
+    smtpSecurity_->setCurrentIndex(ShownValue(&MailSettings::SmtpSecurity, m.SmtpSecurity));
     smtpAuth_->setChecked(m.SmtpAuth != 0);
     smtpUser_->setEnabled(m.SmtpAuth != 0);
     smtpPassword_->setEnabled(m.SmtpAuth != 0);

@@ -38,35 +38,11 @@ void RemoveFile(const std::string& path) {
 int32_t ClampMode(int32_t mode) {
     return std::clamp<int32_t>(mode, 0, kOperatingModes - 1);
 }
-namespace {
-// The ranges the settings dialogs offer, as the settings key table records them.
-int32_t ClampToDialogRange(const char* section, const char* key, int32_t value) {
-    const SettingKey* k = FindSettingKey(section, key);
-    return k ? std::clamp(value, k->Min, k->Max) : value;
+int32_t AtLeastOne(int32_t value) {
+    return std::max<int32_t>(value, 1);
 }
-}  // namespace
-
-int32_t ClampSecTimer(int32_t seconds) {
-    return ClampToDialogRange("WarningSettings0", "SecTimer", seconds);
-}
-int32_t ClampSecCount(int32_t count) {
-    return ClampToDialogRange("WarningSettings0", "SecCount", count);
-}
-int32_t ClampTimerInterval(int32_t minutes) {
-    return ClampToDialogRange("WarningSettings0", "TimerInterval", minutes);
-}
-int32_t ClampHoldMinutes(int32_t minutes) {
-    return ClampToDialogRange("WarningSettings0", "SecurityTimerInterval", minutes);
-}
-int32_t ClampPictureQuality(int32_t quality) {
-    return ClampToDialogRange("BasicSettings", "PictureQuality", quality);
-}
-int32_t ClampSensitivity(int32_t sensitivity) {
-    return ClampToDialogRange("WarningSettings0", "MotionSensitivity", sensitivity);
-}
-int32_t PreviewRateFps(int32_t index) {
-    static constexpr int32_t kRates[] = {1, 5, 10, 15, 20, 30, 60};
-    return kRates[std::clamp<int32_t>(index, 0, 6)];
+int32_t JpegQuality(int32_t pictureQuality) {
+    return static_cast<int32_t>(std::clamp<int64_t>(int64_t{pictureQuality} * 5, 1, 100));
 }
 
 MonitorEngine::MonitorEngine(EngineHost& host, CoreApi& core, sound::SoundPlayer& sound,
@@ -243,7 +219,7 @@ void MonitorEngine::OnFrameNotify() {
     // Tracing only: remember when the level went from below the sensitivity to above it.
     unsigned long level = 0;
     core_.GetState(state::MotionLevel, level);
-    int32_t sensitivity = ClampSensitivity(Mode(*Settings()).MotionSensitivity);
+    int32_t sensitivity = AtLeastOne(Mode(*Settings()).MotionSensitivity);
     int32_t now = static_cast<int32_t>(level);
     if (lastFrameLevel_ < sensitivity && now >= sensitivity) {
         crossTick_ = Now();
@@ -262,7 +238,7 @@ void MonitorEngine::StartStop() {
     timerDeadline_ = now;
     running_ = running_ ? 0 : 1;
     warningHold_ = 0;
-    windowDeadline_ = DeadlineAfter(now, int64_t(ClampSecTimer(Mode(*s).SecTimer)) * 1000);
+    windowDeadline_ = DeadlineAfter(now, int64_t(AtLeastOne(Mode(*s).SecTimer)) * 1000);
     host_.Repaint(Area::TrayTip);
     host_.Repaint(Area::Switches);
 }
@@ -276,7 +252,7 @@ void MonitorEngine::SelectMode(int mode) {
     windowCount_ = 0;
     warningHold_ = 0;
     const auto& w = s->Warning[static_cast<size_t>(k)];
-    windowDeadline_ = DeadlineAfter(now, int64_t(ClampSecTimer(w.SecTimer)) * 1000);
+    windowDeadline_ = DeadlineAfter(now, int64_t(AtLeastOne(w.SecTimer)) * 1000);
     mailSwitch_ = w.SendMail;
     host_.Repaint(Area::TrayTip);
     host_.Repaint(Area::Whole);
@@ -339,8 +315,8 @@ void MonitorEngine::EndBasicSettings(const BasicSettings& basic) {
     RefreshDeviceLine();
     if (running_ == 1) warningHold_ = 0;
     dialogOpen_ = 0;
-    timerDeadline_ = DeadlineAfter(
-        Now(), int64_t(ClampTimerInterval(Mode(*Settings()).TimerInterval)) * kMinute);
+    timerDeadline_ =
+        DeadlineAfter(Now(), int64_t(AtLeastOne(Mode(*Settings()).TimerInterval)) * kMinute);
     host_.Repaint(Area::Whole);
 }
 
@@ -363,8 +339,7 @@ void MonitorEngine::EndWarningSettings(
                    s->Basic.DetectPreview ? state::MotionShow : state::MotionMeasure);
     mailSwitch_ = Mode(*s).SendMail;
     dialogOpen_ = 0;
-    timerDeadline_ =
-        DeadlineAfter(Now(), int64_t(ClampTimerInterval(Mode(*s).TimerInterval)) * kMinute);
+    timerDeadline_ = DeadlineAfter(Now(), int64_t(AtLeastOne(Mode(*s).TimerInterval)) * kMinute);
     host_.Repaint(Area::Whole);
 }
 
@@ -405,8 +380,7 @@ void MonitorEngine::DisplayTick() {
             seconds = static_cast<int32_t>((int64_t(remaining) + 999) / 1000);
         } else if (timerFired_ == 1) {
             timerFired_ = 0;
-            timerDeadline_ =
-                DeadlineAfter(now, int64_t(ClampTimerInterval(w.TimerInterval)) * kMinute);
+            timerDeadline_ = DeadlineAfter(now, int64_t(AtLeastOne(w.TimerInterval)) * kMinute);
         }
         if (seconds != countdownShown_) {
             countdownShown_ = seconds;
@@ -492,7 +466,7 @@ void MonitorEngine::MainThread() {
             unsigned long raw = 0;
             if (!core_.GetState(state::MotionLevel, raw)) raw = 0;
             int32_t level = static_cast<int32_t>(raw);
-            if (level >= ClampSensitivity(w.MotionSensitivity) && !requestCapture_.IsSet()) {
+            if (level >= AtLeastOne(w.MotionSensitivity) && !requestCapture_.IsSet()) {
                 requestCrossTick_ = crossValid_.exchange(0) ? crossTick_.load() : 0;
                 captureKind_ = 0;
                 requestCapture_.Set();
@@ -502,7 +476,7 @@ void MonitorEngine::MainThread() {
             uint32_t now = Now();
             if (DeadlineReached(windowDeadline_, now)) {
                 windowCount_ = 0;
-                windowDeadline_ = DeadlineAfter(now, int64_t(ClampSecTimer(w.SecTimer)) * 1000);
+                windowDeadline_ = DeadlineAfter(now, int64_t(AtLeastOne(w.SecTimer)) * 1000);
             }
             if (warningHold_ == 1 && DeadlineReached(warningHoldUntil_, now)) {
                 warningHold_ = 0;
@@ -600,7 +574,7 @@ void MonitorEngine::SaveFrame() {
     }
     // The capture time, then the JPEG. A failed step leaves its output missing.
     StampTime(tmp24_, tmpStamped_, captured);
-    int quality = (ClampPictureQuality(s->Basic.PictureQuality) * 5) & 0xFF;
+    int quality = JpegQuality(s->Basic.PictureQuality);
     if (!core_.BmpToJpeg(tmpStamped_, tmpJpeg_, quality) || FileSize(tmpJpeg_) <= 0)
         RemoveFile(tmpJpeg_);
 
@@ -641,10 +615,10 @@ bool MonitorEngine::CheckWarning() {
     if (warningHold_ == 1) return false;
     auto s = Settings();
     const auto& w = Mode(*s);
-    if (++windowCount_ < ClampSecCount(w.SecCount)) return false;
+    if (++windowCount_ < AtLeastOne(w.SecCount)) return false;
     windowCount_ = 0;
     warningHoldUntil_ =
-        DeadlineAfter(Now(), int64_t(ClampHoldMinutes(w.SecurityTimerInterval)) * kMinute);
+        DeadlineAfter(Now(), int64_t(AtLeastOne(w.SecurityTimerInterval)) * kMinute);
     warningHold_ = 1;
     if (w.SecurityPic == 1) {
         alarmTicks_ = 0;

@@ -85,15 +85,12 @@ struct MailRequest {
     std::string WorkFolder;  // the private temporary folder, with a trailing '/'
 };
 
-// Offered ranges of the numbers the engine uses; a settings file may hold anything.
 int32_t ClampMode(int32_t mode);
-int32_t ClampSecTimer(int32_t seconds);         // 10..120
-int32_t ClampSecCount(int32_t count);           // 1..10
-int32_t ClampTimerInterval(int32_t minutes);    // 1..120
-int32_t ClampHoldMinutes(int32_t minutes);      // 1..10
-int32_t ClampPictureQuality(int32_t quality);   // 1..20
-int32_t ClampSensitivity(int32_t sensitivity);  // 1..9999
-int32_t PreviewRateFps(int32_t index);          // 1, 5, 10, 15, 20, 30, 60 (index kept to 0..6)
+// Numbers from the settings file run as they stand (a hand-written TimerInterval=240 is four
+// hours); only what would break is replaced: a count, period or sensitivity below 1 counts as 1.
+int32_t AtLeastOne(int32_t value);
+// The JPEG quality of PictureQuality (a fifth of it), kept to what the encoder takes.
+int32_t JpegQuality(int32_t pictureQuality);
 
 class MonitorEngine {
   public:

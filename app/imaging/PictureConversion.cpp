@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <filesystem>
@@ -25,15 +26,22 @@ struct Format {
     int Type, PictQuality, Width, Height, Aspect, ColorNum, ColQuality;
 };
 
+template <class R>
+int Offered(int32_t R::*member, int32_t value, int32_t max = INT32_MAX) {
+    const SettingKey& k = KeyOf(member);
+    return std::clamp<int>(value, k.Min, std::min(k.Max, max));
+}
+
 Format FormatOf(const PictSettings& p) {
     Format f;
     f.Type = p.Type;
-    f.PictQuality = std::clamp<int>(p.PictQuality, 0, p.Type == 1 ? 20 : 9);
-    f.Width = std::clamp<int>(p.Width, 32, 640);
-    f.Height = std::clamp<int>(p.Height, 32, 480);
+    f.PictQuality = Offered(&PictSettings::PictQuality, p.PictQuality,
+                            p.Type == 1 ? INT32_MAX : kPngQualityMax);
+    f.Width = Offered(&PictSettings::Width, p.Width);
+    f.Height = Offered(&PictSettings::Height, p.Height);
     f.Aspect = p.Aspect != 0 ? 1 : 0;
-    f.ColorNum = std::clamp<int>(p.ColorNum, 1, 36);
-    f.ColQuality = std::clamp<int>(p.ColQuality, 0, 4);
+    f.ColorNum = Offered(&PictSettings::ColorNum, p.ColorNum);
+    f.ColQuality = Offered(&PictSettings::ColQuality, p.ColQuality);
     return f;
 }
 

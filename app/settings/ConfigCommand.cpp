@@ -19,35 +19,28 @@ constexpr int kWriteFailed = 1;
 constexpr int kRefused = 2;
 
 // The value the program uses for a key, as text.
-std::string ValueInUse(const SettingKey& k, const std::string& file) {
-    switch (k.Type) {
-        case SettingType::Password:
-            return DecodePassword(IniReadString(k.Section, k.Key, "", file));
-        case SettingType::Text:
-            return IniReadString(k.Section, k.Key, k.Default ? k.Default : "", file);
-        case SettingType::Number:
-            break;
-    }
-    std::string_view key = k.Key;
-    if (key == "MainLeft" || key == "MainTop") {
+std::string ValueInUse(const SettingEntry& e, const std::string& file) {
+    const std::string_view key = e.Key->Key;
+    if (e.Section == "Window" && (key == "MainLeft" || key == "MainTop")) {
         // Without MainLeft the window is centred: no position is in use.
         WindowSettings w;
         LoadWindowSettings(file, w);
         if (!w.HasPosition) return "";
         return std::to_string(key == "MainLeft" ? w.MainLeft : w.MainTop);
     }
-    int32_t v = ParseSettingNumber(IniReadString(k.Section, k.Key, k.Default, file));
-    if (key == "SelectMode" && (v < 0 || v >= kOperatingModes)) v = 0;
-    return std::to_string(v);
+    if (e.Section == "Window" && key == "SelectMode") {
+        return std::to_string(UsableMode(ParseSettingNumber(ReadSettingText(file, e))));
+    }
+    return ReadSettingText(file, e);
 }
 
-const SettingKey* Lookup(const std::string& section, const std::string& key, std::ostream& err) {
+const SettingEntry* Lookup(const std::string& section, const std::string& key, std::ostream& err) {
     if (!IsSettingSection(section)) {
         err << "quorvex config: unknown section \"" << section
             << "\" (see \"quorvex config list\")\n";
         return nullptr;
     }
-    const SettingKey* k = FindSettingKey(section, key);
+    const SettingEntry* k = FindSettingKey(section, key);
     if (!k)
         err << "quorvex config: unknown key \"" << key << "\" in section \"" << section
             << "\" (see \"quorvex config list\")\n";
@@ -76,25 +69,26 @@ bool ParseStrictNumber(const std::string& text, int32_t* out) {
 }
 
 // The text to store for value, or false with a message.
-bool StoredForm(const SettingKey& k, const std::string& value, const std::string& file,
+bool StoredForm(const SettingEntry& e, const std::string& value, const std::string& file,
                 std::string* stored, std::ostream& err) {
-    const std::string name = std::string("[") + k.Section + "] " + k.Key;
+    const SettingKey& k = *e.Key;
+    const std::string name = "[" + e.Section + "] " + k.Key;
     if (k.Type == SettingType::Number) {
         int32_t v = 0;
         if (!ParseStrictNumber(value, &v)) {
-            err << "quorvex config: " << name << " takes a whole number (" << k.Range << "), not \""
-                << value << "\"\n";
+            err << "quorvex config: " << name << " takes a whole number (" << k.RangeText()
+                << "), not \"" << value << "\"\n";
             return false;
         }
         int32_t min = k.Min, max = k.Max;
-        std::string range = k.Range;
-        if (std::string_view(k.Key) == "PictQuality" &&
-            std::string_view(k.Section) == "PictSettings") {
-            // The quality slider offers 0..9 for PNG and 0..20 for JPEG.
-            const SettingKey* type = FindSettingKey("PictSettings", "Type");
-            bool png = ValueInUse(*type, file) == "0";
-            max = png ? 9 : 20;
-            range = png ? "0..9 while Type is 0 (PNG)" : "0..20 while Type is 1 (JPEG)";
+        std::string range = k.RangeText();
+        if (&k == &KeyOf(&PictSettings::PictQuality)) {
+            PictSettings pict;
+            LoadPictSettings(file, pict);
+            const bool png = pict.Type != 1;
+            if (png) max = kPngQualityMax;
+            range = std::to_string(min) + ".." + std::to_string(max) +
+                    (png ? " while Type is 0 (PNG)" : " while Type is 1 (JPEG)");
         }
         if (v < min || v > max || v % k.Multiple != 0) {
             err << "quorvex config: " << name << " must be " << range << ", not " << v << "\n";
@@ -116,9 +110,9 @@ bool StoredForm(const SettingKey& k, const std::string& value, const std::string
     }
     if (k.Type == SettingType::Password) {
         *stored = EncodePassword(value);
-        if (stored->size() > kIniValueBufferSize - 1) {
-            err << "quorvex config: " << name << " is too long: at most "
-                << (kIniValueBufferSize - 1) / 4 * 3 << " bytes in Shift-JIS\n";
+        if (cp932.size() > kPasswordBytes) {
+            err << "quorvex config: " << name << " is too long: at most " << kPasswordBytes
+                << " bytes in Shift-JIS\n";
             return false;
         }
         return true;
@@ -205,6 +199,7 @@ const char* ConfigCommandHelp() {
            "  quorvex config set SECTION KEY VALUE  store a value; numbers must lie in the\n"
            "                                        range the settings dialogs offer\n"
            "  quorvex config list                   print every section and key with its value\n"
+           "                                        (passwords masked)\n"
            "  quorvex config streams list           print the stream cameras (name, URL\n"
            "                                        without its password)\n"
            "  quorvex config streams add NAME URL   add a stream camera: an RTSP or HTTP\n"
@@ -224,13 +219,13 @@ int RunConfigCommand(const std::vector<std::string>& args, const std::string& pr
         return kDone;
     }
     if (verb == "get" && args.size() == 3) {
-        const SettingKey* k = Lookup(args[1], args[2], err);
+        const SettingEntry* k = Lookup(args[1], args[2], err);
         if (!k) return kRefused;
         out << ValueInUse(*k, file) << "\n";
         return kDone;
     }
     if (verb == "set" && args.size() == 4) {
-        const SettingKey* k = Lookup(args[1], args[2], err);
+        const SettingEntry* k = Lookup(args[1], args[2], err);
         if (!k) return kRefused;
         std::string stored;
         if (!StoredForm(*k, args[3], file, &stored, err)) return kRefused;
@@ -238,7 +233,7 @@ int RunConfigCommand(const std::vector<std::string>& args, const std::string& pr
             err << "quorvex config: cannot create the program folder " << programFolder << "\n";
             return kWriteFailed;
         }
-        if (!IniWriteString(k->Section, k->Key, stored, file)) {
+        if (!IniWriteString(k->Section, k->Key->Key, stored, file)) {
             err << "quorvex config: " << file << " was not changed\n";
             return kWriteFailed;
         }
@@ -247,12 +242,15 @@ int RunConfigCommand(const std::vector<std::string>& args, const std::string& pr
     if (verb == "streams") return RunStreamsCommand(args, programFolder, file, out, err);
     if (verb == "list" && args.size() == 1) {
         std::string_view section;
-        for (const SettingKey& k : SettingKeys()) {
-            if (section != k.Section) {
-                section = k.Section;
+        for (const SettingEntry& e : SettingKeys()) {
+            if (section != e.Section) {
+                section = e.Section;
                 out << "[" << section << "]\n";
             }
-            out << k.Key << "=" << ValueInUse(k, file) << "\n";
+            std::string value = ValueInUse(e, file);
+            // A listing ends up in terminals and bug reports; "get" of the key still tells it.
+            if (e.Key->Type == SettingType::Password && !value.empty()) value = "********";
+            out << e.Key->Key << "=" << value << "\n";
         }
         return kDone;
     }

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -312,6 +313,21 @@ bool IniWriteRaw(std::string_view section, std::string_view key, std::string_vie
     bool locked = ::flock(dirFd.fd, LOCK_EX) == 0;
     const std::string tempPrefix = "." + base + ".tmp";
     if (locked) RemoveStaleTemporaries(dirFd.fd, tempPrefix);
+
+    // A file the user made read-only stays as it is (rename would replace it regardless). Said
+    // once per process: a save writes many keys.
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+         ::access(target.c_str(), W_OK) != 0)) {
+        static std::atomic<bool> said{false};
+        if (!said.exchange(true))
+            std::fprintf(stderr,
+                         "quorvex: the settings file %s is read-only: settings are not saved\n",
+                         file.c_str());
+        errno = EACCES;
+        return false;
+    }
 
     std::string old;
     int error = 0;

@@ -25,7 +25,8 @@ std::string IniReadRaw(std::string_view section, std::string_view key, std::stri
 // Sets key to value in section, creating the section and the file when needed. The new content
 // goes to a temporary file in the same folder which then replaces the settings file, so a crash
 // leaves either the old or the new file. False (and one line on standard error) when the file
-// cannot be written; the old file then stays as it was. The file gets mode 0600.
+// cannot be written; the old file then stays as it was. The file gets mode 0600. A file without
+// write permission is never replaced: false with errno EACCES (said once per process).
 bool IniWriteString(std::string_view section, std::string_view key, std::string_view value,
                     const std::string& file);
 

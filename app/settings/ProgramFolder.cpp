@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 #include "platform/text/Text.h"
@@ -77,4 +79,18 @@ bool EnsureFolder(const std::string& folder) {
     }
     struct stat st;
     return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> DataFolders(const std::string& executablePath) {
+    std::vector<std::string> folders;
+    auto add = [&folders](const std::string& folder) {
+        std::string f = WithSeparator(folder);
+        if (!f.empty() && std::find(folders.begin(), folders.end(), f) == folders.end())
+            folders.push_back(f);
+    };
+    if (std::string exeDir = ExecutableFolder(executablePath); !exeDir.empty())
+        add((std::filesystem::path(exeDir) / QUORVEX_DATADIR_FROM_BIN).lexically_normal());
+    add(QUORVEX_DATADIR);
+    add(QUORVEX_SOURCE_ASSETS);
+    return folders;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The program folder, always ending in '/':
 //   1. homeOption (the --home DIR argument) when not empty;
@@ -18,3 +19,9 @@ std::string SettingsFilePath(const std::string& folder);
 
 // Creates the folder and its missing parents (mode 0700). True when it exists afterwards.
 bool EnsureFolder(const std::string& folder);
+
+// Where the program's data (skins, sounds, help) is looked up, in this order, each ending in
+// '/': beside the executable (../share/quorvex of an install, wherever it was moved), the
+// configured install folder, the source tree (runs from the build folder). executablePath as
+// for ResolveProgramFolder.
+std::vector<std::string> DataFolders(const std::string& executablePath = "");

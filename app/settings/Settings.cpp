@@ -1,7 +1,8 @@
 #include "app/settings/Settings.h"
 
 #include <climits>
-#include <cstdio>
+#include <cstdlib>
+#include <span>
 
 #include "app/mail/Base64.h"
 #include "app/settings/IniFile.h"
@@ -14,18 +15,208 @@ constexpr const char* kBasic = "BasicSettings";
 constexpr const char* kMail = "MailSettings";
 constexpr const char* kPict = "PictSettings";
 
-std::string Number(int32_t v) {
-    return std::to_string(v);
+// A row of the schema: the key and the record member that holds it.
+template <class R>
+struct Row {
+    SettingKey Info;
+    int32_t R::*Number = nullptr;
+    std::string R::*Text = nullptr;
+
+    constexpr Row Words(const char* range) const {
+        return With([&](SettingKey& k) { k.Range = range; });
+    }
+    constexpr Row Step(int32_t multiple) const {
+        return With([&](SettingKey& k) { k.Multiple = multiple; });
+    }
+    constexpr Row WhenUsed() const {
+        return With([](SettingKey& k) { k.WrittenWhenUsed = true; });
+    }
+    constexpr Row Secret() const {
+        return With([](SettingKey& k) { k.Type = SettingType::Password; });
+    }
+    constexpr Row Button(DefaultButton b, const char* value = nullptr) const {
+        return With([&](SettingKey& k) { k.Button = b, k.ButtonValue = value; });
+    }
+    template <class F>
+    constexpr Row With(F f) const {
+        Row r = *this;
+        f(r.Info);
+        return r;
+    }
+};
+
+using Modes = std::array<const char*, kOperatingModes>;
+
+template <class R>
+constexpr Row<R> Num(const char* key, int32_t R::*m, Modes def, int32_t min, int32_t max) {
+    return {{key, SettingType::Number, def, min, max}, m, nullptr};
+}
+template <class R>
+constexpr Row<R> Txt(const char* key, std::string R::*m, Modes def, const char* range) {
+    SettingKey k{key, SettingType::Text, def};
+    k.Range = range;
+    return {k, nullptr, m};
 }
 
-int32_t ReadNumber(const std::string& file, const std::string& section, const char* key,
-                   int32_t def) {
-    return ParseSettingNumber(IniReadString(section, key, Number(def), file));
+// Adding a setting: one row in its section's table below (in the file's key order) and its
+// member in the record; loading, saving, defaults, "quorvex config" and the dialogs' ranges and
+// ﾃﾞﾌｫﾙﾄ buttons follow. A per-mode key goes into kWarningRows with its three defaults. A new
+// section ([Retention], [Schedule], ...): a record with a constructor, a table, Rows() and
+// SectionOf() overloads, a QV_SETTINGS_RECORD line, Load/Save functions that call
+// LoadRecord/SaveRecord, and its place in BuildEntries.
+using B = BasicSettings;
+using W = WarningSettings;
+using M = MailSettings;
+using P = PictSettings;
+using Win = WindowSettings;
+constexpr auto Bb = DefaultButton::Basic;
+constexpr auto Wb = DefaultButton::Warning;
+constexpr auto Tb = DefaultButton::MailText;
+constexpr auto Pb = DefaultButton::Picture;
+
+constexpr Row<Win> kWindowRows[] = {
+    Num("MainLeft", &Win::MainLeft, {}, INT32_MIN, INT32_MAX).Words("a screen coordinate"),
+    Num("MainTop", &Win::MainTop, {}, INT32_MIN, INT32_MAX).Words("a screen coordinate"),
+    Num("SelectMode", &Win::SelectMode, {"0"}, 0, kOperatingModes - 1),
+};
+
+constexpr Row<B> kBasicRows[] = {
+    Num("PreviewRate", &B::PreviewRate, {"3"}, 0, int32_t(kPreviewRates.size()) - 1).Button(Bb),
+    Num("WakeUpStart", &B::WakeUpStart, {"0"}, 0, 1).Button(Bb),
+    Num("WakeUpIcon", &B::WakeUpIcon, {"0"}, 0, 1).Button(Bb),
+    // The ﾃﾞﾌｫﾙﾄ button keeps the camera.
+    Txt("DeviceName", &B::DeviceName, {""}, "a device name"),
+    Num("PictureQuality", &B::PictureQuality, {"15"}, 1, 20).Button(Bb),
+    Txt("TimerPath", &B::TimerPath, {""}, "a folder").Button(Bb),
+    Txt("DetectPath", &B::DetectPath, {""}, "a folder").Button(Bb),
+    Num("ConnMode", &B::ConnMode, {"0"}, 0, 1).Button(Bb),
+    Txt("DialName", &B::DialName, {""}, "a connection name").Button(Bb),
+    Num("DetectPreview", &B::DetectPreview, {"0"}, 0, 1).Button(Bb),
+};
+
+// Mode 0 is the alarm, modes 1 and 2 greet visitors.
+constexpr Row<W> kWarningRows[] = {
+    Num("MotionEnable", &W::MotionEnable, {"1"}, 0, 1).Button(Wb),
+    Num("MotionSensitivity", &W::MotionSensitivity, {"3000", "1500", "2000"}, 1, 9999).Button(Wb),
+    Num("TimerEnable", &W::TimerEnable, {"0"}, 0, 1).Button(Wb),
+    Num("TimerInterval", &W::TimerInterval, {"1"}, 1, 120).Button(Wb),
+    Num("SecurityTimerInterval", &W::SecurityTimerInterval, {"2", "1", "2"}, 1, 10).Button(Wb),
+    Num("SecTimer", &W::SecTimer, {"30"}, 10, 120).Button(Wb),
+    Num("SecCount", &W::SecCount, {"5", "3", "4"}, 1, 10).Button(Wb),
+    Num("SecurityPic", &W::SecurityPic, {"1", "0", "0"}, 0, 1).Button(Wb),
+    Txt("SecurityPicName1", &W::SecurityPicName1, {"caution1.bmp"}, "a BMP file").Button(Wb),
+    Txt("SecurityPicName2", &W::SecurityPicName2, {"caution2.bmp"}, "a BMP file").Button(Wb),
+    Num("SecurityWave", &W::SecurityWave, {"1"}, 0, 1).Button(Wb),
+    Num("SecurityWaveLoop", &W::SecurityWaveLoop, {"1", "0", "0"}, 0, 1).Button(Wb),
+    Txt("SecurityWaveName", &W::SecurityWaveName, {"beep.wav", "wellcome.wav", "pinpon.wav"},
+        "a WAVE file")
+        .Button(Wb),
+    Num("SendMail", &W::SendMail, {"1", "0", "0"}, 0, 1).Button(Wb),
+    Num("MailInterval", &W::MailInterval, {"5"}, 1, 120).Button(Wb),
+    Txt("MailTitle", &W::MailTitle, {"警告！！", "来客です", "来客です"}, "text")
+        .Button(Tb, "警告！！"),
+    Txt("MailText", &W::MailText,
+        {"警告が発生しました。<BR>画像を確認してください。", "お客様が来ました。",
+         "お客様が来ました。"},
+        "text, line breaks as <BR>")
+        .Button(Tb, ""),
+    Num("SendPict", &W::SendPict, {"1", "0", "0"}, 0, 1).Button(Tb, "1"),
+};
+
+constexpr Row<M> kMailRows[] = {
+    Num("PopSmtp", &M::PopSmtp, {"0"}, 0, 1).Button(Wb),
+    Txt("SmtpServer", &M::SmtpServer, {""}, "a server address").Button(Wb),
+    Txt("MailAddress", &M::MailAddress, {""}, "a mail address").Button(Wb),
+    Txt("PopServer", &M::PopServer, {""}, "a server address"),
+    Txt("UserID", &M::UserID, {""}, "a user name"),
+    Txt("Password", &M::Password, {""}, "a password").Secret(),
+    Txt("SendMailAddress", &M::SendMailAddress, {""}, "a mail address").Button(Wb),
+    Num("SmtpPort", &M::SmtpPort, {"25"}, 1, 65535).WhenUsed().Button(Wb),
+    Num("SmtpSecurity", &M::SmtpSecurity, {"0"}, 0, 2)
+        .Words("0 (none), 1 (STARTTLS) or 2 (SSL/TLS)")
+        .WhenUsed()
+        .Button(Wb),
+    Num("SmtpAuth", &M::SmtpAuth, {"0"}, 0, 1).WhenUsed().Button(Wb),
+    Txt("SmtpUser", &M::SmtpUser, {""}, "a user name").WhenUsed(),
+    Txt("SmtpPassword", &M::SmtpPassword, {""}, "a password").Secret().WhenUsed(),
+};
+
+constexpr Row<P> kPictRows[] = {
+    Num("Type", &P::Type, {"0"}, 0, 1).Words("0 (PNG) or 1 (JPEG)").Button(Pb),
+    Num("PictQuality", &P::PictQuality, {"7"}, 0, 20)
+        .Words("0..9 for PNG, 0..20 for JPEG")
+        .Button(Pb),
+    Num("Width", &P::Width, {"120"}, 32, 640).Step(4).Words("32..640, a multiple of 4").Button(Pb),
+    Num("Height", &P::Height, {"100"}, 32, 480).Button(Pb),
+    Num("Aspect", &P::Aspect, {"1"}, 0, 1).Button(Pb),
+    Num("ColorNum", &P::ColorNum, {"24"}, 1, 36).Button(Pb),
+    Num("ColQuality", &P::ColQuality, {"4"}, 0, 4).Button(Pb),
+};
+
+std::span<const Row<Win>> Rows(const Win*) {
+    return kWindowRows;
+}
+std::span<const Row<B>> Rows(const B*) {
+    return kBasicRows;
+}
+std::span<const Row<W>> Rows(const W*) {
+    return kWarningRows;
+}
+std::span<const Row<M>> Rows(const M*) {
+    return kMailRows;
+}
+std::span<const Row<P>> Rows(const P*) {
+    return kPictRows;
 }
 
-std::string ReadText(const std::string& file, const std::string& section, const char* key,
-                     const std::string& def) {
-    return IniReadString(section, key, def, file);
+template <class R>
+std::span<const Row<R>> RowsOf() {
+    return Rows(static_cast<const R*>(nullptr));
+}
+
+std::string SectionOf(const Win*, int) {
+    return kWindow;
+}
+std::string SectionOf(const B*, int) {
+    return kBasic;
+}
+std::string SectionOf(const W*, int mode) {
+    return WarningSectionName(mode);
+}
+std::string SectionOf(const M*, int) {
+    return kMail;
+}
+std::string SectionOf(const P*, int) {
+    return kPict;
+}
+
+template <class R>
+void Assign(const Row<R>& row, R& record, std::string_view text) {
+    if (row.Number)
+        record.*row.Number = ParseSettingNumber(text);
+    else
+        record.*row.Text = std::string(text);
+}
+
+template <class R>
+void ResetRecord(R& record, int mode) {
+    for (const Row<R>& row : RowsOf<R>()) Assign(row, record, row.Info.DefaultFor(mode));
+}
+
+// The text a key holds in the file, or its default.
+std::string ReadKey(const std::string& file, const std::string& section, const SettingKey& k,
+                    int mode) {
+    if (k.Type == SettingType::Password)
+        return DecodePassword(IniReadString(section, k.Key, "", file));
+    return IniReadString(section, k.Key, k.DefaultFor(mode), file);
+}
+
+template <class R>
+int LoadRecord(const std::string& file, int mode, R& record) {
+    const std::string section = SectionOf(&record, mode);
+    for (const Row<R>& row : RowsOf<R>())
+        Assign(row, record, ReadKey(file, section, row.Info, mode));
+    return 1;
 }
 
 // Whether the file holds the key (whatever its value).
@@ -34,17 +225,22 @@ bool HasKey(const std::string& file, const std::string& section, const char* key
     return IniReadRaw(section, key, "\x01", file) == IniReadRaw(section, key, "\x02", file);
 }
 
-// Every key of a section is written even after a failure; the result
-// says whether all of them reached the file.
-struct Writer {
-    const std::string& file;
-    std::string section;
+// Every key of a section is written even after a failure; the result says whether all of them
+// reached the file.
+template <class R>
+int SaveRecord(const std::string& file, int mode, const R& record) {
+    const std::string section = SectionOf(&record, mode);
     bool ok = true;
-    void Put(const char* key, const std::string& value) {
-        ok = IniWriteString(section, key, value, file) && ok;
+    for (const Row<R>& row : RowsOf<R>()) {
+        const SettingKey& k = row.Info;
+        std::string value = row.Number ? std::to_string(record.*row.Number) : record.*row.Text;
+        if (k.Type == SettingType::Password) value = EncodePassword(value);
+        if (k.WrittenWhenUsed && value == k.DefaultFor(mode) && !HasKey(file, section, k.Key))
+            continue;
+        ok = IniWriteString(section, k.Key, value, file) && ok;
     }
-    void Put(const char* key, int32_t value) { Put(key, Number(value)); }
-};
+    return ok ? 1 : 0;
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -57,103 +253,87 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::vector<SettingKey> BuildKeyTable() {
-    using T = SettingType;
-    std::vector<SettingKey> keys = {
-        {kWindow, "MainLeft", T::Number, nullptr, INT32_MIN, INT32_MAX, 1, "a screen coordinate"},
-        {kWindow, "MainTop", T::Number, nullptr, INT32_MIN, INT32_MAX, 1, "a screen coordinate"},
-        {kWindow, "SelectMode", T::Number, "0", 0, 2, 1, "0..2"},
-        {kBasic, "PreviewRate", T::Number, "3", 0, 6, 1, "0..6"},
-        {kBasic, "WakeUpStart", T::Number, "0", 0, 1, 1, "0 or 1"},
-        {kBasic, "WakeUpIcon", T::Number, "0", 0, 1, 1, "0 or 1"},
-        {kBasic, "DeviceName", T::Text, "", 0, 0, 1, "a device name"},
-        {kBasic, "PictureQuality", T::Number, "15", 1, 20, 1, "1..20"},
-        {kBasic, "TimerPath", T::Text, "", 0, 0, 1, "a folder"},
-        {kBasic, "DetectPath", T::Text, "", 0, 0, 1, "a folder"},
-        {kBasic, "ConnMode", T::Number, "", 0, 1, 1, "0 or 1"},
-        {kBasic, "DialName", T::Text, "", 0, 0, 1, "a connection name"},
-        {kBasic, "DetectPreview", T::Number, "0", 0, 1, 1, "0 or 1"},
-    };
-    // The per-mode defaults are kept as text for the table; the records hold the same values.
-    static const char* const kSensitivity[] = {"3000", "1500", "2000"};
-    static const char* const kSecurityTimer[] = {"2", "1", "2"};
-    static const char* const kSecCount[] = {"5", "3", "4"};
-    static const char* const kOnlyMode0[] = {"1", "0", "0"};
-    static const char* const kWave[] = {"beep.wav", "wellcome.wav", "pinpon.wav"};
-    static const char* const kTitle[] = {"警告！！", "来客です", "来客です"};
-    static const char* const kText[] = {"警告が発生しました。<BR>画像を確認してください。",
-                                        "お客様が来ました。", "お客様が来ました。"};
-    static const char* const kSections[] = {"WarningSettings0", "WarningSettings1",
-                                            "WarningSettings2"};
-    for (int m = 0; m < kOperatingModes; ++m) {
-        const char* s = kSections[m];
-        keys.insert(
-            keys.end(),
-            {
-                {s, "MotionEnable", T::Number, "1", 0, 1, 1, "0 or 1"},
-                {s, "MotionSensitivity", T::Number, kSensitivity[m], 1, 9999, 1, "1..9999"},
-                {s, "TimerEnable", T::Number, "0", 0, 1, 1, "0 or 1"},
-                {s, "TimerInterval", T::Number, "1", 1, 120, 1, "1..120"},
-                {s, "SecurityTimerInterval", T::Number, kSecurityTimer[m], 1, 10, 1, "1..10"},
-                {s, "SecTimer", T::Number, "30", 10, 120, 1, "10..120"},
-                {s, "SecCount", T::Number, kSecCount[m], 1, 10, 1, "1..10"},
-                {s, "SecurityPic", T::Number, kOnlyMode0[m], 0, 1, 1, "0 or 1"},
-                {s, "SecurityPicName1", T::Text, "caution1.bmp", 0, 0, 1, "a BMP file"},
-                {s, "SecurityPicName2", T::Text, "caution2.bmp", 0, 0, 1, "a BMP file"},
-                {s, "SecurityWave", T::Number, "1", 0, 1, 1, "0 or 1"},
-                {s, "SecurityWaveLoop", T::Number, kOnlyMode0[m], 0, 1, 1, "0 or 1"},
-                {s, "SecurityWaveName", T::Text, kWave[m], 0, 0, 1, "a WAVE file"},
-                {s, "SendMail", T::Number, kOnlyMode0[m], 0, 1, 1, "0 or 1"},
-                {s, "MailInterval", T::Number, "5", 1, 120, 1, "1..120"},
-                {s, "MailTitle", T::Text, kTitle[m], 0, 0, 1, "text"},
-                {s, "MailText", T::Text, kText[m], 0, 0, 1, "text, line breaks as <BR>"},
-                {s, "SendPict", T::Number, kOnlyMode0[m], 0, 1, 1, "0 or 1"},
-            });
-    }
-    keys.insert(
-        keys.end(),
-        {
-            {kMail, "PopSmtp", T::Number, "0", 0, 1, 1, "0 or 1"},
-            {kMail, "SmtpServer", T::Text, "", 0, 0, 1, "a server address"},
-            {kMail, "MailAddress", T::Text, "", 0, 0, 1, "a mail address"},
-            {kMail, "PopServer", T::Text, "", 0, 0, 1, "a server address"},
-            {kMail, "UserID", T::Text, "", 0, 0, 1, "a user name"},
-            {kMail, "Password", T::Password, "", 0, 0, 1, "a password"},
-            {kMail, "SendMailAddress", T::Text, "", 0, 0, 1, "a mail address"},
-            {kMail, "SmtpPort", T::Number, "25", 1, 65535, 1, "1..65535", true},
-            {kMail, "SmtpSecurity", T::Number, "0", 0, 2, 1,
-             "0 (none), 1 (STARTTLS) or 2 (SSL/TLS)", true},
-            {kMail, "SmtpAuth", T::Number, "0", 0, 1, 1, "0 or 1", true},
-            {kMail, "SmtpUser", T::Text, "", 0, 0, 1, "a user name", true},
-            {kMail, "SmtpPassword", T::Password, "", 0, 0, 1, "a password", true},
-            {kPict, "Type", T::Number, "0", 0, 1, 1, "0 (PNG) or 1 (JPEG)"},
-            {kPict, "PictQuality", T::Number, "7", 0, 20, 1, "0..9 for PNG, 0..20 for JPEG"},
-            {kPict, "Width", T::Number, "120", 32, 640, 4, "32..640, a multiple of 4"},
-            {kPict, "Height", T::Number, "100", 32, 480, 1, "32..480"},
-            {kPict, "Aspect", T::Number, "1", 0, 1, 1, "0 or 1"},
-            {kPict, "ColorNum", T::Number, "24", 1, 36, 1, "1..36"},
-            {kPict, "ColQuality", T::Number, "4", 0, 4, 1, "0..4"},
-        });
-    return keys;
+template <class R>
+void AddEntries(std::vector<SettingEntry>& entries, int mode) {
+    for (const Row<R>& row : RowsOf<R>())
+        entries.push_back({SectionOf(static_cast<const R*>(nullptr), mode), &row.Info, mode});
+}
+
+std::vector<SettingEntry> BuildEntries() {
+    std::vector<SettingEntry> entries;
+    AddEntries<Win>(entries, 0);
+    AddEntries<B>(entries, 0);
+    for (int m = 0; m < kOperatingModes; ++m) AddEntries<W>(entries, m);
+    AddEntries<M>(entries, 0);
+    AddEntries<P>(entries, 0);
+    return entries;
 }
 
 }  // namespace
 
+const char* SettingKey::DefaultFor(int mode) const {
+    if (mode > 0 && mode < kOperatingModes && Default[static_cast<size_t>(mode)])
+        return Default[static_cast<size_t>(mode)];
+    return Default[0] ? Default[0] : "";
+}
+
+std::string SettingKey::RangeText() const {
+    if (Range) return Range;
+    if (Min == 0 && Max == 1) return "0 or 1";
+    return std::to_string(Min) + ".." + std::to_string(Max);
+}
+
+int32_t PreviewRateFps(int32_t index) {
+    if (index < 0 || index >= int32_t(kPreviewRates.size()))
+        index = ParseSettingNumber(KeyOf(&BasicSettings::PreviewRate).DefaultFor(0));
+    return kPreviewRates[static_cast<size_t>(index)];
+}
+
+template <class R>
+const SettingKey& KeyOf(int32_t R::*member) {
+    for (const Row<R>& row : RowsOf<R>())
+        if (row.Number == member) return row.Info;
+    std::abort();  // every member has a row
+}
+
+template <class R>
+const SettingKey& KeyOf(std::string R::*member) {
+    for (const Row<R>& row : RowsOf<R>())
+        if (row.Text == member) return row.Info;
+    std::abort();
+}
+
+template <class R>
+void PressDefaultButton(DefaultButton button, R& record, int mode) {
+    for (const Row<R>& row : RowsOf<R>())
+        if (row.Info.Button == button)
+            Assign(row, record,
+                   row.Info.ButtonValue ? row.Info.ButtonValue : row.Info.DefaultFor(mode));
+}
+
+#define QV_SETTINGS_RECORD(R)                              \
+    R::R() {                                               \
+        ResetRecord(*this, 0);                             \
+    }                                                      \
+    template const SettingKey& KeyOf<R>(int32_t R::*);     \
+    template const SettingKey& KeyOf<R>(std::string R::*); \
+    template void PressDefaultButton<R>(DefaultButton, R&, int);
+QV_SETTINGS_RECORD(BasicSettings)
+QV_SETTINGS_RECORD(WarningSettings)
+QV_SETTINGS_RECORD(MailSettings)
+QV_SETTINGS_RECORD(PictSettings)
+QV_SETTINGS_RECORD(WindowSettings)
+#undef QV_SETTINGS_RECORD
+
 WarningSettings DefaultWarningSettings(int mode) {
-    WarningSettings w;  // mode 0: the alarm
-    if (mode == 1 || mode == 2) {
-        w.MotionSensitivity = mode == 1 ? 1500 : 2000;
-        w.SecurityTimerInterval = mode == 1 ? 1 : 2;
-        w.SecCount = mode == 1 ? 3 : 4;
-        w.SecurityPic = 0;
-        w.SecurityWaveLoop = 0;
-        w.SendMail = 0;
-        w.SecurityWaveName = mode == 1 ? "wellcome.wav" : "pinpon.wav";
-        w.MailTitle = "来客です";
-        w.MailText = "お客様が来ました。";
-        w.SendPict = 0;
-    }
+    WarningSettings w;
+    ResetRecord(w, mode);
     return w;
+}
+
+int32_t UsableMode(int32_t selectMode) {
+    // The mode indexes the three records: a value out of 0..2 would reach past them.
+    return selectMode >= 0 && selectMode < kOperatingModes ? selectMode : 0;
 }
 
 std::string WarningSectionName(int mode) {
@@ -177,81 +357,38 @@ int32_t ParseSettingNumber(std::string_view text) {
 }
 
 int LoadBasicSettings(const std::string& file, BasicSettings& s) {
-    const BasicSettings d;
-    s.PreviewRate = ReadNumber(file, kBasic, "PreviewRate", d.PreviewRate);
-    s.WakeUpStart = ReadNumber(file, kBasic, "WakeUpStart", d.WakeUpStart);
-    s.WakeUpIcon = ReadNumber(file, kBasic, "WakeUpIcon", d.WakeUpIcon);
-    s.DeviceName = ReadText(file, kBasic, "DeviceName", d.DeviceName);
-    s.PictureQuality = ReadNumber(file, kBasic, "PictureQuality", d.PictureQuality);
-    s.TimerPath = ReadText(file, kBasic, "TimerPath", d.TimerPath);
-    s.DetectPath = ReadText(file, kBasic, "DetectPath", d.DetectPath);
-    s.ConnMode = ParseSettingNumber(IniReadString(kBasic, "ConnMode", "", file));
-    s.DialName = ReadText(file, kBasic, "DialName", d.DialName);
-    s.DetectPreview = ReadNumber(file, kBasic, "DetectPreview", d.DetectPreview);
-    return 1;
+    return LoadRecord(file, 0, s);
 }
-
 int SaveBasicSettings(const std::string& file, const BasicSettings& s) {
-    Writer w{file, kBasic};
-    w.Put("PreviewRate", s.PreviewRate);
-    w.Put("WakeUpStart", s.WakeUpStart);
-    w.Put("WakeUpIcon", s.WakeUpIcon);
-    w.Put("DeviceName", s.DeviceName);
-    w.Put("PictureQuality", s.PictureQuality);
-    w.Put("TimerPath", s.TimerPath);
-    w.Put("DetectPath", s.DetectPath);
-    w.Put("ConnMode", s.ConnMode);
-    w.Put("DialName", s.DialName);
-    w.Put("DetectPreview", s.DetectPreview);
-    return w.ok ? 1 : 0;
+    return SaveRecord(file, 0, s);
+}
+int LoadWarningSettings(const std::string& file, int mode, WarningSettings& s) {
+    return LoadRecord(file, mode, s);
+}
+int SaveWarningSettings(const std::string& file, int mode, const WarningSettings& s) {
+    return SaveRecord(file, mode, s);
+}
+int LoadMailSettings(const std::string& file, MailSettings& s) {
+    return LoadRecord(file, 0, s);
+}
+int SaveMailSettings(const std::string& file, const MailSettings& s) {
+    return SaveRecord(file, 0, s);
+}
+int LoadPictSettings(const std::string& file, PictSettings& s) {
+    return LoadRecord(file, 0, s);
+}
+int SavePictSettings(const std::string& file, const PictSettings& s) {
+    return SaveRecord(file, 0, s);
 }
 
-int LoadWarningSettings(const std::string& file, int mode, WarningSettings& s) {
-    const WarningSettings d = DefaultWarningSettings(mode);
-    const std::string sec = WarningSectionName(mode);
-    s.MotionEnable = ReadNumber(file, sec, "MotionEnable", d.MotionEnable);
-    s.MotionSensitivity = ReadNumber(file, sec, "MotionSensitivity", d.MotionSensitivity);
-    s.TimerEnable = ReadNumber(file, sec, "TimerEnable", d.TimerEnable);
-    s.TimerInterval = ReadNumber(file, sec, "TimerInterval", d.TimerInterval);
-    s.SecurityTimerInterval =
-        ReadNumber(file, sec, "SecurityTimerInterval", d.SecurityTimerInterval);
-    s.SecTimer = ReadNumber(file, sec, "SecTimer", d.SecTimer);
-    s.SecCount = ReadNumber(file, sec, "SecCount", d.SecCount);
-    s.SecurityPic = ReadNumber(file, sec, "SecurityPic", d.SecurityPic);
-    s.SecurityPicName1 = ReadText(file, sec, "SecurityPicName1", d.SecurityPicName1);
-    s.SecurityPicName2 = ReadText(file, sec, "SecurityPicName2", d.SecurityPicName2);
-    s.SecurityWave = ReadNumber(file, sec, "SecurityWave", d.SecurityWave);
-    s.SecurityWaveLoop = ReadNumber(file, sec, "SecurityWaveLoop", d.SecurityWaveLoop);
-    s.SecurityWaveName = ReadText(file, sec, "SecurityWaveName", d.SecurityWaveName);
-    s.SendMail = ReadNumber(file, sec, "SendMail", d.SendMail);
-    s.MailInterval = ReadNumber(file, sec, "MailInterval", d.MailInterval);
-    s.MailTitle = ReadText(file, sec, "MailTitle", d.MailTitle);
-    s.MailText = ReadText(file, sec, "MailText", d.MailText);
-    s.SendPict = ReadNumber(file, sec, "SendPict", d.SendPict);
+int LoadWindowSettings(const std::string& file, WindowSettings& s) {
+    LoadRecord(file, 0, s);
+    s.HasPosition = !IniReadString(kWindow, "MainLeft", "", file).empty();
+    if (!s.HasPosition) s.MainLeft = s.MainTop = 0;
     return 1;
 }
-
-int SaveWarningSettings(const std::string& file, int mode, const WarningSettings& s) {
-    Writer w{file, WarningSectionName(mode)};
-    w.Put("MotionEnable", s.MotionEnable);
-    w.Put("MotionSensitivity", s.MotionSensitivity);
-    w.Put("TimerEnable", s.TimerEnable);
-    w.Put("TimerInterval", s.TimerInterval);
-    w.Put("SecurityTimerInterval", s.SecurityTimerInterval);
-    w.Put("SecTimer", s.SecTimer);
-    w.Put("SecCount", s.SecCount);
-    w.Put("SecurityPic", s.SecurityPic);
-    w.Put("SecurityPicName1", s.SecurityPicName1);
-    w.Put("SecurityPicName2", s.SecurityPicName2);
-    w.Put("SecurityWave", s.SecurityWave);
-    w.Put("SecurityWaveLoop", s.SecurityWaveLoop);
-    w.Put("SecurityWaveName", s.SecurityWaveName);
-    w.Put("SendMail", s.SendMail);
-    w.Put("MailInterval", s.MailInterval);
-    w.Put("MailTitle", s.MailTitle);
-    w.Put("MailText", s.MailText);
-    w.Put("SendPict", s.SendPict);
-    return w.ok ? 1 : 0;
+int SaveWindowSettings(const std::string& file, const WindowSettings& s) {
+    return SaveRecord(file, 0, s);
 }
 
 std::string EncodePassword(std::string_view passwordUtf8) {
@@ -265,93 +402,9 @@ std::string DecodePassword(std::string_view stored) {
     return qv::text::Cp932ToUtf8(bytes);
 }
 
-int LoadMailSettings(const std::string& file, MailSettings& s) {
-    const MailSettings d;
-    s.PopSmtp = ReadNumber(file, kMail, "PopSmtp", d.PopSmtp);
-    s.SmtpServer = ReadText(file, kMail, "SmtpServer", d.SmtpServer);
-    s.MailAddress = ReadText(file, kMail, "MailAddress", d.MailAddress);
-    s.PopServer = ReadText(file, kMail, "PopServer", d.PopServer);
-    s.UserID = ReadText(file, kMail, "UserID", d.UserID);
-    s.Password = DecodePassword(ReadText(file, kMail, "Password", ""));
-    s.SendMailAddress = ReadText(file, kMail, "SendMailAddress", d.SendMailAddress);
-    s.SmtpPort = ReadNumber(file, kMail, "SmtpPort", d.SmtpPort);
-    s.SmtpSecurity = ReadNumber(file, kMail, "SmtpSecurity", d.SmtpSecurity);
-    s.SmtpAuth = ReadNumber(file, kMail, "SmtpAuth", d.SmtpAuth);
-    s.SmtpUser = ReadText(file, kMail, "SmtpUser", d.SmtpUser);
-    s.SmtpPassword = DecodePassword(ReadText(file, kMail, "SmtpPassword", ""));
-    return 1;
-}
-
-int SaveMailSettings(const std::string& file, const MailSettings& s) {
-    Writer w{file, kMail};
-    w.Put("PopSmtp", s.PopSmtp);
-    w.Put("SmtpServer", s.SmtpServer);
-    w.Put("MailAddress", s.MailAddress);
-    w.Put("PopServer", s.PopServer);
-    w.Put("UserID", s.UserID);
-    w.Put("Password", EncodePassword(s.Password));
-    w.Put("SendMailAddress", s.SendMailAddress);
-    // The submission keys reach the file only once they were used: a file of a user who never
-    // touched them stays exactly as before.
-    const MailSettings d;
-    auto putUsed = [&](const char* key, const std::string& value, bool isDefault) {
-        if (!isDefault || HasKey(file, kMail, key)) w.Put(key, value);
-    };
-    putUsed("SmtpPort", Number(s.SmtpPort), s.SmtpPort == d.SmtpPort);
-    putUsed("SmtpSecurity", Number(s.SmtpSecurity), s.SmtpSecurity == d.SmtpSecurity);
-    putUsed("SmtpAuth", Number(s.SmtpAuth), s.SmtpAuth == d.SmtpAuth);
-    putUsed("SmtpUser", s.SmtpUser, s.SmtpUser.empty());
-    putUsed("SmtpPassword", EncodePassword(s.SmtpPassword), s.SmtpPassword.empty());
-    return w.ok ? 1 : 0;
-}
-
-int LoadPictSettings(const std::string& file, PictSettings& s) {
-    const PictSettings d;
-    s.Type = ReadNumber(file, kPict, "Type", d.Type);
-    s.PictQuality = ReadNumber(file, kPict, "PictQuality", d.PictQuality);
-    s.Width = ReadNumber(file, kPict, "Width", d.Width);
-    s.Height = ReadNumber(file, kPict, "Height", d.Height);
-    s.Aspect = ReadNumber(file, kPict, "Aspect", d.Aspect);
-    s.ColorNum = ReadNumber(file, kPict, "ColorNum", d.ColorNum);
-    s.ColQuality = ReadNumber(file, kPict, "ColQuality", d.ColQuality);
-    return 1;
-}
-
-int SavePictSettings(const std::string& file, const PictSettings& s) {
-    Writer w{file, kPict};
-    w.Put("Type", s.Type);
-    w.Put("PictQuality", s.PictQuality);
-    w.Put("Width", s.Width);
-    w.Put("Height", s.Height);
-    w.Put("Aspect", s.Aspect);
-    w.Put("ColorNum", s.ColorNum);
-    w.Put("ColQuality", s.ColQuality);
-    return w.ok ? 1 : 0;
-}
-
-int LoadWindowSettings(const std::string& file, WindowSettings& s) {
-    std::string left = IniReadString(kWindow, "MainLeft", "", file);
-    s.HasPosition = !left.empty();
-    s.MainLeft = s.HasPosition ? ParseSettingNumber(left) : 0;
-    s.MainTop = s.HasPosition ? ParseSettingNumber(IniReadString(kWindow, "MainTop", "", file)) : 0;
-    s.SelectMode = ReadNumber(file, kWindow, "SelectMode", 0);
-    return 1;
-}
-
-int SaveWindowSettings(const std::string& file, const WindowSettings& s) {
-    Writer w{file, kWindow};
-    w.Put("MainLeft", s.MainLeft);
-    w.Put("MainTop", s.MainTop);
-    w.Put("SelectMode", s.SelectMode);
-    return w.ok ? 1 : 0;
-}
-
 int LoadAllSettings(const std::string& file, AllSettings& s) {
     LoadWindowSettings(file, s.Window);
-    // The mode indexes the three records: a value out of 0..2 would reach past them.
-    s.CurrentMode = (s.Window.SelectMode >= 0 && s.Window.SelectMode < kOperatingModes)
-                        ? s.Window.SelectMode
-                        : 0;
+    s.CurrentMode = UsableMode(s.Window.SelectMode);
     LoadBasicSettings(file, s.Basic);
     for (int m = 0; m < kOperatingModes; ++m) LoadWarningSettings(file, m, s.Warning[m]);
     LoadMailSettings(file, s.Mail);
@@ -369,19 +422,26 @@ WindowPosition InitialWindowPosition(const WindowSettings& window, int screenLef
     return {static_cast<int32_t>(centredLeft / 2), static_cast<int32_t>(centredTop / 2)};
 }
 
-const std::vector<SettingKey>& SettingKeys() {
-    static const std::vector<SettingKey> keys = BuildKeyTable();
-    return keys;
+const std::vector<SettingEntry>& SettingKeys() {
+    static const std::vector<SettingEntry> entries = BuildEntries();
+    return entries;
 }
 
-const SettingKey* FindSettingKey(std::string_view section, std::string_view key) {
-    for (const SettingKey& k : SettingKeys())
-        if (EqualsIgnoringCase(k.Section, section) && EqualsIgnoringCase(k.Key, key)) return &k;
+const SettingEntry* FindSettingKey(std::string_view section, std::string_view key) {
+    for (const SettingEntry& e : SettingKeys())
+        if (EqualsIgnoringCase(e.Section, section) && EqualsIgnoringCase(e.Key->Key, key))
+            return &e;
     return nullptr;
 }
 
 bool IsSettingSection(std::string_view section) {
-    for (const SettingKey& k : SettingKeys())
-        if (EqualsIgnoringCase(k.Section, section)) return true;
+    for (const SettingEntry& e : SettingKeys())
+        if (EqualsIgnoringCase(e.Section, section)) return true;
     return false;
+}
+
+std::string ReadSettingText(const std::string& file, const SettingEntry& e) {
+    std::string text = ReadKey(file, e.Section, *e.Key, e.Mode);
+    if (e.Key->Type != SettingType::Number) return text;
+    return std::to_string(ParseSettingNumber(text));
 }

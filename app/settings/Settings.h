@@ -11,81 +11,93 @@
 #include <string_view>
 #include <vector>
 
+#include "app/settings/IniFile.h"
+
 inline constexpr int kOperatingModes = 3;
 
+// The records start with the file defaults of the settings table (Settings.cpp).
 struct BasicSettings {
-    int32_t PreviewRate = 3;      // index into 1, 5, 10, 15, 20, 30, 60 frames per second
-    int32_t PictureQuality = 15;  // JPEG quality / 5
-    int32_t ConnMode = 0;         // 0 LAN, 1 dial-up
-    int32_t WakeUpStart = 0;
-    int32_t WakeUpIcon = 0;
-    int32_t DetectPreview = 0;
+    BasicSettings();
+    int32_t PreviewRate{};     // index into kPreviewRates
+    int32_t PictureQuality{};  // JPEG quality / 5
+    int32_t ConnMode{};        // 0 LAN, 1 dial-up
+    int32_t WakeUpStart{};
+    int32_t WakeUpIcon{};
+    int32_t DetectPreview{};
     std::string DeviceName;  // empty: the first device that opens
     std::string TimerPath;   // empty: "timer" in the program folder
     std::string DetectPath;  // empty: "detect" in the program folder
     std::string DialName;
+    bool operator==(const BasicSettings&) const = default;
 };
 
-// One per operating mode; DefaultWarningSettings(mode) gives the mode's defaults.
+// One per operating mode; a plain record holds mode 0's defaults, DefaultWarningSettings(mode)
+// another mode's.
 struct WarningSettings {
-    int32_t TimerEnable = 0;
-    int32_t TimerInterval = 1;  // minutes
-    int32_t MotionEnable = 1;
-    int32_t MotionSensitivity = 3000;
-    int32_t SecurityTimerInterval = 2;  // minutes without a new warning
-    int32_t SecTimer = 30;              // seconds in which detections are counted
-    int32_t SecCount = 5;               // detections that raise a warning
-    int32_t SecurityPic = 1;
-    int32_t SecurityWave = 1;
-    int32_t SecurityWaveLoop = 1;
-    int32_t SendMail = 1;
-    int32_t MailInterval = 5;
-    std::string SecurityWaveName = "beep.wav";
-    std::string SecurityPicName1 = "caution1.bmp";
-    std::string SecurityPicName2 = "caution2.bmp";
-    std::string MailTitle = "警告！！";
-    std::string MailText =
-        "警告が発生しました。<BR>画像を確認してください。";  // "<BR>" = line break
-    int32_t SendPict = 1;
+    WarningSettings();
+    int32_t TimerEnable{};
+    int32_t TimerInterval{};  // minutes
+    int32_t MotionEnable{};
+    int32_t MotionSensitivity{};
+    int32_t SecurityTimerInterval{};  // minutes without a new warning
+    int32_t SecTimer{};               // seconds in which detections are counted
+    int32_t SecCount{};               // detections that raise a warning
+    int32_t SecurityPic{};
+    int32_t SecurityWave{};
+    int32_t SecurityWaveLoop{};
+    int32_t SendMail{};
+    int32_t MailInterval{};
+    std::string SecurityWaveName;
+    std::string SecurityPicName1;
+    std::string SecurityPicName2;
+    std::string MailTitle;
+    std::string MailText;  // "<BR>" = line break
+    int32_t SendPict{};
+    bool operator==(const WarningSettings&) const = default;
 };
 
 struct MailSettings {
-    int32_t PopSmtp = 0;
+    MailSettings();
+    int32_t PopSmtp{};
     std::string SmtpServer;
     std::string MailAddress;
     std::string PopServer;
     std::string UserID;
     std::string Password;  // plain in memory, Base64 without padding in the file
     std::string SendMailAddress;
-    // Submission as today's providers want it. Left at these defaults the mail goes out with
+    // Submission as today's providers want it. Left at their defaults the mail goes out with
     // plain HELO on port 25 as ever, and the file gets none of these keys.
-    int32_t SmtpPort = 25;
-    int32_t SmtpSecurity = 0;  // 0 "なし", 1 "STARTTLS", 2 "SSL/TLS" (port 465 typical)
-    int32_t SmtpAuth = 0;      // 1 = AUTH PLAIN or LOGIN with SmtpUser and SmtpPassword
-    // The {} keep brace lists that set only the fields above free of warnings.
-    std::string SmtpUser{};
-    std::string SmtpPassword{};  // stored like Password
+    int32_t SmtpPort{};
+    int32_t SmtpSecurity{};  // 0 "なし", 1 "STARTTLS", 2 "SSL/TLS" (port 465 typical)
+    int32_t SmtpAuth{};      // 1 = AUTH PLAIN or LOGIN with SmtpUser and SmtpPassword
+    std::string SmtpUser;
+    std::string SmtpPassword;  // stored like Password
+    bool operator==(const MailSettings&) const = default;
 };
 
 // The labels of SmtpSecurity 0..2, as the settings dialog lists them.
 inline constexpr const char* kSmtpSecurityLabels[3] = {"なし", "STARTTLS", "SSL/TLS"};
 
 struct PictSettings {
-    int32_t Type = 0;  // 0 PNG, 1 JPEG
-    int32_t PictQuality = 7;
-    int32_t Width = 120;
-    int32_t Height = 100;
-    int32_t Aspect = 1;
-    int32_t ColorNum = 24;
-    int32_t ColQuality = 4;
+    PictSettings();
+    int32_t Type{};  // 0 PNG, 1 JPEG
+    int32_t PictQuality{};
+    int32_t Width{};
+    int32_t Height{};
+    int32_t Aspect{};
+    int32_t ColorNum{};
+    int32_t ColQuality{};
+    bool operator==(const PictSettings&) const = default;
 };
 
 // [Window]. MainLeft/MainTop have no default: HasPosition is false when MainLeft is missing.
 struct WindowSettings {
+    WindowSettings();
     bool HasPosition = false;
-    int32_t MainLeft = 0;
-    int32_t MainTop = 0;
-    int32_t SelectMode = 0;
+    int32_t MainLeft{};
+    int32_t MainTop{};
+    int32_t SelectMode{};
+    bool operator==(const WindowSettings&) const = default;
 };
 
 // Everything LoadAllSettings fills.
@@ -97,9 +109,13 @@ struct AllSettings {
     PictSettings Pict;
     int32_t CurrentMode = 0;  // SelectMode, kept within 0..2
     int32_t MailSwitch = 1;   // SendMail of the current mode
+    bool operator==(const AllSettings&) const = default;
 };
 
 WarningSettings DefaultWarningSettings(int mode);
+
+// The operating mode a stored SelectMode stands for (0 for a value out of range).
+int32_t UsableMode(int32_t selectMode);
 
 // "WarningSettings0" .. "WarningSettings2".
 std::string WarningSectionName(int mode);
@@ -129,6 +145,9 @@ int LoadAllSettings(const std::string& file, AllSettings& settings);
 // The stored password form: Base64 (no padding) of the password's CP932 bytes, and back (the
 // password ends at the first zero byte the decoding gives).
 std::string EncodePassword(std::string_view passwordUtf8);
+// The longest password (CP932 bytes) whose stored form survives a restart: 191 bytes give
+// 255 Base64 characters.
+inline constexpr std::size_t kPasswordBytes = (kIniValueBufferSize - 1) * 3 / 4;
 std::string DecodePassword(std::string_view stored);
 
 // Where the main window goes at start-up: the stored corner when there is one; otherwise the
@@ -141,27 +160,68 @@ WindowPosition InitialWindowPosition(const WindowSettings& window, int screenLef
                                      int screenWidth, int screenHeight, int windowWidth,
                                      int windowHeight);
 
-// Description of every key, for the config command. Order: the file's order of sections and
-// keys ([Window], [BasicSettings], [WarningSettings0..2], [MailSettings], [PictSettings]).
+// The settings schema: one row per key says where it lives in the file and in its record, its
+// default, the range the dialogs offer and what the dialogs' ﾃﾞﾌｫﾙﾄ buttons set it to. Loading,
+// saving, the records' defaults, "quorvex config" and the dialogs all read it.
 enum class SettingType { Number, Text, Password };
 
+// The ﾃﾞﾌｫﾙﾄ button that resets a key (None: no button touches it).
+enum class DefaultButton { None, Basic, Warning, MailText, Picture };
+
 struct SettingKey {
-    const char* Section;
-    const char* Key;
-    SettingType Type;
-    const char* Default;  // UTF-8; nullptr when the key has no default (MainLeft, MainTop)
-    int32_t Min;          // allowed range of a number as the settings dialogs offer it
-    int32_t Max;
-    int32_t Multiple;   // the value must be a multiple of this (Width: 4), else 1
-    const char* Range;  // the range in words, for messages
+    const char* Key = nullptr;
+    SettingType Type = SettingType::Number;
+    // The file default (UTF-8), per operating mode for the warning sections ([1] and [2]
+    // nullptr: as [0]); [0] nullptr: the key has no default (MainLeft, MainTop).
+    std::array<const char*, kOperatingModes> Default{};
+    int32_t Min = 0;  // numbers: the range the dialogs offer; a file may hold anything
+    int32_t Max = 0;
+    int32_t Multiple = 1;         // the value must be a multiple of this (Width: 4)
+    const char* Range = nullptr;  // the range in words; nullptr: "Min..Max" or "0 or 1"
     // Saved only once it differs from its default or stands in the file (the SMTP submission
     // keys): a file that never used them stays as it was.
     bool WrittenWhenUsed = false;
+    DefaultButton Button = DefaultButton::None;
+    const char* ButtonValue = nullptr;  // where the button's value is not the file default
+
+    const char* DefaultFor(int mode) const;  // "" when there is none
+    std::string RangeText() const;
 };
 
-const std::vector<SettingKey>& SettingKeys();
+// The quality slider of the attachment offers 0..9 for PNG (the table's range is JPEG's) and
+// starts a switch to JPEG at this value.
+inline constexpr int32_t kPngQualityMax = 9;
+inline constexpr int32_t kJpegQualityStart = 12;
 
-// The key with this section and key name (ASCII case ignored), or nullptr.
-const SettingKey* FindSettingKey(std::string_view section, std::string_view key);
+// The frame rates behind BasicSettings::PreviewRate; an index out of range runs at the
+// default index's rate.
+inline constexpr std::array<int32_t, 7> kPreviewRates = {1, 5, 10, 15, 20, 30, 60};
+int32_t PreviewRateFps(int32_t index);
+
+// The schema row of a record member, e.g. KeyOf(&PictSettings::Width).Max.
+template <class Record>
+const SettingKey& KeyOf(int32_t Record::*member);
+template <class Record>
+const SettingKey& KeyOf(std::string Record::*member);
+
+// Sets every key that button resets to the button's value (mode: the warning record's mode).
+template <class Record>
+void PressDefaultButton(DefaultButton button, Record& record, int mode = 0);
+
+// Every key in the file's order of sections and keys ([Window], [BasicSettings],
+// [WarningSettings0..2], [MailSettings], [PictSettings]), for the config command.
+struct SettingEntry {
+    std::string Section;
+    const SettingKey* Key;
+    int Mode;  // the operating mode of a warning section, else 0
+};
+const std::vector<SettingEntry>& SettingKeys();
+
+// The entry with this section and key name (ASCII case ignored), or nullptr.
+const SettingEntry* FindSettingKey(std::string_view section, std::string_view key);
 // True when some key lives in this section (ASCII case ignored).
 bool IsSettingSection(std::string_view section);
+
+// The value the program loads for an entry, as text (a number as it parses, a password
+// decoded).
+std::string ReadSettingText(const std::string& file, const SettingEntry& entry);

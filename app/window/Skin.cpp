@@ -4,12 +4,7 @@
 #include <QPainter>
 #include <cstdio>
 
-#ifndef QUORVEX_DATADIR
-#define QUORVEX_DATADIR "/usr/share/quorvex"
-#endif
-#ifndef QUORVEX_SOURCE_ASSETS
-#define QUORVEX_SOURCE_ASSETS ""
-#endif
+#include "app/settings/ProgramFolder.h"
 
 namespace qv::window {
 namespace {
@@ -59,8 +54,7 @@ std::vector<std::string> AssetFolders(const std::string& programFolder) {
         folders.push_back(folder);
     };
     add(programFolder);
-    add(QUORVEX_DATADIR);
-    add(QUORVEX_SOURCE_ASSETS);
+    for (const std::string& folder : DataFolders()) add(folder);
     return folders;
 }
 

@@ -3,14 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "platform/registry/Registry.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TestSupport.h"
-#include "uninst/UninstQv.h"
 
 namespace {
 
@@ -27,16 +28,16 @@ class Uninst : public ::testing::Test {
         ASSERT_TRUE(lib) << dlerror();
         init = reinterpret_cast<int (*)()>(dlsym(lib.get(), "UninstInitialize"));
         ASSERT_NE(init, nullptr);
-        ::mkdir(install.c_str(), 0700);
-        ::mkdir((install + "/log").c_str(), 0700);
-        qvtest::WriteFile(install + "/log/2026-12-01.log", "x");
-        qvtest::WriteFile(install + "/log/2026-12-02.log", "y");
-        qvtest::WriteFile(install + "/Quorvex.ini", "[BasicSettings]\n");
-        qvtest::WriteFile(install + "/quorvex", "program");
+        for (const char* d : {"/Quorvex", "/Quorvex/log", "/elsewhere"})
+            ::mkdir((home.Path() + d).c_str(), 0700);
+        for (const char* f : {"/Quorvex/log/1.log", "/Quorvex/Quorvex.ini", "/Quorvex/quorvex",
+                              "/elsewhere/keep.txt"})
+            qvtest::WriteFile(home.Path() + f, "x");
     }
     void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
-    std::string KeyFile() const {
-        return home.Path() + "/.config/quorvex/registry/Software/Kelvar/TavorinSekuvo.key";
+    bool Has(const std::string& relative) const {
+        struct stat st;
+        return ::lstat((home.Path() + relative).c_str(), &st) == 0;
     }
 
     qvtest::TempDir home;
@@ -45,115 +46,74 @@ class Uninst : public ::testing::Test {
     int (*init)() = nullptr;
 };
 
-TEST_F(Uninst, ExportsOnlyThePlainEntryPoints) {
-    auto uninit = reinterpret_cast<int (*)()>(dlsym(lib.get(), "UninstUnInitialize"));
-    auto libMain =
-        reinterpret_cast<int (*)(void*, unsigned long, void*)>(dlsym(lib.get(), "LibMain"));
-    ASSERT_NE(uninit, nullptr);
-    ASSERT_NE(libMain, nullptr);
-    EXPECT_EQ(uninit(), 0);
-    for (unsigned long reason : {0ul, 1ul, 2ul, 3ul})
-        EXPECT_EQ(libMain(nullptr, reason, nullptr), 1);
+}  // namespace
+
+// Without an absolute folder no file is touched (not even relative to the working folder).
+// Otherwise the log folder's own files go, nothing is reached through a symbolic link, and a
+// subfolder keeps the log folder. The key goes either way; only the entry points are exported.
+TEST_F(Uninst, RemovesOnlyTheProgramsOwnFiles) {
     EXPECT_EQ(dlsym(lib.get(), "QvRegGetValue"), nullptr);
-    EXPECT_EQ(dlsym(lib.get(), "UninstLogFolder"), nullptr);
-}
-
-TEST_F(Uninst, NoKeyTouchesNothing) {
-    EXPECT_EQ(init(), 0);
-    EXPECT_TRUE(qvtest::FileExists(install + "/log/2026-12-01.log"));
-    EXPECT_TRUE(qvtest::FileExists(install + "/Quorvex.ini"));
-}
-
-TEST_F(Uninst, KeyWithoutDirectoryIsDeletedAndNoFileTouched) {
-    ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "InfoNo", "4"));
-    // Run from inside the installation: nothing relative to the working folder is removed.
-    char old[4096];
-    ASSERT_NE(::getcwd(old, sizeof old), nullptr);
-    ASSERT_EQ(::chdir(install.c_str()), 0);
-    EXPECT_EQ(init(), 0);
-    ASSERT_EQ(::chdir(old), 0);
-    EXPECT_TRUE(qvtest::FileExists(install + "/log/2026-12-01.log"));
-    EXPECT_TRUE(qvtest::FileExists(install + "/Quorvex.ini"));
-    EXPECT_FALSE(qvtest::FileExists(KeyFile()));
-    EXPECT_FALSE(QvRegKeyExists(QV_REG_PRODUCT_KEY));
-}
-
-TEST_F(Uninst, RemovesLogFolderSettingsAndKey) {
-    ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "InfoNo", "4"));
-    ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "Directory", (install + "/").c_str()));
-    EXPECT_EQ(init(), 0);
-    EXPECT_FALSE(qvtest::FileExists(install + "/log"));
-    EXPECT_FALSE(qvtest::FileExists(install + "/Quorvex.ini"));
-    EXPECT_TRUE(qvtest::FileExists(install + "/quorvex"));  // installed files are not its business
-    EXPECT_EQ(qvtest::ListDir(home.Path() + "/.config"), std::vector<std::string>{});
-}
-
-TEST_F(Uninst, SubfolderKeepsTheLogFolder) {
+    EXPECT_EQ(reinterpret_cast<int (*)()>(dlsym(lib.get(), "UninstUnInitialize"))(), 0);
+    using LibMain = int (*)(void*, unsigned long, void*);
+    EXPECT_EQ(reinterpret_cast<LibMain>(dlsym(lib.get(), "LibMain"))(nullptr, 1, nullptr), 1);
+    for (const char* folder : {"", "Quorvex", "."}) {
+        ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "Directory", folder));
+        ASSERT_EQ(::chdir(install.c_str()), 0);
+        EXPECT_EQ(init(), 0);
+        ASSERT_EQ(::chdir("/"), 0);
+        EXPECT_TRUE(Has("/Quorvex/log/1.log") && Has("/Quorvex/Quorvex.ini")) << folder;
+        EXPECT_FALSE(QvRegKeyExists(QV_REG_PRODUCT_KEY));
+    }
+    ASSERT_EQ(::symlink((home.Path() + "/elsewhere/keep.txt").c_str(),
+                        (install + "/log/link.log").c_str()),
+              0);
     ::mkdir((install + "/log/old").c_str(), 0700);
-    qvtest::WriteFile(install + "/log/old/2025-01-01.log", "z");
     ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "Directory", install.c_str()));
     EXPECT_EQ(init(), 0);
     EXPECT_EQ(qvtest::ListDir(install + "/log"), std::vector<std::string>{"old"});
-    EXPECT_TRUE(qvtest::FileExists(install + "/log/old/2025-01-01.log"));
-    EXPECT_FALSE(qvtest::FileExists(install + "/Quorvex.ini"));
-    EXPECT_FALSE(QvRegKeyExists(QV_REG_PRODUCT_KEY));
+    EXPECT_TRUE(Has("/elsewhere/keep.txt") && Has("/Quorvex/quorvex"));
+    EXPECT_FALSE(Has("/Quorvex/Quorvex.ini"));
+    ::rmdir((install + "/log/old").c_str());
+    ::rmdir((install + "/log").c_str());
+    ASSERT_EQ(::symlink((home.Path() + "/elsewhere").c_str(), (install + "/log").c_str()), 0);
+    ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "Directory", install.c_str()));
+    EXPECT_EQ(init(), 0);
+    EXPECT_TRUE(Has("/elsewhere/keep.txt"));
 }
 
-TEST(UninstPaths, OneSeparatorAndOnlyAbsoluteFolders) {
-    char out[300];
-    ASSERT_TRUE(UninstLogFolder("/opt/quorvex/", out, sizeof out));
-    EXPECT_STREQ(out, "/opt/quorvex/log/");
-    ASSERT_TRUE(UninstLogFolder("/opt/quorvex", out, sizeof out));
-    EXPECT_STREQ(out, "/opt/quorvex/log/");
-    ASSERT_TRUE(UninstSettingsFile("/opt/quorvex/", out, sizeof out));
-    EXPECT_STREQ(out, "/opt/quorvex/Quorvex.ini");
-    EXPECT_FALSE(UninstLogFolder("", out, sizeof out));
-    EXPECT_FALSE(UninstLogFolder("relative/dir", out, sizeof out));
-    EXPECT_FALSE(UninstLogFolder(std::string(400, '/').c_str(), out, sizeof out));
-}
-
-TEST(UninstPrograms, RegisterThenUninstallLeavesNothingBehind) {
-    qvtest::TempDir home;
-    const std::string prefix = home.Path() + "/prefix";
-    const std::string programFolder = home.Path() + "/.local/share/Quorvex";
-    const std::map<std::string, std::string> env = {{"HOME", home.Path()},
+// The real install, moved elsewhere: it finds its data beside itself, registers the folder the
+// program uses, and its uninstaller then leaves no file behind.
+TEST(UninstPrograms, MovedInstallRegistersRunsAndUninstallsCompletely) {
+    qvtest::TempDir dir;
+    const std::string first = dir.Path() + "/first", moved = dir.Path() + "/moved";
+    const std::map<std::string, std::string> env = {{"HOME", dir.Path()},
                                                     {"PATH", "/usr/bin:/bin"}};
-    auto reg = qvtest::RunProgram({QUORVEX_REGISTER_PROGRAM}, env);
+    auto install =
+        qvtest::RunProgram({QUORVEX_CMAKE, "--install", QUORVEX_BUILD_DIR, "--prefix", first}, env);
+    ASSERT_EQ(install.ExitCode, 0) << install.Err;
+    ASSERT_EQ(::rename(first.c_str(), moved.c_str()), 0);
+
+    auto help = qvtest::RunProgram({moved + "/bin/quorvex", "--help"}, env);
+    EXPECT_NE(help.Out.find("Data files: " + moved + "/share/quorvex/\n"), std::string::npos)
+        << help.Out;
+    EXPECT_NE(qvtest::RunProgram({moved + "/bin/quorvex-register", "missing"}, env).ExitCode, 0);
+    EXPECT_EQ(qvtest::RunProgram({moved + "/bin/quorvex-register", "a", "b"}, env).ExitCode, 2);
+    auto reg = qvtest::RunProgram({moved + "/bin/quorvex-register"}, env);
     ASSERT_EQ(reg.ExitCode, 0) << reg.Err;
     const std::string keyFile =
-        home.Path() + "/.config/quorvex/registry/Software/Kelvar/TavorinSekuvo.key";
-    EXPECT_NE(qvtest::ReadFile(keyFile).find("Directory=" + programFolder + "\n"),
-              std::string::npos);
+        dir.Path() + "/.config/quorvex/registry/Software/Kelvar/TavorinSekuvo.key";
+    // A writable program folder is a portable install: settings and logs live beside it.
+    EXPECT_NE(qvtest::ReadFile(keyFile).find("Directory=" + moved + "/bin/\n"), std::string::npos);
+    auto set = qvtest::RunProgram(
+        {moved + "/bin/quorvex", "config", "set", "BasicSettings", "PreviewRate", "5"}, env);
+    ASSERT_EQ(set.ExitCode, 0) << set.Err;
+    ::mkdir((moved + "/bin/log").c_str(), 0700);
+    qvtest::WriteFile(moved + "/bin/log/2026-12-06.log", "log");
 
-    // What the program and an install would have left.
-    for (const char* d : {"/.local", "/.local/share", "/.local/share/Quorvex",
-                          "/.local/share/Quorvex/log", "/prefix", "/prefix/bin", "/prefix/share",
-                          "/prefix/share/quorvex", "/prefix/share/quorvex/img"})
-        ::mkdir((home.Path() + d).c_str(), 0700);
-    qvtest::WriteFile(programFolder + "/log/2026-12-06.log", "log");
-    qvtest::WriteFile(programFolder + "/Quorvex.ini", "ini");
-    std::string manifest;
-    for (const char* f :
-         {"/bin/quorvex", "/share/quorvex/img/back.bmp", "/share/quorvex/help.html"}) {
-        qvtest::WriteFile(prefix + f, "data");
-        manifest += prefix + f + "\n";
-    }
-    qvtest::WriteFile(prefix + "/share/quorvex/install-manifest.txt", manifest);
-
-    auto un = qvtest::RunProgram({QUORVEX_UNINSTALL_PROGRAM, "--library", QUORVEX_UNINSTQV_LIBRARY,
-                                  "--manifest", prefix + "/share/quorvex/install-manifest.txt"},
-                                 env);
+    auto un = qvtest::RunProgram({moved + "/bin/quorvex-uninstall"}, env);
     EXPECT_EQ(un.ExitCode, 0) << un.Out << un.Err;
     EXPECT_FALSE(qvtest::FileExists(keyFile));
-    EXPECT_FALSE(qvtest::FileExists(programFolder + "/log"));
-    EXPECT_FALSE(qvtest::FileExists(programFolder + "/Quorvex.ini"));
-    EXPECT_FALSE(qvtest::FileExists(prefix + "/share/quorvex"));
-    EXPECT_FALSE(qvtest::FileExists(prefix + "/bin/quorvex"));
-    EXPECT_TRUE(qvtest::FileExists(prefix + "/bin"));  // not the program's own folder
-    EXPECT_FALSE(qvtest::FileExists(home.Path() + "/.config/quorvex"));
-
-    auto bad = qvtest::RunProgram({QUORVEX_REGISTER_PROGRAM, "relative-but-missing"}, env);
-    EXPECT_NE(bad.ExitCode, 0);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(moved))
+        EXPECT_TRUE(e.is_directory()) << e.path() << " was left behind";
+    EXPECT_FALSE(qvtest::FileExists(moved + "/share/quorvex"));
 }
-
-}  // namespace
