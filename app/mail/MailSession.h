@@ -9,9 +9,7 @@
 #include <memory>
 #include <string>
 
-namespace qv::tls {
-class TlsClient;
-}
+#include "platform/tls/Tls.h"
 struct SmtpReply;
 
 // Failure codes (LastError of PopBeforeSmtp and ConnectSmtp; the result of SendMail).
@@ -82,6 +80,8 @@ class MailSession {
 
   private:
     enum class Reply { Accepted, Rejected, TimedOut };
+    // The bound of a step (a connect, a write, a whole reply) starting now.
+    qv::tls::Limits Step() const;
     Reply ReadReply(int socket, bool pop);
     void Write(int socket, const std::string& text);
     // The extended dialogue: one whole reply (Rejected when malformed or the connection ended).
