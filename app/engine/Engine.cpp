@@ -750,8 +750,7 @@ void MonitorEngine::WriteLog(int kind, const std::string& text, const std::strin
     std::string line = LogFileLine(tm, kind, text);
 
     std::lock_guard lock(logMutex_);
-    host_.Post([this, visible = std::move(visible), hidden = std::move(hidden),
-                detail]() mutable {
+    host_.Post([this, visible = std::move(visible), hidden = std::move(hidden), detail]() mutable {
         events_.Insert(std::move(visible), std::move(hidden), std::move(detail));
         host_.EventListChanged();
     });

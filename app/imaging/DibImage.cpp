@@ -19,7 +19,6 @@ namespace {
 constexpr int32_t kMaxSide = 16384;
 constexpr uint64_t kMaxPixelBytes = 256ull << 20;
 
-
 uint16_t Get16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }

@@ -15,7 +15,6 @@ namespace {
 constexpr int32_t kMaxSide = 16384;
 constexpr int kMaxBoxes = 256;
 
-
 size_t InputStride(int32_t width) {
     return static_cast<size_t>((24ll * width + 31) / 32 * 4);
 }

@@ -11,12 +11,11 @@
 #include "app/mail/Base64.h"
 #include "app/mail/MailFailure.h"
 #include "app/mail/MailSession.h"
-#include "app/mail/MessageText.h"
 #include "app/mail/MailSocket.h"
+#include "app/mail/MessageText.h"
 #include "platform/dialup/DialUp.h"
 #include "platform/file/Owners.h"
 #include "platform/text/Text.h"
-
 
 namespace {
 
@@ -211,8 +210,8 @@ MailJobResult RunMailJob(const MailJobRequest& request) {
             int socket = session.ConnectSmtp();
             if (socket == kNoMailSocket) {
                 logText = kTextSendFailed;
-                reason = MailFailureReason(MailStep::Connect, session.LastError(),
-                                           session.LastReply());
+                reason =
+                    MailFailureReason(MailStep::Connect, session.LastError(), session.LastReply());
             } else {
                 int code = session.SendMail(socket, Utf8ToCp932(mail.SendMailAddress), "");
                 if (code == 0) {

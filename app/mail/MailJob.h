@@ -40,8 +40,8 @@ struct MailJobRequest {
 
     // Fixed by the program; tests shorten them.
     int PopPort = 110;
-    int SmtpPort = 0;           // 0: MailSettings' SmtpPort (25 unless the user set one)
-    int TimeoutMs = 30000;      // each step (a connect, a command, a whole reply) from its start
+    int SmtpPort = 0;       // 0: MailSettings' SmtpPort (25 unless the user set one)
+    int TimeoutMs = 30000;  // each step (a connect, a command, a whole reply) from its start
     int JobDeadlineMs = kMailJobDeadlineMs;
     int ExitGraceMs = kMailExitGraceMs;
     int SettleMs = 2000;        // after the POP log-in, and at the end of every job

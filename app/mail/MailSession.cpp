@@ -195,8 +195,7 @@ int MailSession::ConnectSmtp() {
         return kNoMailSocket;
     }
     int socket = kNoMailSocket;
-    switch (
-        mailnet::Connect(smtpServer_, smtpPort_, Step(), socket)) {
+    switch (mailnet::Connect(smtpServer_, smtpPort_, Step(), socket)) {
         case mailnet::ConnectResult::Connected:
             break;
         case mailnet::ConnectResult::NotResolved:

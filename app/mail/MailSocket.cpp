@@ -18,7 +18,6 @@ namespace mailnet {
 
 using qv::tls::WaitResult;
 
-
 ConnectResult Connect(const std::string& host, int port, const IoLimits& limits, int& fd) {
     fd = -1;
     addrinfo hints{};
@@ -95,7 +94,8 @@ void Pause(int ms, const std::function<bool()>& stop) {
     while (!(stop && stop())) {
         auto left = end - std::chrono::steady_clock::now();
         if (left <= left.zero()) return;
-        std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(left, std::chrono::milliseconds(50)));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::nanoseconds>(left, std::chrono::milliseconds(50)));
     }
 }
 

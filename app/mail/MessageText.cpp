@@ -7,8 +7,8 @@
 #include <cstdio>
 
 #include "app/mail/Base64.h"
-#include "platform/text/Text.h"
 #include "platform/file/Owners.h"
+#include "platform/text/Text.h"
 
 namespace {
 

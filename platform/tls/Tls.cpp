@@ -87,9 +87,9 @@ Limits LimitsFor(int timeoutMs, const std::function<bool()>* stop) {
 WaitResult WaitForSocket(int fd, short events, const Limits& limits) {
     for (;;) {
         if (limits.Stop && *limits.Stop && (*limits.Stop)()) return WaitResult::TimedOut;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limits.Deadline -
-                                                                          Clock::now())
-                        .count();
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(limits.Deadline - Clock::now())
+                .count();
         if (left <= 0) return WaitResult::TimedOut;
         pollfd p{fd, events, 0};
         int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));

@@ -34,7 +34,7 @@ struct BmpFile {
     int32_t Width = 0, Height = 0;
     uint16_t BitCount = 24;
     uint32_t Compression = 0, ClrUsed = 0;
-    int64_t SizeImage = -1;  // -1: the size of Pixels
+    int64_t SizeImage = -1;                   // -1: the size of Pixels
     std::vector<uint8_t> Table, Gap, Pixels;  // Gap: bytes between the table and the pixels
 
     std::string Bytes() const {
@@ -171,7 +171,8 @@ TEST_F(Imaging, ToTrueColourReadsTheCameraFormats) {
         return bytes;
     };
     std::vector<uint8_t> table(1024);
-    for (int i = 0; i < 256; ++i) table[4 * i] = 255 - i, table[4 * i + 1] = i / 2, table[4 * i + 2] = i;
+    for (int i = 0; i < 256; ++i)
+        table[4 * i] = 255 - i, table[4 * i + 1] = i / 2, table[4 * i + 2] = i;
     struct Case {
         const char* Name;
         int32_t Width, Height;
@@ -180,22 +181,79 @@ TEST_F(Imaging, ToTrueColourReadsTheCameraFormats) {
         std::vector<uint8_t> Table, Pixels;
         std::vector<Bgr> Want;  // the bottom row, then the next up
     } cases[] = {
-        {"8 bits", 3, 2, 8, 0, 0, table, {200, 0, 255, 0, 7, 8, 9, 0},
+        {"8 bits",
+         3,
+         2,
+         8,
+         0,
+         0,
+         table,
+         {200, 0, 255, 0, 7, 8, 9, 0},
          {{55, 100, 200}, {255, 0, 0}, {0, 127, 255}, {248, 3, 7}, {247, 4, 8}, {246, 4, 9}}},
-        {"8 bits, short table", 3, 1, 8, 0, 8, std::vector<uint8_t>(table.begin(), table.begin() + 32),
-         {200, 7, 1, 0}, {{0, 0, 0}, {248, 3, 7}, {254, 0, 1}}},
+        {"8 bits, short table",
+         3,
+         1,
+         8,
+         0,
+         8,
+         std::vector<uint8_t>(table.begin(), table.begin() + 32),
+         {200, 7, 1, 0},
+         {{0, 0, 0}, {248, 3, 7}, {254, 0, 1}}},
         {"5-5-5", 2, 1, 16, 0, 0, {}, words({0xFD41, 0x0001}), {{8, 80, 248}, {8, 0, 0}}},
-        {"5-6-5 by default", 2, 1, 16, 3, 0, {}, words({0xFD41, 0x0001}),
+        {"5-6-5 by default",
+         2,
+         1,
+         16,
+         3,
+         0,
+         {},
+         words({0xFD41, 0x0001}),
          {{8, 168, 248}, {8, 0, 0}}},
-        {"5-6-5 masks", 2, 1, 16, 3, 0, {0, 0xF8, 0, 0, 0xE0, 7, 0, 0, 0x1F, 0, 0, 0},
-         words({0xFD41, 0x0001}), {{8, 168, 248}, {8, 0, 0}}},
-        {"5-5-5 masks", 2, 1, 16, 3, 0, {0, 0x7C, 0, 0, 0xE0, 3, 0, 0, 0x1F, 0, 0, 0},
-         words({0xFD41, 0x0001}), {{8, 80, 248}, {8, 0, 0}}},
-        {"YUY2, odd width", 3, 1, 16, qv::kDibYuy2, 0, {}, {128, 128, 235, 128, 16, 128, 0, 128},
+        {"5-6-5 masks",
+         2,
+         1,
+         16,
+         3,
+         0,
+         {0, 0xF8, 0, 0, 0xE0, 7, 0, 0, 0x1F, 0, 0, 0},
+         words({0xFD41, 0x0001}),
+         {{8, 168, 248}, {8, 0, 0}}},
+        {"5-5-5 masks",
+         2,
+         1,
+         16,
+         3,
+         0,
+         {0, 0x7C, 0, 0, 0xE0, 3, 0, 0, 0x1F, 0, 0, 0},
+         words({0xFD41, 0x0001}),
+         {{8, 80, 248}, {8, 0, 0}}},
+        {"YUY2, odd width",
+         3,
+         1,
+         16,
+         qv::kDibYuy2,
+         0,
+         {},
+         {128, 128, 235, 128, 16, 128, 0, 128},
          {{128, 128, 128}, {235, 235, 235}, {16, 16, 16}}},
-        {"UYVY", 2, 1, 16, qv::kDibUyvy, 0, {}, {128, 235, 128, 16}, {{235, 235, 235}, {16, 16, 16}}},
+        {"UYVY",
+         2,
+         1,
+         16,
+         qv::kDibUyvy,
+         0,
+         {},
+         {128, 235, 128, 16},
+         {{235, 235, 235}, {16, 16, 16}}},
         // Packed YUV rows run top-down; red (Y 76, U 85, V 255) stays red.
-        {"YUY2 rows", 2, 2, 16, qv::kDibYuy2, 0, {}, {76, 85, 76, 255, 200, 128, 200, 128},
+        {"YUY2 rows",
+         2,
+         2,
+         16,
+         qv::kDibYuy2,
+         0,
+         {},
+         {76, 85, 76, 255, 200, 128, 200, 128},
          {{200, 200, 200}, {200, 200, 200}, {0, 0, 254}, {0, 0, 254}}},
         {"32 bits", 2, 1, 32, 0, 0, {}, {1, 2, 3, 99, 4, 5, 6, 99}, {{1, 2, 3}, {4, 5, 6}}},
         {"1 bit", 8, 1, 1, 0, 0, std::vector<uint8_t>(8), {0xAA, 0, 0, 0}, {}},
@@ -205,14 +263,17 @@ TEST_F(Imaging, ToTrueColourReadsTheCameraFormats) {
         SCOPED_TRACE(c.Name);
         BmpFile f;
         f.Width = c.Width, f.Height = c.Height, f.BitCount = c.BitCount;
-        f.Compression = c.Compression, f.ClrUsed = c.ClrUsed, f.Table = c.Table, f.Pixels = c.Pixels;
+        f.Compression = c.Compression, f.ClrUsed = c.ClrUsed, f.Table = c.Table,
+        f.Pixels = c.Pixels;
         DibImage picture, full;
         ASSERT_TRUE(Load(f, picture));
         ASSERT_EQ(picture.ToTrueColour(full), !c.Want.empty());
         for (size_t i = 0; i < c.Want.size(); ++i) {
-            Bgr got = At(full, static_cast<int32_t>(i) % c.Width, static_cast<int32_t>(i) / c.Width);
-            if (c.Want[i].R == 254) got.R = got.R >= 253 ? 254 : got.R, got.B = got.B <= 2 ? 0 : got.B,
-                                    got.G = got.G <= 2 ? 0 : got.G;
+            Bgr got =
+                At(full, static_cast<int32_t>(i) % c.Width, static_cast<int32_t>(i) / c.Width);
+            if (c.Want[i].R == 254)
+                got.R = got.R >= 253 ? 254 : got.R, got.B = got.B <= 2 ? 0 : got.B,
+                got.G = got.G <= 2 ? 0 : got.G;
             EXPECT_EQ(got, c.Want[i]) << i;
         }
     }
@@ -236,7 +297,9 @@ TEST_F(Imaging, PixelOperations) {
     EXPECT_FALSE(picture.CropDib(11, 3, out));
     // The popular colours: 4-4-4 cells, the palette in product order.
     picture = Make(16, 4, [](int32_t x, int32_t y) {
-        return y >= 2 ? Bgr{0x40, 0x80, 0xC0} : x < 12 ? Bgr{0x13, 0x24, 0x35} : Bgr{0xF0, 0xF0, 0xF0};
+        return y >= 2   ? Bgr{0x40, 0x80, 0xC0}
+               : x < 12 ? Bgr{0x13, 0x24, 0x35}
+                        : Bgr{0xF0, 0xF0, 0xF0};
     });
     ASSERT_TRUE(picture.PopularColours(out));
     ASSERT_EQ(out.ColourCount(), 256u);
@@ -260,8 +323,8 @@ TEST_F(Imaging, ReduceColoursKeepsAFewColoursExactly) {
     // Up to the colour count, every colour of the picture (on the coarsest histogram grid) has
     // its own palette entry, at every quality; many pixels in one histogram cell (its counter
     // saturates) change nothing.
-    const Bgr colours[] = {{0, 224, 32},    {224, 0, 32},  {32, 32, 224},  {128, 128, 128},
-                           {0, 0, 0},       {255, 255, 255}, {96, 64, 32}, {255, 255, 0}};
+    const Bgr colours[] = {{0, 224, 32}, {224, 0, 32},    {32, 32, 224}, {128, 128, 128},
+                           {0, 0, 0},    {255, 255, 255}, {96, 64, 32},  {255, 255, 0}};
     for (int count : {2, 5, 8})
         for (int quality = 0; quality <= 4; ++quality) {
             SCOPED_TRACE(std::to_string(count) + " colours, quality " + std::to_string(quality));
@@ -275,7 +338,8 @@ TEST_F(Imaging, ReduceColoursKeepsAFewColoursExactly) {
             ASSERT_EQ(out.BitCount(), 8);
             for (int32_t y = 0; y < 12; ++y)
                 for (int32_t x = 0; x < 12; ++x)
-                    ASSERT_EQ(At(out, x, y), (x < 10 && y < 10 ? colours[(x + y) % count] : colours[0]));
+                    ASSERT_EQ(At(out, x, y),
+                              (x < 10 && y < 10 ? colours[(x + y) % count] : colours[0]));
         }
     // One colour for many: the weighted mean of the picture.
     ASSERT_TRUE(Make(4, 1, [](int32_t x, int32_t) {
@@ -325,7 +389,8 @@ TEST_F(Imaging, ResizeKeepsTheAspectByCuttingTheMiddle) {
     ASSERT_TRUE(qv::ResizePicture(Path("200"), Path("201"), pict) && out.LoadBmp(Path("201")));
     EXPECT_EQ(At(out, 119, 99), (Bgr{61, 1, 237}));
     // Settings a hand-edited file may hold do not break the steps.
-    pict.Width = 0, pict.Height = -5, pict.ColorNum = 99, pict.ColQuality = 12, pict.PictQuality = 99;
+    pict.Width = 0, pict.Height = -5, pict.ColorNum = 99, pict.ColQuality = 12,
+    pict.PictQuality = 99;
     ASSERT_TRUE(qv::ResizePicture(Path("200"), Path("201"), pict) && out.LoadBmp(Path("201")));
     EXPECT_EQ(out.Width() * 1000 + out.Height(), 32032);
     EXPECT_EQ(qv::ConvertColours(Path("201"), Path("202"), pict), 1);
@@ -346,7 +411,7 @@ TEST_F(Imaging, ColourStepsGiveWhatTheDialogPromises) {
     const Bgr a = At(source, 17, 3);
     struct Case {
         int ColorNum, Result, BitCount;
-        Bgr Pixel;      // at (17, 3), for the 24-bit results
+        Bgr Pixel;  // at (17, 3), for the 24-bit results
         size_t MaxColours;
     } cases[] = {
         {36, 1, 24, a, 0},

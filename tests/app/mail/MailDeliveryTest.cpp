@@ -76,7 +76,7 @@ TEST(MailDelivery, WarningMailsWithTheirPictures) {
     SKIP_UNLESS_READY(pop);
     struct Case {
         int Type, SendPict;
-        bool Picture;  // the job's picture copy exists
+        bool Picture;      // the job's picture copy exists
         const char* Part;  // "" for no picture part
         int Width, Height;
     } cases[] = {
@@ -110,8 +110,9 @@ TEST(MailDelivery, WarningMailsWithTheirPictures) {
         EXPECT_TRUE(qvtest::ListDir(work.Path()).empty()) << "work files left";
         if (first) {
             EXPECT_NE(pop.Log().find("Login: user=<alice>"), std::string::npos);
-            EXPECT_EQ(nmcli.Calls(), "-t -f NAME connection show\n-w 60 connection up id isp\n"
-                                     "-w 10 connection down id isp\n");
+            EXPECT_EQ(nmcli.Calls(),
+                      "-t -f NAME connection show\n-w 60 connection up id isp\n"
+                      "-w 10 connection down id isp\n");
         }
         std::string eml = smtp.WaitForMessage(1);
         ASSERT_FALSE(eml.empty());
@@ -124,7 +125,8 @@ TEST(MailDelivery, WarningMailsWithTheirPictures) {
         QJsonArray texts = mail["texts"].toArray();
         ASSERT_EQ(texts.size(), 1);
         EXPECT_EQ(Text(texts[0].toObject()["charset"]), "iso-2022-jp");
-        EXPECT_EQ(Text(texts[0].toObject()["text"]), "警告が発生しました。\n画像を確認してください。");
+        EXPECT_EQ(Text(texts[0].toObject()["text"]),
+                  "警告が発生しました。\n画像を確認してください。");
         QJsonArray parts = mail["attachments"].toArray();
         ASSERT_EQ(parts.size(), c.Part[0] ? 1 : 0);
         if (!c.Part[0]) continue;
@@ -152,16 +154,19 @@ TEST(MailDelivery, APopLogInRefusedByDovecotSendsNothing) {
     job.PopPort = pop.Port();
     job.Warning.SendPict = 0;
     EXPECT_FALSE(RunMailJob(job).Sent);
-    EXPECT_EQ(logged.rfind("POP-before-SMTPに失敗しましたPOP-before-SMTPに失敗しました：POPサーバーが"
-                           "パスワードを受け付けませんでした。\nサーバーの応答：-ERR",
-                           0),
-              0u)
+    EXPECT_EQ(
+        logged.rfind("POP-before-SMTPに失敗しましたPOP-before-SMTPに失敗しました：POPサーバーが"
+                     "パスワードを受け付けませんでした。\nサーバーの応答：-ERR",
+                     0),
+        0u)
         << logged;
 }
 
 // Trusts the fixture's certificate the way a user of a private CA would.
 struct TrustedCa {
-    explicit TrustedCa(const std::string& file) { ::setenv("QUORVEX_MAIL_CAFILE", file.c_str(), 1); }
+    explicit TrustedCa(const std::string& file) {
+        ::setenv("QUORVEX_MAIL_CAFILE", file.c_str(), 1);
+    }
     ~TrustedCa() { ::unsetenv("QUORVEX_MAIL_CAFILE"); }
 };
 
@@ -217,8 +222,8 @@ TEST(MailDelivery, SubmissionOverTls) {
         SmtpServer server(cert, c.Mode, "alice", "s3cret", c.Mechanisms);
         SKIP_UNLESS_READY(server);
         std::string text = SendTest(Submission(server.Port(), c.Security));
-        EXPECT_EQ(text.rfind("me@example.orgにテストメールを送信しました。\nサーバーの応答：250", 0),
-                  0u)
+        EXPECT_EQ(
+            text.rfind("me@example.orgにテストメールを送信しました。\nサーバーの応答：250", 0), 0u)
             << text;
         ASSERT_FALSE(server.WaitForMessage(1).empty());
         EXPECT_EQ(server.Session(1), c.Session);
@@ -258,8 +263,8 @@ TEST(MailDelivery, NothingIsSentWithoutTheProtectionAskedFor) {
         SmtpServer server(c.Cert, c.Mode, "alice", "s3cret");
         SKIP_UNLESS_READY(server);
         if (c.Trusted) ::setenv("QUORVEX_MAIL_CAFILE", c.Cert.CertFile().c_str(), 1);
-        MailSettings mail = Submission(server.Port(), c.Mode == SmtpServer::Mode::Implicit ? 2 : 1,
-                                       c.Password);
+        MailSettings mail =
+            Submission(server.Port(), c.Mode == SmtpServer::Mode::Implicit ? 2 : 1, c.Password);
         mail.SmtpServer = c.Server;
         std::string text = SendTest(mail);
         EXPECT_EQ(text.substr(0, c.Text.size()), c.Text);

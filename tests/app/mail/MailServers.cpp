@@ -29,7 +29,8 @@ std::string Capture(const std::string& command, int* exitCode = nullptr) {
 
 // Debian's python3 with aiosmtpd and Pillow (a python3 of one's own on PATH lacks them).
 std::string DebianPython(std::string* whyNot) {
-    for (const std::string& python : {std::string("/usr/bin/python3"), qvtest::FindProgram("python3")}) {
+    for (const std::string& python :
+         {std::string("/usr/bin/python3"), qvtest::FindProgram("python3")}) {
         int rc = -1;
         if (!python.empty() && (Capture(python + " -c 'import aiosmtpd, PIL'", &rc), rc == 0))
             return python;
@@ -141,7 +142,8 @@ PopServer::PopServer(const std::string& user, const std::string& password) {
          << dir_.File("passwd") << "\n}\nuserdb {\n  driver = static\n  args = uid=" << uid
          << " gid=" << gid << " home=" << dir_.File("home") << "/%u\n}\n"
          << "service pop3-login {\n  inet_listener pop3 {\n    address = 127.0.0.1\n    port = "
-         << port_ << "\n  }\n}\nservice imap-login {\n  inet_listener imap {\n    port = 0\n  }\n}\n"
+         << port_
+         << "\n  }\n}\nservice imap-login {\n  inet_listener imap {\n    port = 0\n  }\n}\n"
          << "service anvil {\n  chroot =\n}\n";
     if (!root) {
         const char* me = std::getenv("USER");
@@ -166,8 +168,9 @@ std::string PopServer::Log() const {
 std::string ReadMailJson(const std::string& emlPath) {
     std::string python = DebianPython(nullptr);
     int rc = -1;
-    std::string out =
-        python.empty() ? "" : Capture(python + " " + kHere + "/read_mail.py '" + emlPath + "'", &rc);
+    std::string out = python.empty()
+                          ? ""
+                          : Capture(python + " " + kHere + "/read_mail.py '" + emlPath + "'", &rc);
     return rc == 0 ? out : "";
 }
 
