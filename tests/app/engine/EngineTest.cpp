@@ -579,6 +579,7 @@ TEST_F(EngineTest, ExitCutsAMailJobShortWhateverTheServerDoes) {
     Start();
     engine->StartStop();
     ASSERT_TRUE(DetectOnce());
+    ASSERT_TRUE(WaitFor([&] { return smtp.Connected(); }, 10000ms));
     engine->Finish();  // waits for the mail thread
     smtp.Transcript();
     EXPECT_TRUE(smtp.ClientLeftDuringTrickle()) << "the exit waited for the server";
