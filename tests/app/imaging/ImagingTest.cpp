@@ -173,6 +173,7 @@ TEST_F(Imaging, ToTrueColourReadsTheCameraFormats) {
     std::vector<uint8_t> table(1024);
     for (int i = 0; i < 256; ++i)
         table[4 * i] = 255 - i, table[4 * i + 1] = i / 2, table[4 * i + 2] = i;
+    // clang-format off
     struct Case {
         const char* Name;
         int32_t Width, Height;
@@ -181,84 +182,29 @@ TEST_F(Imaging, ToTrueColourReadsTheCameraFormats) {
         std::vector<uint8_t> Table, Pixels;
         std::vector<Bgr> Want;  // the bottom row, then the next up
     } cases[] = {
-        {"8 bits",
-         3,
-         2,
-         8,
-         0,
-         0,
-         table,
-         {200, 0, 255, 0, 7, 8, 9, 0},
-         {{55, 100, 200}, {255, 0, 0}, {0, 127, 255}, {248, 3, 7}, {247, 4, 8}, {246, 4, 9}}},
-        {"8 bits, short table",
-         3,
-         1,
-         8,
-         0,
-         8,
-         std::vector<uint8_t>(table.begin(), table.begin() + 32),
-         {200, 7, 1, 0},
-         {{0, 0, 0}, {248, 3, 7}, {254, 0, 1}}},
+        {"8 bits", 3, 2, 8, 0, 0, table, {200, 0, 255, 0, 7, 8, 9, 0}, {{55, 100, 200}, {255, 0, 0},
+         {0, 127, 255}, {248, 3, 7}, {247, 4, 8}, {246, 4, 9}}},
+        {"8 bits, short table", 3, 1, 8, 0, 8, std::vector<uint8_t>(table.begin(),
+         table.begin() + 32), {200, 7, 1, 0}, {{0, 0, 0}, {248, 3, 7}, {254, 0, 1}}},
         {"5-5-5", 2, 1, 16, 0, 0, {}, words({0xFD41, 0x0001}), {{8, 80, 248}, {8, 0, 0}}},
-        {"5-6-5 by default",
-         2,
-         1,
-         16,
-         3,
-         0,
-         {},
-         words({0xFD41, 0x0001}),
-         {{8, 168, 248}, {8, 0, 0}}},
-        {"5-6-5 masks",
-         2,
-         1,
-         16,
-         3,
-         0,
-         {0, 0xF8, 0, 0, 0xE0, 7, 0, 0, 0x1F, 0, 0, 0},
-         words({0xFD41, 0x0001}),
-         {{8, 168, 248}, {8, 0, 0}}},
-        {"5-5-5 masks",
-         2,
-         1,
-         16,
-         3,
-         0,
-         {0, 0x7C, 0, 0, 0xE0, 3, 0, 0, 0x1F, 0, 0, 0},
-         words({0xFD41, 0x0001}),
-         {{8, 80, 248}, {8, 0, 0}}},
-        {"YUY2, odd width",
-         3,
-         1,
-         16,
-         qv::kDibYuy2,
-         0,
-         {},
-         {128, 128, 235, 128, 16, 128, 0, 128},
+        {"5-6-5 by default", 2, 1, 16, 3, 0, {}, words({0xFD41, 0x0001}), {{8, 168, 248}, {8, 0,
+         0}}},
+        {"5-6-5 masks", 2, 1, 16, 3, 0, {0, 0xF8, 0, 0, 0xE0, 7, 0, 0, 0x1F, 0, 0, 0},
+         words({0xFD41, 0x0001}), {{8, 168, 248}, {8, 0, 0}}},
+        {"5-5-5 masks", 2, 1, 16, 3, 0, {0, 0x7C, 0, 0, 0xE0, 3, 0, 0, 0x1F, 0, 0, 0},
+         words({0xFD41, 0x0001}), {{8, 80, 248}, {8, 0, 0}}},
+        {"YUY2, odd width", 3, 1, 16, qv::kDibYuy2, 0, {}, {128, 128, 235, 128, 16, 128, 0, 128},
          {{128, 128, 128}, {235, 235, 235}, {16, 16, 16}}},
-        {"UYVY",
-         2,
-         1,
-         16,
-         qv::kDibUyvy,
-         0,
-         {},
-         {128, 235, 128, 16},
-         {{235, 235, 235}, {16, 16, 16}}},
+        {"UYVY", 2, 1, 16, qv::kDibUyvy, 0, {}, {128, 235, 128, 16}, {{235, 235, 235}, {16, 16,
+         16}}},
         // Packed YUV rows run top-down; red (Y 76, U 85, V 255) stays red.
-        {"YUY2 rows",
-         2,
-         2,
-         16,
-         qv::kDibYuy2,
-         0,
-         {},
-         {76, 85, 76, 255, 200, 128, 200, 128},
-         {{200, 200, 200}, {200, 200, 200}, {0, 0, 254}, {0, 0, 254}}},
+        {"YUY2 rows", 2, 2, 16, qv::kDibYuy2, 0, {}, {76, 85, 76, 255, 200, 128, 200, 128}, {{200,
+         200, 200}, {200, 200, 200}, {0, 0, 254}, {0, 0, 254}}},
         {"32 bits", 2, 1, 32, 0, 0, {}, {1, 2, 3, 99, 4, 5, 6, 99}, {{1, 2, 3}, {4, 5, 6}}},
         {"1 bit", 8, 1, 1, 0, 0, std::vector<uint8_t>(8), {0xAA, 0, 0, 0}, {}},
         {"run-length", 4, 1, 8, 1, 0, table, {0, 0, 0, 0}, {}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         BmpFile f;
@@ -356,6 +302,7 @@ TEST_F(Imaging, ReduceColoursRefusals) {
     DibImage eight;
     ASSERT_TRUE(eight.Create(8, 8, 8) && eight.SaveBmp(Path("8.bmp")));
     qvtest::WriteFile(Path("cut.bmp"), qvtest::ReadFile(Path("24.bmp")).substr(0, 70));
+    // clang-format off
     struct Case {
         std::string In, Out;
         int Quality, Count, Result;
@@ -368,6 +315,7 @@ TEST_F(Imaging, ReduceColoursRefusals) {
         {"8.bmp", "out.bmp", 4, 8, qv::kReduceNot24Bit},
         {"cut.bmp", "out.bmp", 4, 8, qv::kReduceReadFailed},
     };
+    // clang-format on
     for (const Case& c : cases)
         EXPECT_EQ(qv::ReduceColours(Path(c.In), Path(c.Out), c.Quality, c.Count), c.Result) << c.In;
 }
@@ -409,6 +357,7 @@ TEST_F(Imaging, ColourStepsGiveWhatTheDialogPromises) {
     ASSERT_TRUE(Camera(120, 100).SaveBmp(Path("201")));
     const DibImage source = Camera(120, 100);
     const Bgr a = At(source, 17, 3);
+    // clang-format off
     struct Case {
         int ColorNum, Result, BitCount;
         Bgr Pixel;  // at (17, 3), for the 24-bit results
@@ -421,6 +370,7 @@ TEST_F(Imaging, ColourStepsGiveWhatTheDialogPromises) {
         {2, 0, 8, {}, 16},  // step 2 is shown as 16 colours: the engine gets 16
         {24, 0, 8, {}, 192},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ColorNum);
         PictSettings pict;

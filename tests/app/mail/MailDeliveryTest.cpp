@@ -74,6 +74,7 @@ TEST(MailDelivery, WarningMailsWithTheirPictures) {
     ::tzset();
     mailtest::PopServer pop("alice", "s3cret");
     SKIP_UNLESS_READY(pop);
+    // clang-format off
     struct Case {
         int Type, SendPict;
         bool Picture;      // the job's picture copy exists
@@ -85,6 +86,7 @@ TEST(MailDelivery, WarningMailsWithTheirPictures) {
         {0, 0, true, "", 0, 0},
         {0, 1, false, "empty", 0, 0},  // nothing to convert: the part goes out empty
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Part);
         SmtpServer smtp;
@@ -209,6 +211,7 @@ TEST(MailDelivery, SubmissionOverTls) {
         EXPECT_EQ(server.Envelope(1)[0], "[127.0.0.1]");
         EXPECT_EQ(Text(ReadMail(server.WaitForMessage(1))["subject"]), "警告！！");
     }
+    // clang-format off
     struct Case {
         SmtpServer::Mode Mode;
         const char* Mechanisms;
@@ -218,6 +221,7 @@ TEST(MailDelivery, SubmissionOverTls) {
         {SmtpServer::Mode::StartTls, "LOGIN", 1, "tls=1\nauth=LOGIN alice\n"},
         {SmtpServer::Mode::Implicit, "PLAIN,LOGIN", 2, "tls=1\nauth=PLAIN alice\n"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SmtpServer server(cert, c.Mode, "alice", "s3cret", c.Mechanisms);
         SKIP_UNLESS_READY(server);
@@ -235,6 +239,7 @@ TEST(MailDelivery, NothingIsSentWithoutTheProtectionAskedFor) {
     TestCertificate cert, localhostOnly("DNS:localhost");
     SKIP_UNLESS_READY(cert);
     const std::string failed = "テスト送信に失敗しました。\n";
+    // clang-format off
     struct Case {
         const char* Name;
         const TestCertificate& Cert;
@@ -243,21 +248,18 @@ TEST(MailDelivery, NothingIsSentWithoutTheProtectionAskedFor) {
         std::string Server, Password, Text;
     } cases[] = {
         {"untrusted, STARTTLS", cert, SmtpServer::Mode::StartTls, false, "127.0.0.1", "s3cret",
-         failed + "STARTTLSによる暗号化を確立できません。\n詳細：server certificate not trusted: "
-                  "self-signed certificate"},
+         failed + "STARTTLSによる暗号化を確立できません。\n詳細：server certificate not trusted: " "self-signed certificate"},
         {"untrusted, TLS", cert, SmtpServer::Mode::Implicit, false, "127.0.0.1", "s3cret",
-         failed + "SSL/TLSの接続を確立できません。\n詳細：server certificate not trusted: "
-                  "self-signed certificate"},
+         failed + "SSL/TLSの接続を確立できません。\n詳細：server certificate not trusted: " "self-signed certificate"},
         {"another host name", localhostOnly, SmtpServer::Mode::Implicit, true, "127.0.0.1",
          "s3cret",
-         failed + "SSL/TLSの接続を確立できません。\n詳細：server certificate not trusted: IP "
-                  "address mismatch"},
+         failed + "SSL/TLSの接続を確立できません。\n詳細：server certificate not trusted: IP " "address mismatch"},
         {"wrong password", cert, SmtpServer::Mode::StartTls, true, "127.0.0.1", "wrong",
-         failed + "SMTP認証に失敗しました。\nサーバーの応答：535 5.7.8 Authentication "
-                  "credentials invalid"},
+         failed + "SMTP認証に失敗しました。\nサーバーの応答：535 5.7.8 Authentication " "credentials invalid"},
         {"its own host name", localhostOnly, SmtpServer::Mode::Implicit, true, "localhost",
          "s3cret", "me@example.orgにテストメールを送信しました。"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         SmtpServer server(c.Cert, c.Mode, "alice", "s3cret");

@@ -31,31 +31,24 @@ TEST(MessageText, Iso2022JpBytes) {
     struct Case {
         std::string cp932, iso;
     } cases[] = {
-        {"Alarm at the door", "Alarm at the door"},
-        {"a\r\nb", "a\nb"},
-        {"a\rb", "a\nb"},
-        {"line\r", "line\n"},
-        {"", ""},
+        // clang-format off
+        {"Alarm at the door", "Alarm at the door"}, {"a\r\nb", "a\nb"}, {"a\rb", "a\nb"},
+        {"line\r", "line\n"}, {"", ""},
         {"a\x1b$Bb", "a$Bb"},  // an escape of the text's own never passes
         {Sjis("警告"), kIn + "\x37\x59\x39\x70" + kOut},
         {Sjis("警A告"), kIn + "\x37\x59" + kOut + "A" + kIn + "\x39\x70" + kOut},
         {Sjis("警") + "\x8c", kIn + "\x37\x59" + kOut},  // a lead byte cut off at the end
-        {"\x8c", ""},
-        {"ab\0\x8c\x78zz"s, "ab"},
+        {"\x8c", ""}, {"ab\0\x8c\x78zz"s, "ab"},
         {"\xf0\x40", kIn + "\x22\x2e" + kOut},  // no JIS X 0208 code: the geta mark
         {"\x81\x0d\x0a", kIn + "\x22\x2e" + kOut + "\n"},
         {"\x83\xb6", kIn + "\x26\x38" + kOut},  // Ω: a trail byte in the kana range stays
-        // Half-width katakana become full-width, marks combined where the letter takes them.
-        {"\xb6\xde", kIn + "\x25\x2c" + kOut},                  // ｶﾞ ガ
-        {"\xca\xdf", kIn + "\x25\x51" + kOut},                  // ﾊﾟ パ
-        {"\xb3\xde", kIn + "\x25\x74" + kOut},                  // ｳﾞ ヴ
-        {"\xc4\xde\xce\xdf", kIn + "\x25\x49\x25\x5d" + kOut},  // ﾄﾞﾎﾟ ドポ
-        {"\xb1\xde", kIn + "\x25\x22\x21\x2b" + kOut},          // ｱﾞ ア゛
-        {"\xb6\xdf", kIn + "\x25\x2b\x21\x2c" + kOut},          // ｶﾟ カ゜
-        {"\xde", kIn + "\x21\x2b" + kOut},
-        {"A\xb1"
-         "B",
-         "A" + kIn + "\x25\x22" + kOut + "B"},
+        // Half-width katakana become full-width, marks combined where the letter takes them:
+        // ｶﾞ ガ, ﾊﾟ パ, ｳﾞ ヴ, ﾄﾞﾎﾟ ドポ, ｱﾞ ア゛, ｶﾟ カ゜, ﾞ ゛, AｱB AアB.
+        {"\xb6\xde", kIn + "\x25\x2c" + kOut}, {"\xca\xdf", kIn + "\x25\x51" + kOut},
+        {"\xb3\xde", kIn + "\x25\x74" + kOut}, {"\xc4\xde\xce\xdf", kIn + "\x25\x49\x25\x5d" + kOut},
+        {"\xb1\xde", kIn + "\x25\x22\x21\x2b" + kOut}, {"\xb6\xdf", kIn + "\x25\x2b\x21\x2c" + kOut},
+        {"\xde", kIn + "\x21\x2b" + kOut}, {"A\xb1" "B", "A" + kIn + "\x25\x22" + kOut + "B"},
+        // clang-format on
     };
     for (const Case& c : cases) EXPECT_EQ(ToIso2022Jp(c.cp932), c.iso) << c.cp932;
     std::string text;
@@ -66,15 +59,11 @@ TEST(MessageText, Iso2022JpBytes) {
 
 TEST(MessageText, Base64Conventions) {
     // Settings texts: no padding; decoding gives whole groups, strangers and "=" as zero.
-    for (auto [plain, text] :
-         std::vector<std::pair<std::string, std::string>>{{"", ""},
-                                                          {"f", "Zg"},
-                                                          {"fo", "Zm8"},
-                                                          {"foo", "Zm9v"},
-                                                          {"a\0b"s, "YQBi"},
-                                                          {"\xFF\xFE\xFD", "//79"},
-                                                          {"\xFB\xFF", "+/8"}})
-        EXPECT_EQ(Base64EncodeText(plain), text);
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {"", ""},           {"f", "Zg"},       {"fo", "Zm8"},
+        {"foo", "Zm9v"},    {"a\0b"s, "YQBi"}, {"\xFF\xFE\xFD", "//79"},
+        {"\xFB\xFF", "+/8"}};
+    for (const auto& [plain, text] : texts) EXPECT_EQ(Base64EncodeText(plain), text);
     EXPECT_EQ(Base64DecodeText("Zm9vYg"), "foob\0\0"s);
     EXPECT_EQ(Base64DecodeText("Zg=="), "f\0\0"s);
     EXPECT_EQ(Base64DecodeText("\xFF\x80+/"), "\0\x0f\xbf"s);
@@ -246,6 +235,7 @@ TEST(SmtpDialogue, Transcripts) {
     // What the server saw: exactly Start, or beginning with it, or beginning with it and going
     // on with the whole message and QUIT.
     enum Check { Exact, Prefix, Whole };
+    // clang-format off
     struct Case {
         const char* Name;
         Conversation C;
@@ -255,33 +245,17 @@ TEST(SmtpDialogue, Transcripts) {
         std::string Reply = "";
     } cases[] = {
         {"plain mail", {kPlainMail}, 0, 0, kHelo + kEnvelope + kWholeData, Whole},
-        {"250 greeting, 221 to RCPT",
-         {With(With(kPlainMail, 0, "250 odd", false), 3, "221 ?", false)},
-         0,
-         0,
-         kHelo + kEnvelope + kWholeData,
-         Whole},
+        {"250 greeting, 221 to RCPT", {With(With(kPlainMail, 0, "250 odd", false), 3, "221 ?",
+         false)}, 0, 0, kHelo + kEnvelope + kWholeData, Whole},
         {"HELO refused", {With(kPlainMail, 1, "500 no")}, 0, -6, kHelo, Exact, "500 no"},
         {"short reply", {With(kPlainMail, 1, "25")}, 0, -6, kHelo, Exact},
         {"hang-up at HELO", {With(kPlainMail, 1, "!close")}, 0, -6, kHelo, Exact},
-        {"MAIL refused",
-         {With(kPlainMail, 2, "550 no")},
-         0,
-         -7,
-         kHelo + "MAIL FROM:<cam@example.org>\r\n",
-         Exact},
+        {"MAIL refused", {With(kPlainMail, 2, "550 no")}, 0, -7,
+         kHelo + "MAIL FROM:<cam@example.org>\r\n", Exact},
         {"RCPT refused", {With(kPlainMail, 3, "550 who")}, 0, -8, kHelo + kEnvelope, Exact},
-        {"DATA refused",
-         {With(kPlainMail, 4, "554 no")},
-         0,
-         -9,
-         kHelo + kEnvelope + "DATA\r\n",
+        {"DATA refused", {With(kPlainMail, 4, "554 no")}, 0, -9, kHelo + kEnvelope + "DATA\r\n",
          Exact},
-        {"end of data refused",
-         {With(kPlainMail, 5, ".552 big")},
-         0,
-         -15,
-         kHelo + kEnvelope,
+        {"end of data refused", {With(kPlainMail, 5, ".552 big")}, 0, -15, kHelo + kEnvelope,
          Prefix},
         {"QUIT refused", {With(kPlainMail, 6, "500 what")}, 0, -16, kHelo + kEnvelope, Whole},
         {"greeting refused", {{"421 busy"}}, -5, 1, "", Exact, "421 busy"},
@@ -289,133 +263,55 @@ TEST(SmtpDialogue, Transcripts) {
         {"empty sender", {kPlainMail, {}, 5000, ""}, 0, -2, "", Exact},
         {"empty recipient", {kPlainMail, {}, 5000, "cam@example.org", ""}, 0, -3, "", Exact},
         // A line break in a text never reaches the wire.
-        {"break in sender",
-         {kPlainMail, {}, 5000, "a@b\r\nRCPT TO:<x@evil>"},
-         0,
-         kMailLineBreakInText,
-         "",
-         Exact},
-        {"break in recipient",
-         {kPlainMail, {}, 5000, "a@b", "me@b>\nDATA"},
-         0,
-         kMailLineBreakInText,
-         "",
-         Exact},
-        {"break in subject",
-         {kPlainMail, {}, 5000, "a@b", "c@d", "A\r\nBcc: x@evil"},
-         0,
-         kMailLineBreakInText,
-         "",
-         Exact},
+        {"break in sender", {kPlainMail, {}, 5000, "a@b\r\nRCPT TO:<x@evil>"}, 0,
+         kMailLineBreakInText, "", Exact},
+        {"break in recipient", {kPlainMail, {}, 5000, "a@b", "me@b>\nDATA"}, 0,
+         kMailLineBreakInText, "", Exact},
+        {"break in subject", {kPlainMail, {}, 5000, "a@b", "c@d", "A\r\nBcc: x@evil"}, 0,
+         kMailLineBreakInText, "", Exact},
         // The extended dialogue.
-        {"AUTH PLAIN, EHLO reply in pieces",
-         {extended({"220 mail", "250-mail hello\r\n250-SIZE 1000+", "~0\r\n250-AUTH LOGIN PLAIN+",
-                    "~\r\n250 8BITMIME", "235 ok"}),
-          Extended(0, true)},
-         0,
-         0,
-         kEhlo + kPlain + kEnvelope + kWholeData,
-         Whole,
+        {"AUTH PLAIN, EHLO reply in pieces", {extended({"220 mail",
+         "250-mail hello\r\n250-SIZE 1000+", "~0\r\n250-AUTH LOGIN PLAIN+", "~\r\n250 8BITMIME",
+         "235 ok"}), Extended(0, true)}, 0, 0, kEhlo + kPlain + kEnvelope + kWholeData, Whole,
          "250 queued as 1"},
-        {"AUTH LOGIN when PLAIN is not offered",
-         {extended({"220 mail", "250-mail\r\n250 AUTH=LOGIN", "334 VXNlcm5hbWU6",
-                    "334 UGFzcw==", "235 ok"}),
-          Extended(0, true)},
-         0,
-         0,
-         kEhlo + "AUTH LOGIN\r\nYWxpY2U=\r\nczNjcmV0\r\n" + kEnvelope + kWholeData,
+        {"AUTH LOGIN when PLAIN is not offered", {extended({"220 mail",
+         "250-mail\r\n250 AUTH=LOGIN", "334 VXNlcm5hbWU6", "334 UGFzcw==", "235 ok"}), Extended(0,
+         true)}, 0, 0, kEhlo + "AUTH LOGIN\r\nYWxpY2U=\r\nczNjcmV0\r\n" + kEnvelope + kWholeData,
          Whole},
-        {"HELO when EHLO is refused and nothing is wanted",
-         {extended({"220 old", "500 what?", "250 old"}), Extended(0, false)},
-         0,
-         0,
-         kEhlo + "HELO [127.0.0.1]\r\n" + kEnvelope,
-         Whole},
-        {"taken, then a hang-up instead of QUIT",
-         {{"220 m", "250 m", "250 ok", "250 ok", "354 go", ".250 queued", "!close"},
-          Extended(0, false)},
-         0,
-         0,
-         kEhlo + kEnvelope,
-         Whole,
+        {"HELO when EHLO is refused and nothing is wanted", {extended({"220 old", "500 what?",
+         "250 old"}), Extended(0, false)}, 0, 0, kEhlo + "HELO [127.0.0.1]\r\n" + kEnvelope, Whole},
+        {"taken, then a hang-up instead of QUIT", {{"220 m", "250 m", "250 ok", "250 ok", "354 go",
+         ".250 queued", "!close"}, Extended(0, false)}, 0, 0, kEhlo + kEnvelope, Whole,
          "250 queued"},
-        {"end of data refused",
-         {{"220 m", "250 m", "250 ok", "250 ok", "354 go", ".554 spam"}, Extended(0, false)},
-         0,
-         -15,
-         kEhlo + kEnvelope,
-         Prefix,
-         "554 spam"},
-        {"no AUTH offered",
-         {{"220 m", "250-m\r\n250 SIZE 1"}, Extended(0, true)},
-         0,
-         kMailAuthUnavailable,
-         kEhlo,
-         Exact,
-         "250-m\n250 SIZE 1"},
-        {"only CRAM-MD5",
-         {{"220 m", "250-m\r\n250 AUTH CRAM-MD5"}, Extended(0, true)},
-         0,
-         kMailAuthUnavailable,
-         kEhlo,
-         Exact},
-        {"credentials refused",
-         {{"220 m", "250-m\r\n250 AUTH PLAIN", "535 5.7.8 invalid"}, Extended(0, true)},
-         0,
-         kMailAuthRejected,
-         kEhlo + kPlain,
-         Exact,
-         "535 5.7.8 invalid"},
-        {"STARTTLS not offered",
-         {{"220 m", "250-m\r\n250 AUTH PLAIN"}, Extended(1, true)},
-         0,
-         kMailStartTlsUnavailable,
-         kEhlo,
-         Exact},
-        {"STARTTLS refused",
-         {{"220 m", "250-m\r\n250 STARTTLS", "454 not ready"}, Extended(1, false)},
-         0,
-         kMailStartTlsUnavailable,
-         kEhlo + "STARTTLS\r\n",
-         Exact,
-         "454 not ready"},
-        {"bytes injected before the handshake",
-         {{"220 m", "250-m\r\n250 STARTTLS", "220 go\r\n250 injected"}, Extended(1, false)},
-         0,
-         kMailTlsFailed,
-         kEhlo + "STARTTLS\r\n",
-         Exact,
-         "data before the TLS handshake: 250 injected"},
-        {"EHLO reply with two codes",
-         {{"220 m", "250-m\r\n220 STARTTLS"}, Extended(0, false)},
-         0,
-         -6,
-         kEhlo,
-         Exact},
-        {"EHLO refused while AUTH is wanted",
-         {{"220 m", "502 unknown"}, Extended(0, true)},
-         0,
-         -6,
-         kEhlo,
-         Exact},
+        {"end of data refused", {{"220 m", "250 m", "250 ok", "250 ok", "354 go", ".554 spam"},
+         Extended(0, false)}, 0, -15, kEhlo + kEnvelope, Prefix, "554 spam"},
+        {"no AUTH offered", {{"220 m", "250-m\r\n250 SIZE 1"}, Extended(0, true)}, 0,
+         kMailAuthUnavailable, kEhlo, Exact, "250-m\n250 SIZE 1"},
+        {"only CRAM-MD5", {{"220 m", "250-m\r\n250 AUTH CRAM-MD5"}, Extended(0, true)}, 0,
+         kMailAuthUnavailable, kEhlo, Exact},
+        {"credentials refused", {{"220 m", "250-m\r\n250 AUTH PLAIN", "535 5.7.8 invalid"},
+         Extended(0, true)}, 0, kMailAuthRejected, kEhlo + kPlain, Exact, "535 5.7.8 invalid"},
+        {"STARTTLS not offered", {{"220 m", "250-m\r\n250 AUTH PLAIN"}, Extended(1, true)}, 0,
+         kMailStartTlsUnavailable, kEhlo, Exact},
+        {"STARTTLS refused", {{"220 m", "250-m\r\n250 STARTTLS", "454 not ready"}, Extended(1,
+         false)}, 0, kMailStartTlsUnavailable, kEhlo + "STARTTLS\r\n", Exact, "454 not ready"},
+        {"bytes injected before the handshake", {{"220 m", "250-m\r\n250 STARTTLS",
+         "220 go\r\n250 injected"}, Extended(1, false)}, 0, kMailTlsFailed, kEhlo + "STARTTLS\r\n",
+         Exact, "data before the TLS handshake: 250 injected"},
+        {"EHLO reply with two codes", {{"220 m", "250-m\r\n220 STARTTLS"}, Extended(0, false)}, 0,
+         -6, kEhlo, Exact},
+        {"EHLO refused while AUTH is wanted", {{"220 m", "502 unknown"}, Extended(0, true)}, 0, -6,
+         kEhlo, Exact},
         {"greeting refused", {{"554 no service"}, Extended(0, false)}, -5, 1, "", Exact},
         // TLS from the connect on: the first bytes out are a TLS record, whatever the server.
-        {"TLS wanted, plain server",
-         {{"220 plain"}, Extended(2, true)},
-         kMailTlsFailed,
-         1,
-         "\x16",
+        {"TLS wanted, plain server", {{"220 plain"}, Extended(2, true)}, kMailTlsFailed, 1, "\x16",
          Prefix},
-        {"silent TLS handshake",
-         {{}, Extended(2, false), 300},
-         kMailTlsFailed,
-         1,
-         "\x16",
-         Prefix,
+        {"silent TLS handshake", {{}, Extended(2, false), 300}, kMailTlsFailed, 1, "\x16", Prefix,
          "TLS handshake timed out"},
         {"unknown security", {{"220 m"}, Extended(3, false)}, kMailTlsFailed, 1, "", Exact},
         {"AUTH without user", {{"220 m"}, Extended(0, true, "")}, 0, kMailEmptySetting, "", Exact},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         Outcome o = Converse(c.C);
@@ -463,6 +359,7 @@ TEST(SmtpDialogue, ConnectFailuresNeverTalk) {
 }
 
 TEST(PopDialogue, LoginTranscripts) {
+    // clang-format off
     struct Case {
         const char* Name;
         std::vector<std::string> Script;
@@ -471,21 +368,12 @@ TEST(PopDialogue, LoginTranscripts) {
         std::string User = "alice", Password = "secret";
         int TimeoutMs = 5000;
     } cases[] = {
-        {"accepted",
-         {"+OK ready\r\n", "+OK\r\n", "+OK in\r\n", "+OK bye\r\n"},
-         1,
-         0,
+        {"accepted", {"+OK ready\r\n", "+OK\r\n", "+OK in\r\n", "+OK bye\r\n"}, 1, 0,
          "USER alice\r\nPASS secret\r\nQUIT\r\n"},
         {"greeting refused", {"-ERR go away\r\n", "+OK bye\r\n"}, 0, -6, "QUIT\r\n"},
-        {"USER refused",
-         {"+OK\r\n", "-ERR who\r\n", "+OK bye\r\n"},
-         0,
-         -7,
+        {"USER refused", {"+OK\r\n", "-ERR who\r\n", "+OK bye\r\n"}, 0, -7,
          "USER alice\r\nQUIT\r\n"},
-        {"PASS refused",
-         {"+OK\r\n", "+OK\r\n", "-ERR [AUTH] failed\r\n", "+OK bye\r\n"},
-         0,
-         -8,
+        {"PASS refused", {"+OK\r\n", "+OK\r\n", "-ERR [AUTH] failed\r\n", "+OK bye\r\n"}, 0, -8,
          "USER alice\r\nPASS secret\r\nQUIT\r\n"},
         {"short reply", {"+O", "+OK bye\r\n"}, 0, -6, "QUIT\r\n"},
         // A silent server: QUIT still goes, and is not waited for a second time.
@@ -493,6 +381,7 @@ TEST(PopDialogue, LoginTranscripts) {
         {"no password", {}, 0, kMailEmptySetting, "", "alice", ""},
         {"break in the user", {}, 0, kMailLineBreakInText, "", "alice\r\nDELE 1"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         ScriptedServer server;
@@ -579,6 +468,7 @@ const std::string kFailed = "メール送信に失敗しました|";
 
 TEST(MailJob, FailuresLogTheSameLineAndGiveTheReason) {
     const std::string slow = "250 ok\r\n";
+    // clang-format off
     struct Case {
         const char* Name;
         std::vector<std::string> Smtp, Pop;
@@ -588,63 +478,25 @@ TEST(MailJob, FailuresLogTheSameLineAndGiveTheReason) {
         std::string Server = "127.0.0.1", Address = "me@example.org";
     } cases[] = {
         {"refused", {}, {}, kFailed + "SMTPサーバーに接続できません。"},
-        {"name not found",
-         {},
-         {},
-         kFailed + "SMTPサーバーの名前を解決できません。",
-         5000,
-         kMailJobDeadlineMs,
-         false,
-         "no-such-host.invalid"},
-        {"no answer",
-         {"~"},
-         {},
-         kFailed + "SMTPサーバーが接続を受け付けませんでした。\n"
-                   "サーバーの応答がありません。",
-         300},
-        {"recipient refused",
-         {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "550 unknown user\r\n"},
-         {},
+        {"name not found", {}, {}, kFailed + "SMTPサーバーの名前を解決できません。", 5000, kMailJobDeadlineMs,
+         false, "no-such-host.invalid"},
+        {"no answer", {"~"}, {}, kFailed + "SMTPサーバーが接続を受け付けませんでした。\n" "サーバーの応答がありません。", 300},
+        {"recipient refused", {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "550 unknown user\r\n"}, {},
          kFailed + "送信先メールアドレスが拒否されました。\nサーバーの応答：550 unknown user"},
-        {"empty recipient",
-         {"220 hi\r\n"},
-         {},
-         kFailed + "送信先メールアドレスが設定されていません。",
-         5000,
-         kMailJobDeadlineMs,
-         false,
-         "127.0.0.1",
-         ""},
-        {"line break",
-         {},
-         {},
-         kFailed + "設定に改行が含まれています。",
-         5000,
-         kMailJobDeadlineMs,
-         false,
-         "127.0.0.1",
-         "me@example.org\r\nRCPT TO:<x@evil>"},
-        {"POP refused",
-         {},
-         {"+OK", "+OK", "-ERR [AUTH] failed", "+OK bye"},
-         "POP-before-SMTPに失敗しました|POP-before-SMTPに失敗しました："
-         "POPサーバーがパスワードを受け付けませんでした。\nサーバーの応答：-ERR [AUTH] failed"},
+        {"empty recipient", {"220 hi\r\n"}, {}, kFailed + "送信先メールアドレスが設定されていません。", 5000,
+         kMailJobDeadlineMs, false, "127.0.0.1", ""},
+        {"line break", {}, {}, kFailed + "設定に改行が含まれています。", 5000, kMailJobDeadlineMs, false,
+         "127.0.0.1", "me@example.org\r\nRCPT TO:<x@evil>"},
+        {"POP refused", {}, {"+OK", "+OK", "-ERR [AUTH] failed", "+OK bye"},
+         "POP-before-SMTPに失敗しました|POP-before-SMTPに失敗しました：" "POPサーバーがパスワードを受け付けませんでした。\nサーバーの応答：-ERR [AUTH] failed"},
         // Each step answered in time, the whole job not: cut short at its deadline.
-        {"job deadline",
-         {"220 hi\r\n", "~250 a\r\n", "~250 b\r\n", "~250 c\r\n", "~354 d\r\n"},
-         {},
-         kFailed + kMailReasonCutShort,
-         5000,
-         700},
+        {"job deadline", {"220 hi\r\n", "~250 a\r\n", "~250 b\r\n", "~250 c\r\n", "~354 d\r\n"}, {},
+         kFailed + kMailReasonCutShort, 5000, 700},
         // The program is exiting and the server trickles: cut short after the grace.
-        {"exit",
-         {"220 hi\r\n", "!trickle250 hello there, one byte at a time\r\n"},
-         {},
-         kFailed + kMailReasonCutShort,
-         60000,
-         kMailJobDeadlineMs,
-         true},
+        {"exit", {"220 hi\r\n", "!trickle250 hello there, one byte at a time\r\n"}, {},
+         kFailed + kMailReasonCutShort, 60000, kMailJobDeadlineMs, true},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         ScriptedServer smtp, pop;
