@@ -117,54 +117,6 @@ std::vector<std::string> SmtpServer::Envelope(int n) const {
     return lines;
 }
 
-PopServer::PopServer(const std::string& user, const std::string& password) {
-    std::string dovecot = qvtest::FindProgram("dovecot");
-    if (dovecot.empty() && ::access("/usr/sbin/dovecot", X_OK) == 0) dovecot = "/usr/sbin/dovecot";
-    if (dovecot.empty()) {
-        whyNot_ = "dovecot (dovecot-pop3d) is not installed";
-        return;
-    }
-    // The mail processes run as an unprivileged user and must reach the home folder.
-    ::chmod(dir_.Path().c_str(), 0755);
-    ::mkdir(dir_.File("home").c_str(), 0777);
-    ::chmod(dir_.File("home").c_str(), 0777);
-    port_ = qvtest::FreePort();
-    qvtest::WriteFile(dir_.File("passwd"), user + ":{PLAIN}" + password + "\n");
-    bool root = ::geteuid() == 0;
-    std::string uid = root ? "65534" : std::to_string(::getuid());
-    std::string gid = root ? "65534" : std::to_string(::getgid());
-    std::ostringstream conf;
-    conf << "protocols = pop3\nlisten = 127.0.0.1\nbase_dir = " << dir_.File("run")
-         << "\nstate_dir = " << dir_.File("state") << "\nlog_path = " << dir_.File("dovecot.log")
-         << "\nssl = no\ndisable_plaintext_auth = no\nauth_failure_delay = 0\n"
-         << "mail_location = maildir:" << dir_.File("home") << "/%u\n"
-         << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u "
-         << dir_.File("passwd") << "\n}\nuserdb {\n  driver = static\n  args = uid=" << uid
-         << " gid=" << gid << " home=" << dir_.File("home") << "/%u\n}\n"
-         << "service pop3-login {\n  inet_listener pop3 {\n    address = 127.0.0.1\n    port = "
-         << port_
-         << "\n  }\n}\nservice imap-login {\n  inet_listener imap {\n    port = 0\n  }\n}\n"
-         << "service anvil {\n  chroot =\n}\n";
-    if (!root) {
-        const char* me = std::getenv("USER");
-        std::string name = me ? me : "nobody";
-        conf << "default_internal_user = " << name << "\ndefault_login_user = " << name << "\n";
-    }
-    qvtest::WriteFile(dir_.File("dovecot.conf"), conf.str());
-    auto server = std::make_unique<qvtest::ChildProcess>(
-        std::vector<std::string>{dovecot, "-F", "-c", dir_.File("dovecot.conf")},
-        dir_.File("server.out"));
-    if (!qvtest::WaitForPort(port_, 15000)) {
-        whyNot_ = "dovecot did not start: " + qvtest::ReadFile(dir_.File("server.out")) + Log();
-        return;
-    }
-    server_ = std::move(server);
-}
-
-std::string PopServer::Log() const {
-    return qvtest::ReadFile(dir_.File("dovecot.log"));
-}
-
 std::string ReadMailJson(const std::string& emlPath) {
     std::string python = DebianPython(nullptr);
     int rc = -1;

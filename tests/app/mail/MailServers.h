@@ -1,6 +1,6 @@
 // Real mail servers from Debian's packages for the mail tests, on 127.0.0.1 at free ports:
 // aiosmtpd (plain, STARTTLS or TLS from the connect, with SMTP authentication) saving each
-// message to a folder, Dovecot's POP3 server with one user, and a stand-in nmcli on PATH.
+// message to a folder, and a stand-in nmcli on PATH.
 // A server fixture whose package is missing is not Ready() and says why.
 #pragma once
 
@@ -50,21 +50,6 @@ class SmtpServer {
   private:
     void Launch(const std::vector<std::string>& modeArgs);
     std::string File(int n, const char* extension) const;
-    qvtest::TempDir dir_;
-    std::string whyNot_;
-    int port_ = -1;
-    std::unique_ptr<qvtest::ChildProcess> server_;
-};
-
-class PopServer {
-  public:
-    PopServer(const std::string& user, const std::string& password);
-    bool Ready() const { return server_ != nullptr; }
-    const std::string& WhyNot() const { return whyNot_; }
-    int Port() const { return port_; }
-    std::string Log() const;  // Dovecot's log: log-ins are listed there
-
-  private:
     qvtest::TempDir dir_;
     std::string whyNot_;
     int port_ = -1;
