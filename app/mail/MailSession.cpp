@@ -426,10 +426,3 @@ void MailSession::CloseSmtp(int socket) {
     pending_.clear();
     if (socket != kNoMailSocket) mailnet::CloseSocket(socket);
 }
-
-void MailSession::SendAttachmentPart(int socket, const std::string& attachmentFile,
-                                     const std::string& boundary,
-                                     const std::string& attachmentName) {
-    WriteAttachmentPart([&](std::string_view line) { Write(socket, std::string(line)); },
-                        attachmentFile, boundary, attachmentName);
-}

@@ -74,9 +74,6 @@ class MailSession {
     // One reply: accepted when it begins with "+OK" (POP3) or 220/250/354/221 (SMTP).
     bool CheckPopReply(int socket);
     bool CheckSmtpReply(int socket);
-    // The picture part (after its "--boundary" line); nothing when the file does not open.
-    void SendAttachmentPart(int socket, const std::string& attachmentFile,
-                            const std::string& boundary, const std::string& attachmentName);
 
   private:
     enum class Reply { Accepted, Rejected, TimedOut };

@@ -244,11 +244,3 @@ void WriteMessage(const MessageContent& content, const std::string& boundary,
         write("--" + boundary + "--\r\n");
     }
 }
-
-bool WriteAttachmentPart(const MessageLineWriter& write, const std::string& attachmentFile,
-                         const std::string& boundary, const std::string& attachmentName) {
-    qv::UniqueFd file(::open(attachmentFile.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file) return false;
-    WriteAttachmentBody(write, file.get(), boundary, attachmentFile, attachmentName);
-    return true;
-}

@@ -53,8 +53,3 @@ using MessageLineWriter = std::function<void(std::string_view line)>;
 // starts a new CR LF line, so nothing in the body can end the data early.
 void WriteMessage(const MessageContent& content, const std::string& boundary,
                   const MessageLineWriter& write);
-
-// The picture part after its "--boundary" line, ending with the close delimiter. False, with
-// nothing written, when the attachment text file does not open.
-bool WriteAttachmentPart(const MessageLineWriter& write, const std::string& attachmentFile,
-                         const std::string& boundary, const std::string& attachmentName);
