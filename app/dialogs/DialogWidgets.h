@@ -6,11 +6,13 @@
 #include <QWidget>
 #include <array>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/dialogs/SettingsDialogs.h"
+#include "platform/thread/Handoff.h"
 
 class QCheckBox;
 class QDialogButtonBox;
@@ -264,7 +266,6 @@ class CWarningSetDlg : public QDialog {
     void ShowValues();
     void ShowSubmission();
     void OnTestSend();
-    void PollTestSend();
     void StopTestSend();
     void StoreSpins();
     void EnableControls();
@@ -305,13 +306,11 @@ class CWarningSetDlg : public QDialog {
     QLineEdit* smtpUser_;
     QLineEdit* smtpPassword_;
     QPushButton* testButton_;
-    QTimer* testPoll_;
     TestSendFunction testSend_;
-    // The test mail's worker: it writes testOutcome_ and then sets testFinished_.
-    std::thread testThread_;
+    // Tells the test mail under way to give up (the dialog is closing).
     std::atomic<bool> testStop_{false};
-    std::atomic<bool> testFinished_{false};
-    TestSendOutcome testOutcome_;
+    // Runs the test mail off the window thread; declared last so it joins first.
+    std::unique_ptr<qv::thread::Handoff> testJob_;
 };
 
 }  // namespace qv::dialogs

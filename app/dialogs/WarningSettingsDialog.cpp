@@ -15,7 +15,6 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabBar>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/dialogs/DialogWidgets.h"
@@ -400,9 +399,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     submitGrid->addWidget(Label("パスワード：", submitGroup), 1, 3);
     submitGrid->addWidget(smtpPassword_, 1, 4);
     submitGrid->addWidget(testButton_, 0, 5, 2, 1);
-    testPoll_ = new QTimer(this);
-    testPoll_->setInterval(50);
-    connect(testPoll_, &QTimer::timeout, this, &CWarningSetDlg::PollTestSend);
+    testJob_ = std::make_unique<qv::thread::Handoff>(this);
 
     tabs_ = Named(new QTabBar(this), 1084);
     for (const char* t : {"動作モード１", "動作モード２", "動作モード３"}) {
@@ -717,45 +714,37 @@ MailSettings CWarningSetDlg::CurrentMail() const {
 
 void CWarningSetDlg::SetTestSend(TestSendFunction send) {
     testSend_ = std::move(send);
-    testButton_->setEnabled(testSend_ && !testThread_.joinable());
+    testButton_->setEnabled(testSend_ && !testJob_->Busy());
 }
 
 void CWarningSetDlg::OnTestSend() {
-    if (!testSend_ || testThread_.joinable()) return;
+    if (!testSend_ || testJob_->Busy()) return;
     testButton_->setEnabled(false);
     testStop_ = false;
-    testFinished_ = false;
-    testThread_ = std::thread([this, send = testSend_, mail = CurrentMail()] {
-        TestSendOutcome outcome = send(mail, [this] { return testStop_.load(); });
-        testOutcome_ = std::move(outcome);
-        testFinished_.store(true, std::memory_order_release);
-    });
-    testPoll_->start();
-}
-
-void CWarningSetDlg::PollTestSend() {
-    if (!testFinished_.load(std::memory_order_acquire)) return;
-    testPoll_->stop();
-    testThread_.join();
-    testButton_->setEnabled(static_cast<bool>(testSend_));
-    const TestSendOutcome outcome = testOutcome_;
-    if (outcome.Sent)
-        QMessageBox::information(this, QStringLiteral("テスト送信"), Q(outcome.Text));
-    else
-        QMessageBox::warning(this, QStringLiteral("テスト送信"), Q(outcome.Text));
+    testJob_->RunInBackground(
+        [this, send = testSend_, mail = CurrentMail()] {
+            return send(mail, [this] { return testStop_.load(); });
+        },
+        [this](const TestSendOutcome& outcome) {
+            testButton_->setEnabled(static_cast<bool>(testSend_));
+            if (outcome.Sent)
+                QMessageBox::information(this, QStringLiteral("テスト送信"), Q(outcome.Text));
+            else
+                QMessageBox::warning(this, QStringLiteral("テスト送信"), Q(outcome.Text));
+        });
 }
 
 // Closing the dialog ends a test mail under way: its waits give up at once.
 void CWarningSetDlg::StopTestSend() {
-    testPoll_->stop();
     testStop_ = true;
-    if (testThread_.joinable()) testThread_.join();
+    testJob_->Close();
+    testJob_ = std::make_unique<qv::thread::Handoff>(this);
     testButton_->setEnabled(static_cast<bool>(testSend_));
 }
 
 CWarningSetDlg::~CWarningSetDlg() {
     testStop_ = true;
-    if (testThread_.joinable()) testThread_.join();
+    testJob_.reset();
 }
 
 void CWarningSetDlg::done(int result) {

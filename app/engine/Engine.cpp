@@ -700,9 +700,11 @@ void MonitorEngine::DoMailJob(const MailRequest& request) {
     job.PicturePath = request.PicturePath;
     job.CaptureTime = request.CaptureTime.Seconds;
     job.WorkFolder = request.WorkFolder;
-    job.Log = [this](const std::string& text) { WriteLog(kLogMailNotice, text); };
-    // A job in progress is finished before the thread sees its end request.
-    job.StopRequested = [] { return false; };
+    job.Log = [this](const std::string& text, const std::string& reason) {
+        WriteLog(kLogMailNotice, text, reason);
+    };
+    // On exit a job in progress gets a short grace to finish, then is cut short.
+    job.StopRequested = [this] { return endMail_.IsSet(); };
     ::RunMailJob(job);
 #else
     // Built without the mail module: the job ends as a failed send.
@@ -714,7 +716,7 @@ void MonitorEngine::DoMailJob(const MailRequest& request) {
 // ---------------------------------------------------------------------------------------
 // The event log
 
-void MonitorEngine::WriteLog(int kind, const std::string& text) {
+void MonitorEngine::WriteLog(int kind, const std::string& text, const std::string& detail) {
     WallTime now = clock_.Now();
     std::tm tm = LocalTime(now.Seconds);
     std::string visible = EventListLine(tm, kind, text);
@@ -722,8 +724,8 @@ void MonitorEngine::WriteLog(int kind, const std::string& text) {
     std::string line = LogFileLine(tm, kind, text);
 
     std::lock_guard lock(logMutex_);
-    host_.Post([this, visible = std::move(visible), hidden = std::move(hidden)]() mutable {
-        events_.Insert(std::move(visible), std::move(hidden));
+    host_.Post([this, visible = std::move(visible), hidden = std::move(hidden), detail]() mutable {
+        events_.Insert(std::move(visible), std::move(hidden), std::move(detail));
         host_.EventListChanged();
     });
     std::string folder = options_.ProgramFolder + "log/";

@@ -134,7 +134,8 @@ class MonitorEngine {
     void SetPreview(bool on);
 
     // Any thread: the event log (both lists, the day's file, standard output).
-    void WriteLog(int kind, const std::string& text);
+    // detail: why a mail failed, shown as the event line's tooltip ("" for none).
+    void WriteLog(int kind, const std::string& text, const std::string& detail = "");
     // HdThread: the warning rule after a saved detect picture; true when a warning was raised.
     bool CheckWarning();
 

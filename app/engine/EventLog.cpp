@@ -47,9 +47,9 @@ std::string LogFileName(const std::tm& when) {
     return name;
 }
 
-void EventList::Insert(std::string visible, std::string hidden) {
+void EventList::Insert(std::string visible, std::string hidden, std::string detail) {
     while (static_cast<int>(lines_.size()) >= kMaxLines) lines_.pop_back();
-    lines_.push_front(Line{std::move(visible), std::move(hidden)});
+    lines_.push_front(Line{std::move(visible), std::move(hidden), std::move(detail)});
 }
 
 bool EventList::ParseHidden(const std::string& hidden, int& kind, std::string& text) {

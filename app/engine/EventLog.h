@@ -33,14 +33,18 @@ class EventList {
   public:
     static constexpr int kMaxLines = 50;
 
-    // Drops the oldest lines down to 49, then puts the new one at index 0.
-    void Insert(std::string visible, std::string hidden);
+    // Drops the oldest lines down to 49, then puts the new one at index 0. detail is shown as
+    // the line's tooltip (why a mail failed).
+    void Insert(std::string visible, std::string hidden, std::string detail = "");
     int Count() const { return static_cast<int>(lines_.size()); }
     const std::string& Visible(int index) const {
         return lines_.at(static_cast<size_t>(index)).Visible;
     }
     const std::string& Hidden(int index) const {
         return lines_.at(static_cast<size_t>(index)).Hidden;
+    }
+    const std::string& Detail(int index) const {
+        return lines_.at(static_cast<size_t>(index)).Detail;
     }
     // The kind and entry text of a hidden line ("%d,%s"); false when it has no comma.
     static bool ParseHidden(const std::string& hidden, int& kind, std::string& text);
@@ -49,6 +53,7 @@ class EventList {
     struct Line {
         std::string Visible;
         std::string Hidden;
+        std::string Detail;
     };
     std::deque<Line> lines_;
 };

@@ -1,4 +1,5 @@
 #include "app/imaging/DibImage.h"
+#include "platform/file/Owners.h"
 
 #include <sys/stat.h>
 
@@ -17,13 +18,6 @@ namespace {
 // header from asking for gigabytes.
 constexpr int32_t kMaxSide = 16384;
 constexpr uint64_t kMaxPixelBytes = 256ull << 20;
-
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 uint16_t Get16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -205,7 +199,7 @@ bool DibImage::Create(int32_t width, int32_t height, int bitCount) {
 // Called on the picture-saving and mail threads, each on its own objects.
 bool DibImage::LoadBmp(const std::string& path) {
     Clear();
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    qv::UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file) return false;
     struct stat st {};
     if (fstat(fileno(file.get()), &st) != 0) return false;
@@ -270,7 +264,7 @@ bool DibImage::SaveBmp(const std::string& path) const {
     Put16(fileHeader + 6, 0);
     Put16(fileHeader + 8, 0);
     Put32(fileHeader + 10, static_cast<uint32_t>(headerBlock_.size() + 14));
-    FilePtr file(std::fopen(path.c_str(), "wb"));
+    qv::UniqueFile file(std::fopen(path.c_str(), "wb"));
     if (!file) return false;
     bool ok =
         std::fwrite(fileHeader, 1, 14, file.get()) == 14 &&

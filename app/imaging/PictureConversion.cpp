@@ -14,9 +14,8 @@
 #include "app/imaging/DibImage.h"
 #include "app/imaging/ReduceColours.h"
 
-#if defined(QV_IMAGING_WITH_CORE)
 #include "QuorCore.h"
-#endif
+#include "platform/file/Owners.h"
 
 namespace qv {
 namespace {
@@ -54,12 +53,6 @@ bool LoadTrueColour(const std::string& path, DibImage& picture) {
     picture = std::move(converted);
     return true;
 }
-
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
 
 struct PngWriter {
     png_structp Png = nullptr;
@@ -161,15 +154,8 @@ int ConvertColours(const std::string& source, const std::string& destination,
                    const PictSettings& pict) {
     const Format f = FormatOf(pict);
     if (f.ColorNum <= 32) {
-        ReductionParams params;
-        params.InputKind = kReduceFile;
-        params.OutputKind = kReduceFile;
-        params.Mode = kReduceMedianCut;
-        params.Quality = static_cast<uint16_t>(f.ColQuality);
         // The dialog offers the step as step x 8 colours; that is what the user asked for.
-        params.ColourCount = static_cast<uint16_t>(ColourCountOfStep(f.ColorNum));
-        return ReduceColours(const_cast<char*>(source.c_str()),
-                             const_cast<char*>(destination.c_str()), params);
+        return ReduceColours(source, destination, f.ColQuality, ColourCountOfStep(f.ColorNum));
     }
     if (f.ColorNum == 36) {
         std::error_code error;
@@ -191,13 +177,9 @@ bool EncodePicture(const std::string& source, const std::string& destination,
     if (f.Type == 0)
         return WritePng(source, destination, ColourCountOfStep(f.ColorNum), f.PictQuality);
     if (f.Type == 1) {
-#if defined(QV_IMAGING_WITH_CORE)
         std::string bmp = source, jpeg = destination;
         return QvCoreBMP2JPG(bmp.data(), jpeg.data(), (f.PictQuality * 5) & 0xFF) == 1 &&
                std::filesystem::exists(destination);
-#else
-        return false;
-#endif
     }
     return false;
 }
@@ -215,7 +197,7 @@ bool WritePng(const std::string& source, const std::string& destination, int col
         picture = std::move(converted);
     }
     if (picture.Header().Compression != kDibRgb) return false;
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(destination.c_str(), "wb"));
+    qv::UniqueFile file(std::fopen(destination.c_str(), "wb"));
     if (!file) return false;
     bool ok = EncodePng(file.get(), picture, std::clamp(compressionLevel, 0, 9), colours > 256);
     if (std::fclose(file.release()) != 0) ok = false;

@@ -1,4 +1,5 @@
 #include "app/imaging/ReduceColours.h"
+#include "platform/file/Owners.h"
 
 #include <algorithm>
 #include <array>
@@ -14,13 +15,6 @@ namespace {
 constexpr int32_t kMaxSide = 16384;
 constexpr int kMaxBoxes = 256;
 
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
 size_t InputStride(int32_t width) {
     return static_cast<size_t>((24ll * width + 31) / 32 * 4);
 }
@@ -32,15 +26,14 @@ void Put32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// Built-in hooks for BMP files. The output's rows sit at fixed places after its 1078-byte
+// The BMP files. The output's rows sit at fixed places after its 1078-byte
 // front; the input's rows start where its file header says (54 when it says less).
 struct FileInput {
     FILE* File = nullptr;
     uint32_t PixelOffset = 54;
 };
 
-int FileReadHeader(void* input, DibInfoHeader* header) {
-    auto* in = static_cast<FileInput*>(input);
+bool ReadHeader(FileInput* in, DibInfoHeader* header) {
     uint8_t front[14];
     if (std::fseek(in->File, 0, SEEK_SET) != 0 || std::fread(front, 1, 14, in->File) != 14 ||
         std::fread(header, 1, 40, in->File) != 40)
@@ -51,8 +44,7 @@ int FileReadHeader(void* input, DibInfoHeader* header) {
     return 1;
 }
 
-int FileReadRow(void* input, const DibInfoHeader& h, int32_t y, uint8_t* row) {
-    auto* in = static_cast<FileInput*>(input);
+bool ReadRow(FileInput* in, const DibInfoHeader& h, int32_t y, uint8_t* row) {
     const long offset = static_cast<long>(in->PixelOffset +
                                           InputStride(h.Width) * static_cast<size_t>(h.Height - y));
     const size_t bytes = static_cast<size_t>(h.Width) * 3;
@@ -60,8 +52,7 @@ int FileReadRow(void* input, const DibInfoHeader& h, int32_t y, uint8_t* row) {
            std::fread(row, 1, bytes, in->File) == bytes;
 }
 
-int FileWriteHeader(void* output, const DibInfoHeader& h, const uint8_t* palette) {
-    FILE* f = static_cast<FILE*>(output);
+bool WriteHeader(FILE* f, const DibInfoHeader& h, const uint8_t* palette) {
     uint8_t front[14] = {'B', 'M'};
     Put32(front + 2, h.SizeImage + 1078);
     Put32(front + 10, 1078);
@@ -69,8 +60,7 @@ int FileWriteHeader(void* output, const DibInfoHeader& h, const uint8_t* palette
            std::fwrite(&h, 1, 40, f) == 40 && std::fwrite(palette, 1, 1024, f) == 1024;
 }
 
-int FileWriteRow(void* output, const DibInfoHeader& h, int32_t y, const uint8_t* row) {
-    FILE* f = static_cast<FILE*>(output);
+bool WriteRow(FILE* f, const DibInfoHeader& h, int32_t y, const uint8_t* row) {
     const size_t stride = OutputStride(h.Width);
     const long offset = static_cast<long>(1078 + stride * (h.Height - y));
     // The row's padding is written too, so the file is whole once every row is in.
@@ -78,44 +68,6 @@ int FileWriteRow(void* output, const DibInfoHeader& h, int32_t y, const uint8_t*
     const size_t bytes = static_cast<size_t>(h.Width);
     return std::fseek(f, offset, SEEK_SET) == 0 && std::fwrite(row, 1, bytes, f) == bytes &&
            std::fwrite(zeros, 1, stride - bytes, f) == stride - bytes;
-}
-
-// Built-in hooks for memory blocks.
-int MemoryReadHeader(void* input, DibInfoHeader* header) {
-    const auto* in = static_cast<const ReductionMemoryInput*>(input);
-    if (!in->Header) return 0;
-    *header = *in->Header;
-    return 1;
-}
-
-int MemoryReadRow(void* input, const DibInfoHeader& h, int32_t y, uint8_t* row) {
-    const auto* in = static_cast<const ReductionMemoryInput*>(input);
-    const size_t offset = InputStride(h.Width) * static_cast<size_t>(h.Height - y);
-    const size_t bytes = static_cast<size_t>(h.Width) * 3;
-    if (!in->Pixels || offset + bytes > in->PixelBytes) return 0;
-    std::memcpy(row, in->Pixels + offset, bytes);
-    return 1;
-}
-
-int MemoryWriteHeader(void* output, const DibInfoHeader& h, const uint8_t* palette) {
-    auto* out = static_cast<ReductionMemoryOutput*>(output);
-    out->HeaderAndPalette.assign(1064, 0);
-    std::memcpy(out->HeaderAndPalette.data(), &h, 40);
-    std::memcpy(out->HeaderAndPalette.data() + 40, palette, 1024);
-    out->Pixels.assign(OutputStride(h.Width) * static_cast<size_t>(h.Height), 0);
-    return 1;
-}
-
-int MemoryWriteRow(void* output, const DibInfoHeader& h, int32_t y, const uint8_t* row) {
-    auto* out = static_cast<ReductionMemoryOutput*>(output);
-    const size_t offset = OutputStride(h.Width) * static_cast<size_t>(h.Height - y);
-    if (offset + h.Width > out->Pixels.size()) return 0;
-    std::memcpy(out->Pixels.data() + offset, row, static_cast<size_t>(h.Width));
-    return 1;
-}
-
-int NeverCancel(void*, int, int32_t, int32_t) {
-    return 1;
 }
 
 // One occupied histogram cell: its levels and its (saturated) pixel count.
@@ -285,25 +237,22 @@ class CellCache {
 };
 
 struct Run {
-    ReductionParams Params;
-    void* Input = nullptr;
-    void* Output = nullptr;
+    int ColourCount = 256;
+    FileInput Input;
+    FILE* Output = nullptr;
     DibInfoHeader In{};
     DibInfoHeader Out{};
     std::array<uint8_t, 1024> Palette{};
     int Bits = 0;    // p
     int Levels = 0;  // 2^p + 1
 
-    int Progress(int stage, int32_t step, int32_t total) {
-        return Params.Progress(Params.ProgressContext, stage, step, total);
-    }
     int Level(int v) const { return (v + (1 << (7 - Bits))) >> (8 - Bits); }
     int LevelValue(int level) const { return level == (1 << Bits) ? 255 : level << (8 - Bits); }
 };
 
 int BuildPalette(Run& run) {
     const int32_t width = run.In.Width, height = run.In.Height;
-    const int colours = run.Params.ColourCount;
+    const int colours = run.ColourCount;
     std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
     std::vector<uint32_t> keys;
     try {
@@ -314,13 +263,12 @@ int BuildPalette(Run& run) {
     }
     const uint32_t plane = static_cast<uint32_t>(run.Levels * run.Levels);
     for (int32_t y = 1; y <= height; ++y) {
-        if (!run.Params.ReadRow(run.Input, run.In, y, row.data())) return kReduceReadFailed;
+        if (!ReadRow(&run.Input, run.In, y, row.data())) return kReduceReadFailed;
         for (int32_t x = 0; x < width; ++x) {
             const uint8_t* p = &row[3 * x];
             keys.push_back(run.Level(p[2]) * plane + run.Level(p[1]) * run.Levels +
                            run.Level(p[0]));
         }
-        if (!run.Progress(kStageHistogram, y, height)) return kReduceCancelled;
     }
     std::vector<Cell> cells = CountCells(keys, run.Levels);
     keys = {};
@@ -346,7 +294,6 @@ int BuildPalette(Run& run) {
         }
         if (boxes[chosen].SingleCell()) break;
         Cut(boxes[chosen], boxes[i + 1], cells);
-        run.Progress(kStageBoxes, i, colours);
         // An empty half is dropped and the same step is taken again; no box stays empty
         // for long, so the guard only stops a broken histogram from looping.
         if (boxes[chosen].Count == 0 && repeats < 4 * kMaxBoxes) {
@@ -361,7 +308,6 @@ int BuildPalette(Run& run) {
         ++i;
         made = i + 1;
     }
-    run.Progress(kStageBoxes, colours, colours);
 
     std::stable_sort(boxes.begin(), boxes.begin() + made,
                      [](const Box& a, const Box& b) { return a.Count > b.Count; });
@@ -452,7 +398,7 @@ class NearestSearch {
 
 int MapPixels(Run& run) {
     const int32_t width = run.In.Width, height = run.In.Height;
-    const int colours = run.Params.ColourCount;
+    const int colours = run.ColourCount;
     CellCache cache;
     if (!cache.Init(static_cast<size_t>(width) * height,
                     static_cast<size_t>(run.Levels) * run.Levels * run.Levels))
@@ -468,7 +414,7 @@ int MapPixels(Run& run) {
 
     int previous = 0;
     for (int32_t y = 1; y <= height; ++y) {
-        if (!run.Params.ReadRow(run.Input, run.In, y, in.data())) return kReduceReadFailed;
+        if (!ReadRow(&run.Input, run.In, y, in.data())) return kReduceReadFailed;
         for (int32_t x = 0; x < width; ++x)
             for (int c = 0; c < 3; ++c)
                 current[3 * (x + 1) + c] = next[3 * (x + 1) + c] + in[3 * x + c];
@@ -504,37 +450,20 @@ int MapPixels(Run& run) {
                 below[c + 3] += error[c] / 16;
             }
         }
-        if (!run.Params.WriteRow(run.Output, run.Out, y, out.data())) return kReduceWriteFailed;
-        if (!run.Progress(kStageMapping, y, height)) return kReduceCancelled;
+        if (!WriteRow(run.Output, run.Out, y, out.data())) return kReduceWriteFailed;
     }
     return kReduceDone;
 }
 
-int MapGrey(Run& run) {
-    const int32_t width = run.In.Width, height = run.In.Height;
-    std::vector<uint8_t> in(static_cast<size_t>(width) * 3);
-    std::vector<uint8_t> out(static_cast<size_t>(width));
-    for (int32_t y = 1; y <= height; ++y) {
-        if (!run.Params.ReadRow(run.Input, run.In, y, in.data())) return kReduceReadFailed;
-        for (int32_t x = 0; x < width; ++x) {
-            const uint8_t* p = &in[3 * x];
-            out[x] = static_cast<uint8_t>((p[2] * 299 + p[1] * 587 + p[0] * 114) / 1000);
-        }
-        if (!run.Params.WriteRow(run.Output, run.Out, y, out.data())) return kReduceWriteFailed;
-        if (!run.Progress(kStageGrey, y, height)) return kReduceCancelled;
-    }
-    return kReduceDone;
-}
-
-int Reduce(Run& run) {
-    if (!run.Params.ReadHeader(run.Input, &run.In)) return kReduceReadFailed;
+int Reduce(Run& run, int quality) {
+    if (!ReadHeader(&run.Input, &run.In)) return kReduceReadFailed;
     if (run.In.BitCount != 24) return kReduceNot24Bit;
     // Rows are addressed bottom-up from the height; other shapes are not a picture here.
     if (run.In.Width <= 0 || run.In.Width > kMaxSide || run.In.Height <= 0 ||
         run.In.Height > kMaxSide)
         return kReduceReadFailed;
 
-    run.Bits = run.Params.Quality + 3;
+    run.Bits = quality + 3;
     run.Levels = (1 << run.Bits) + 1;
     run.Out = run.In;
     run.Out.Size = 40;
@@ -545,128 +474,32 @@ int Reduce(Run& run) {
     run.Out.ClrUsed = 0;
     run.Out.ClrImportant = 0;
 
-    switch (run.Params.Mode) {
-        case kReduceMedianCut:
-            if (const int result = BuildPalette(run); result != kReduceDone) return result;
-            break;
-        case kReduceFixedPalette:
-            std::memcpy(run.Palette.data(), FixedPalette(), 1024);
-            break;
-        case kReduceGrey:
-            for (int i = 0; i < 256; ++i)
-                run.Palette[4 * i] = run.Palette[4 * i + 1] = run.Palette[4 * i + 2] =
-                    static_cast<uint8_t>(i);
-            break;
-    }
-    if (!run.Params.WriteHeader(run.Output, run.Out, run.Palette.data())) return kReduceWriteFailed;
-    return run.Params.Mode == kReduceGrey ? MapGrey(run) : MapPixels(run);
+    if (const int result = BuildPalette(run); result != kReduceDone) return result;
+    if (!WriteHeader(run.Output, run.Out, run.Palette.data())) return kReduceWriteFailed;
+    return MapPixels(run);
 }
 
 }  // namespace
 
-const uint8_t* FixedPalette() {
-    static const std::array<uint8_t, 1024> palette = [] {
-        std::array<uint8_t, 1024> p{};
-        auto set = [&](int i, int r, int g, int b) {
-            p[4 * i] = static_cast<uint8_t>(b);
-            p[4 * i + 1] = static_cast<uint8_t>(g);
-            p[4 * i + 2] = static_cast<uint8_t>(r);
-        };
-        // The twenty system colours at both ends.
-        static constexpr uint8_t low[10][3] = {
-            {0, 0, 0},     {128, 0, 0},   {0, 128, 0},     {128, 128, 0},   {0, 0, 128},
-            {128, 0, 128}, {0, 128, 128}, {192, 192, 192}, {192, 220, 192}, {166, 202, 240}};
-        static constexpr uint8_t high[10][3] = {
-            {255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},   {0, 255, 0},
-            {255, 255, 0},   {0, 0, 255},     {255, 0, 255},   {0, 255, 255}, {255, 255, 255}};
-        for (int i = 0; i < 10; ++i) {
-            set(i, low[i][0], low[i][1], low[i][2]);
-            set(246 + i, high[i][0], high[i][1], high[i][2]);
-        }
-        // A 6x6x6 colour cube, then a grey ramp.
-        int i = 10;
-        for (int r = 0; r < 6; ++r)
-            for (int g = 0; g < 6; ++g)
-                for (int b = 0; b < 6; ++b) set(i++, r * 51, g * 51, b * 51);
-        for (int k = 1; i < 246; ++i, ++k) set(i, k * 12, k * 12, k * 12);
-        return p;
-    }();
-    return palette.data();
-}
-
-int ReduceColours(void* input, void* output, const ReductionParams& params) {
-    Run run;
-    run.Params = params;
-    FilePtr inFile, outFile;
-    FileInput fileInput;
-    if (params.InputKind == kReduceFile) {
-        if (!input) return kReduceBadParameters;
-        inFile.reset(std::fopen(static_cast<const char*>(input), "rb"));
-        if (!inFile) return kReduceBadParameters;
-        fileInput.File = inFile.get();
-        run.Input = &fileInput;
-    } else {
-        run.Input = input;
-    }
-    if (params.OutputKind == kReduceFile) {
-        if (!output) return kReduceBadParameters;
-        outFile.reset(std::fopen(static_cast<const char*>(output), "wb"));
-        if (!outFile) return kReduceBadParameters;
-        run.Output = outFile.get();
-    } else {
-        run.Output = output;
-    }
-
-    switch (params.InputKind) {
-        case kReduceMemory:
-            if (!input) return kReduceBadParameters;
-            run.Params.ReadHeader = MemoryReadHeader;
-            run.Params.ReadRow = MemoryReadRow;
-            break;
-        case kReduceFile:
-            run.Params.ReadHeader = FileReadHeader;
-            run.Params.ReadRow = FileReadRow;
-            break;
-        case kReduceHooks:
-            if (!params.ReadHeader || !params.ReadRow) return kReduceBadParameters;
-            break;
-        default:
-            return kReduceBadParameters;
-    }
-    switch (params.OutputKind) {
-        case kReduceMemory:
-            if (!output) return kReduceBadParameters;
-            static_cast<ReductionMemoryOutput*>(output)->HeaderAndPalette.clear();
-            static_cast<ReductionMemoryOutput*>(output)->Pixels.clear();
-            run.Params.WriteHeader = MemoryWriteHeader;
-            run.Params.WriteRow = MemoryWriteRow;
-            break;
-        case kReduceFile:
-            run.Params.WriteHeader = FileWriteHeader;
-            run.Params.WriteRow = FileWriteRow;
-            break;
-        case kReduceHooks:
-            if (!params.WriteHeader || !params.WriteRow) return kReduceBadParameters;
-            break;
-        default:
-            return kReduceBadParameters;
-    }
-    if (!run.Params.Progress) run.Params.Progress = NeverCancel;
-    if (params.Mode == kReduceFixedPalette || params.Mode == kReduceGrey)
-        run.Params.ColourCount = 256;
-    else if (params.Mode != kReduceMedianCut)
+int ReduceColours(const std::string& source, const std::string& destination, int quality,
+                  int colourCount) {
+    if (quality < 0 || quality > 4 || colourCount < 1 || colourCount > 256)
         return kReduceBadParameters;
-    if (params.Quality >= 5) return kReduceBadParameters;
-    if (run.Params.ColourCount < 1 || run.Params.ColourCount > 256) return kReduceBadParameters;
-
+    qv::UniqueFile inFile(std::fopen(source.c_str(), "rb"));
+    if (!inFile) return kReduceBadParameters;
+    qv::UniqueFile outFile(std::fopen(destination.c_str(), "wb"));
+    if (!outFile) return kReduceBadParameters;
+    Run run;
+    run.ColourCount = colourCount;
+    run.Input.File = inFile.get();
+    run.Output = outFile.get();
     int result;
     try {
-        result = Reduce(run);
+        result = Reduce(run, quality);
     } catch (const std::bad_alloc&) {
         result = kReduceNoMemory;
     }
-    if (outFile && std::fclose(outFile.release()) != 0 && result == kReduceDone)
-        result = kReduceWriteFailed;
+    if (std::fclose(outFile.release()) != 0 && result == kReduceDone) result = kReduceWriteFailed;
     return result;
 }
 

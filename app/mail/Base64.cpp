@@ -1,4 +1,5 @@
 #include "app/mail/Base64.h"
+#include "platform/file/Owners.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -41,17 +42,6 @@ void EncodeInto(std::string_view bytes, bool pad, std::string& out) {
     if (pad) out.append(rest == 1 ? "==" : "=");
 }
 
-// Closes a descriptor when the scope ends.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
 }  // namespace
 
 std::string Base64EncodeText(std::string_view text) {
@@ -81,25 +71,25 @@ std::string Base64EncodePadded(std::string_view bytes) {
 }
 
 int Base64EncodeFile(const std::string& sourcePath, const std::string& destPath) {
-    Fd src(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (src.fd < 0) return 1;
+    qv::UniqueFd src(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!src) return 1;
     std::string data;
     char buf[65536];
     for (;;) {
-        ssize_t n = ::read(src.fd, buf, sizeof buf);
+        ssize_t n = ::read(src.get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         data.append(buf, static_cast<size_t>(n));
     }
     // The mail thread creates the destination empty; it is neither created nor truncated here.
-    Fd dst(::open(destPath.c_str(), O_WRONLY | O_CLOEXEC));
-    if (dst.fd < 0) return 1;
+    qv::UniqueFd dst(::open(destPath.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!dst) return 1;
     std::string text;
     EncodeInto(data, true, text);
     const char* p = text.data();
     size_t left = text.size();
     while (left > 0) {
-        ssize_t n = ::write(dst.fd, p, left);
+        ssize_t n = ::write(dst.get(), p, left);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         p += n;

@@ -1,23 +1,21 @@
 #include "app/mail/MailJob.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <thread>
 #include <vector>
 
+#include "app/imaging/PictureConversion.h"
 #include "app/mail/Base64.h"
+#include "app/mail/MailFailure.h"
 #include "app/mail/MailSession.h"
+#include "app/mail/MailSocket.h"
 #include "app/mail/MessageText.h"
 #include "platform/dialup/DialUp.h"
+#include "platform/file/Owners.h"
 #include "platform/text/Text.h"
-
-#ifdef QUORVEX_MAIL_WITH_IMAGING
-#include "app/imaging/PictureConversion.h"
-#endif
 
 namespace {
 
@@ -26,26 +24,40 @@ constexpr char kTextPopFailed[] = "POP-before-SMTPに失敗しました";
 constexpr char kTextSendFailed[] = "メール送信に失敗しました";
 constexpr char kTextSentTo[] = "にメール送信";  // after the recipient address
 
-// Sleeps ms, waking early when stop says so.
-void Wait(int ms, const std::function<bool()>& stop) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-        if (stop && stop()) return;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
-        std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(50)));
+using Clock = std::chrono::steady_clock;
+
+// The job's bound: its overall deadline, brought forward to the exit grace once the program
+// says it is ending. Asked on the mail thread only.
+class JobBound {
+  public:
+    explicit JobBound(const MailJobRequest& request)
+        : exiting_(request.StopRequested),
+          end_(Clock::now() + std::chrono::milliseconds(request.JobDeadlineMs)),
+          graceMs_(request.ExitGraceMs) {}
+
+    // True once the job must end; every network wait of the job asks this.
+    bool Over() {
+        if (!exitSeen_ && exiting_ && exiting_()) {
+            exitSeen_ = true;
+            end_ = std::min(end_, Clock::now() + std::chrono::milliseconds(graceMs_));
+        }
+        return Clock::now() >= end_;
     }
-}
+    // True when a pause should end: the job is over or the program is exiting.
+    bool PauseOver() { return Over() || exitSeen_; }
+
+  private:
+    std::function<bool()> exiting_;
+    Clock::time_point end_;
+    int graceMs_;
+    bool exitSeen_ = false;
+};
 
 // An empty file of a fresh name "B64XXXXXX" in the folder; "" when it cannot be made.
 std::string MakeBase64File(const std::string& folder) {
-    std::string templ = qv::text::JoinPath(folder, "B64XXXXXX");
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    int fd = ::mkstemp(buf.data());
-    if (fd < 0) return "";
-    ::close(fd);
-    return buf.data();
+    std::string path = qv::text::JoinPath(folder, "B64XXXXXX");
+    qv::UniqueFd fd(::mkstemp(path.data()));
+    return fd ? path : "";
 }
 
 // Removes the job's work files whatever happened, also on an early return.
@@ -62,19 +74,6 @@ class WorkFiles {
 };
 
 }  // namespace
-
-AttachmentConverter ImagingAttachmentConverter() {
-#ifdef QUORVEX_MAIL_WITH_IMAGING
-    return [](const std::string& picture, const std::string& resized, const std::string& reduced,
-              const std::string& encoded, const PictSettings& pict) {
-        qv::ResizePicture(picture, resized, pict);
-        qv::ConvertColours(resized, reduced, pict);
-        qv::EncodePicture(reduced, encoded, pict);
-    };
-#else
-    return nullptr;
-#endif
-}
 
 std::string AttachmentFileName(int64_t captureTime, int pictType) {
     std::time_t t = static_cast<std::time_t>(captureTime);
@@ -108,7 +107,7 @@ int DialUpLink::DialUp(const std::string& dialName) {
 int DialUpLink::HangUp() {
     if (Held()) {
         qv::dialup::TakeDown(held_, 10000);
-        Wait(hangUpWaitMs_, stop_);
+        mailnet::Pause(hangUpWaitMs_, stop_);
         held_.clear();
     }
     return 1;
@@ -132,7 +131,9 @@ SmtpSubmission SubmissionOf(const MailSettings& mail) {
 
 MailJobResult RunMailJob(const MailJobRequest& request) {
     using qv::text::Utf8ToCp932;
-    const std::function<bool()>& stop = request.StopRequested;
+    JobBound bound(request);
+    const std::function<bool()> stop = [&bound] { return bound.Over(); };
+    const std::function<bool()> pauseOver = [&bound] { return bound.PauseOver(); };
     WorkFiles work;
     work.Add(request.PicturePath);
     MailSession session;
@@ -147,9 +148,10 @@ MailJobResult RunMailJob(const MailJobRequest& request) {
     work.Add(reduced);
     work.Add(encoded);
     if (request.Warning.SendPict != 0) {
-        AttachmentConverter convert =
-            request.ConvertPicture ? request.ConvertPicture : ImagingAttachmentConverter();
-        if (convert) convert(request.PicturePath, resized, reduced, encoded, request.Pict);
+        // A step that fails leaves its output missing: the picture part then goes out empty.
+        qv::ResizePicture(request.PicturePath, resized, request.Pict);
+        qv::ConvertColours(resized, reduced, request.Pict);
+        qv::EncodePicture(reduced, encoded, request.Pict);
         std::string base64File = MakeBase64File(request.WorkFolder);
         work.Add(base64File);
         if (!base64File.empty()) Base64EncodeFile(encoded, base64File);
@@ -162,6 +164,7 @@ MailJobResult RunMailJob(const MailJobRequest& request) {
     // 2.
     MailJobResult result;
     std::string logText;
+    std::string reason;
     bool send = true;
     const MailSettings& mail = request.Mail;
 
@@ -177,12 +180,14 @@ MailJobResult RunMailJob(const MailJobRequest& request) {
     if (request.Basic.ConnMode != 0 && !unsafe) {
         if (link.DialUp(request.Basic.DialName) == 0) {
             logText = kTextDialFailed;
+            reason = kMailReasonDialUp;
             dialled = false;
         }
     }
 
     if (unsafe) {
         logText = kTextSendFailed;
+        reason = kMailReasonLineBreak;
     } else if (dialled) {
         // 4. POP-before-SMTP.
         if (mail.PopSmtp != 0) {
@@ -190,9 +195,10 @@ MailJobResult RunMailJob(const MailJobRequest& request) {
                                  Utf8ToCp932(mail.Password), request.PopPort);
             if (session.PopBeforeSmtp() == 0) {
                 logText = kTextPopFailed;
+                reason = MailFailureReason(MailStep::Pop, session.LastError(), session.LastReply());
                 send = false;
             }
-            Wait(request.SettleMs, stop);
+            mailnet::Pause(request.SettleMs, pauseOver);
         }
         // 5. SMTP.
         if (send) {
@@ -204,25 +210,37 @@ MailJobResult RunMailJob(const MailJobRequest& request) {
             int socket = session.ConnectSmtp();
             if (socket == kNoMailSocket) {
                 logText = kTextSendFailed;
+                reason =
+                    MailFailureReason(MailStep::Connect, session.LastError(), session.LastReply());
             } else {
-                if (session.SendMail(socket, Utf8ToCp932(mail.SendMailAddress), "") == 0) {
+                int code = session.SendMail(socket, Utf8ToCp932(mail.SendMailAddress), "");
+                if (code == 0) {
                     logText = mail.SendMailAddress + kTextSentTo;
                     result.Sent = true;
                 } else {
                     logText = kTextSendFailed;
+                    reason = MailFailureReason(MailStep::Send, code, session.LastReply());
                 }
                 session.CloseSmtp(socket);
             }
         }
     }
 
+    // A job cut short failed, whichever step it was in.
+    if (!result.Sent && bound.Over()) {
+        logText = kTextSendFailed;
+        reason = kMailReasonCutShort;
+    }
+
     // 6. The wait comes whatever happened before; the connection goes only when dialled.
-    Wait(request.SettleMs, stop);
+    mailnet::Pause(request.SettleMs, pauseOver);
     if (request.Basic.ConnMode != 0 && !unsafe) link.HangUp();
 
     // 7.
     result.LogText = logText;
-    if (request.Log) request.Log(logText);
+    result.Reason = reason;
+    if (!reason.empty()) std::fprintf(stderr, "%s: %s\n", logText.c_str(), reason.c_str());
+    if (request.Log) request.Log(logText, reason);
     // 8. The work files go when `work` does.
     return result;
 }

@@ -11,16 +11,15 @@
 #include "app/mail/MailSession.h"
 #include "app/settings/Settings.h"
 
-// The attachment conversion: the warning picture (24-bit BMP) to the resized, the colour-
-// reduced and the encoded (PNG or JPEG) file. Results are not looked at: a step that fails
-// leaves its output missing and the mail goes out with an empty picture part.
-using AttachmentConverter = std::function<void(
-    const std::string& picture, const std::string& resized, const std::string& reduced,
-    const std::string& encoded, const PictSettings& pict)>;
-
-// The imaging library's ResizePicture, ConvertColours and EncodePicture in that order; an
-// empty function when the program was built without the imaging library.
-AttachmentConverter ImagingAttachmentConverter();
+// The longest a whole job may take. A healthy server answers each of the dozen steps of a mail
+// in well under a second, and a picture of a few hundred kilobytes goes out in seconds even on
+// a slow line; a job still busy after two minutes is held by a server that stalls or trickles,
+// and would hold the mail thread, and the program's exit, for nothing. It is cut short and
+// logged as failed.
+inline constexpr int kMailJobDeadlineMs = 120000;
+// Once the program is exiting, a job in progress gets at most this long to finish its mail
+// (never beyond its deadline); waits that only pause end at once.
+inline constexpr int kMailExitGraceMs = 10000;
 
 struct MailJobRequest {
     // Copies of the settings in force when the request was taken (texts UTF-8).
@@ -33,17 +32,18 @@ struct MailJobRequest {
     int64_t CaptureTime = 0;  // seconds since 1970; names the attachment (local time)
     std::string WorkFolder;   // where the job's work files go
 
-    // Receives the outcome for the event log (log kind 2), once per job.
-    std::function<void(const std::string& utf8Text)> Log;
-    // Empty: ImagingAttachmentConverter().
-    AttachmentConverter ConvertPicture;
-    // Polled during every wait; true makes the wait fail at once (shutdown).
+    // Receives the outcome for the event log (log kind 2), once per job, with the reason of a
+    // failure ("" when sent) for the user.
+    std::function<void(const std::string& utf8Text, const std::string& reason)> Log;
+    // True once the program is exiting: the job then ends within ExitGraceMs.
     std::function<bool()> StopRequested;
 
     // Fixed by the program; tests shorten them.
     int PopPort = 110;
-    int SmtpPort = 0;           // 0: MailSettings' SmtpPort (25 unless the user set one)
-    int TimeoutMs = 30000;      // connect and every reply
+    int SmtpPort = 0;       // 0: MailSettings' SmtpPort (25 unless the user set one)
+    int TimeoutMs = 30000;  // each step (a connect, a command, a whole reply) from its start
+    int JobDeadlineMs = kMailJobDeadlineMs;
+    int ExitGraceMs = kMailExitGraceMs;
     int SettleMs = 2000;        // after the POP log-in, and at the end of every job
     int HangUpWaitMs = 2000;    // after taking the connection down
     int DialTimeoutMs = 60000;  // bringing the connection up
@@ -52,6 +52,7 @@ struct MailJobRequest {
 struct MailJobResult {
     bool Sent = false;
     std::string LogText;  // UTF-8, the text handed to Log
+    std::string Reason;   // UTF-8, why it failed ("" when sent); also printed on stderr
 };
 
 MailJobResult RunMailJob(const MailJobRequest& request);

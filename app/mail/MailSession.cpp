@@ -102,18 +102,22 @@ void MailSession::SetAttachment(const std::string& attachmentFile,
     attachmentName_ = attachmentName;
 }
 
+qv::tls::Limits MailSession::Step() const {
+    return qv::tls::LimitsFor(timeoutMs_, &stop_);
+}
+
 void MailSession::Write(int socket, const std::string& text) {
     if (tls_ && socket == tlsSocket_) {
-        tls_->WriteAll(text, qv::tls::Limits{timeoutMs_, &stop_});
+        tls_->WriteAll(text, Step());
         return;
     }
-    mailnet::SendAll(socket, text, mailnet::IoLimits{timeoutMs_, &stop_});
+    mailnet::SendAll(socket, text, Step());
 }
 
 MailSession::Reply MailSession::ReadReply(int socket, bool pop) {
     std::string reply;
     lastReply_.clear();
-    auto r = mailnet::ReceiveOnce(socket, mailnet::IoLimits{timeoutMs_, &stop_}, reply);
+    auto r = mailnet::ReceiveOnce(socket, Step(), reply);
     if (r == mailnet::ReceiveResult::TimedOut) return Reply::TimedOut;
     if (r != mailnet::ReceiveResult::Data) return Reply::Rejected;
     lastReply_ = Trimmed(reply);
@@ -140,7 +144,7 @@ int MailSession::PopBeforeSmtp() {
         return 0;
     }
     int socket = kNoMailSocket;
-    switch (mailnet::Connect(popServer_, popPort_, mailnet::IoLimits{timeoutMs_, &stop_}, socket)) {
+    switch (mailnet::Connect(popServer_, popPort_, Step(), socket)) {
         case mailnet::ConnectResult::Connected:
             break;
         case mailnet::ConnectResult::NotResolved:
@@ -191,8 +195,7 @@ int MailSession::ConnectSmtp() {
         return kNoMailSocket;
     }
     int socket = kNoMailSocket;
-    switch (
-        mailnet::Connect(smtpServer_, smtpPort_, mailnet::IoLimits{timeoutMs_, &stop_}, socket)) {
+    switch (mailnet::Connect(smtpServer_, smtpPort_, Step(), socket)) {
         case mailnet::ConnectResult::Connected:
             break;
         case mailnet::ConnectResult::NotResolved:
@@ -240,6 +243,8 @@ int MailSession::ConnectSmtp() {
 }
 
 MailSession::Reply MailSession::ReadSmtp(int socket, SmtpReply& reply) {
+    // The whole reply is one step: a server trickling its bytes gets no fresh time-out.
+    const qv::tls::Limits step = Step();
     reply = SmtpReply{};
     lastReply_.clear();
     for (;;) {
@@ -255,11 +260,11 @@ MailSession::Reply MailSession::ReadSmtp(int socket, SmtpReply& reply) {
         std::string chunk;
         bool timedOut = false, ok = false;
         if (tls_ && socket == tlsSocket_) {
-            auto r = tls_->Read(chunk, 4096, qv::tls::Limits{timeoutMs_, &stop_});
+            auto r = tls_->Read(chunk, 4096, step);
             timedOut = r == qv::tls::ReadResult::TimedOut;
             ok = r == qv::tls::ReadResult::Data;
         } else {
-            auto r = mailnet::ReceiveOnce(socket, mailnet::IoLimits{timeoutMs_, &stop_}, chunk);
+            auto r = mailnet::ReceiveOnce(socket, step, chunk);
             timedOut = r == mailnet::ReceiveResult::TimedOut;
             ok = r == mailnet::ReceiveResult::Data;
         }
@@ -279,7 +284,7 @@ bool MailSession::StartTls(int socket) {
     }
     auto tls = std::make_unique<qv::tls::TlsClient>();
     tls->SetExtraCaFile(caFile_);
-    if (!tls->Connect(socket, smtpServer_, qv::tls::Limits{timeoutMs_, &stop_})) {
+    if (!tls->Connect(socket, smtpServer_, Step())) {
         lastReply_ = tls->Error();
         return false;
     }
@@ -420,11 +425,4 @@ void MailSession::CloseSmtp(int socket) {
     }
     pending_.clear();
     if (socket != kNoMailSocket) mailnet::CloseSocket(socket);
-}
-
-void MailSession::SendAttachmentPart(int socket, const std::string& attachmentFile,
-                                     const std::string& boundary,
-                                     const std::string& attachmentName) {
-    WriteAttachmentPart([&](std::string_view line) { Write(socket, std::string(line)); },
-                        attachmentFile, boundary, attachmentName);
 }

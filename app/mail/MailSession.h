@@ -9,9 +9,7 @@
 #include <memory>
 #include <string>
 
-namespace qv::tls {
-class TlsClient;
-}
+#include "platform/tls/Tls.h"
 struct SmtpReply;
 
 // Failure codes (LastError of PopBeforeSmtp and ConnectSmtp; the result of SendMail).
@@ -76,12 +74,11 @@ class MailSession {
     // One reply: accepted when it begins with "+OK" (POP3) or 220/250/354/221 (SMTP).
     bool CheckPopReply(int socket);
     bool CheckSmtpReply(int socket);
-    // The picture part (after its "--boundary" line); nothing when the file does not open.
-    void SendAttachmentPart(int socket, const std::string& attachmentFile,
-                            const std::string& boundary, const std::string& attachmentName);
 
   private:
     enum class Reply { Accepted, Rejected, TimedOut };
+    // The bound of a step (a connect, a write, a whole reply) starting now.
+    qv::tls::Limits Step() const;
     Reply ReadReply(int socket, bool pop);
     void Write(int socket, const std::string& text);
     // The extended dialogue: one whole reply (Rejected when malformed or the connection ended).

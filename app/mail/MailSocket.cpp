@@ -12,31 +12,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace mailnet {
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-enum class WaitResult { Ready, TimedOut, Failed };
-
-WaitResult WaitFor(int fd, short events, const IoLimits& limits) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, limits.TimeoutMs));
-    for (;;) {
-        if (limits.Stop && *limits.Stop && (*limits.Stop)()) return WaitResult::TimedOut;
-        auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return WaitResult::TimedOut;
-        int slice = static_cast<int>(std::min<long long>(left, 100));
-        pollfd p{fd, events, 0};
-        int r = ::poll(&p, 1, slice);
-        if (r > 0) return WaitResult::Ready;  // errors and hang-ups show in the next call
-        if (r < 0 && errno != EINTR) return WaitResult::Failed;
-    }
-}
-
-}  // namespace
+using qv::tls::WaitResult;
 
 ConnectResult Connect(const std::string& host, int port, const IoLimits& limits, int& fd) {
     fd = -1;
@@ -65,7 +45,7 @@ ConnectResult Connect(const std::string& host, int port, const IoLimits& limits,
     if (r != 0) {
         int error = 0;
         socklen_t len = sizeof error;
-        if (WaitFor(s, POLLOUT, limits) != WaitResult::Ready ||
+        if (qv::tls::WaitForSocket(s, POLLOUT, limits) != WaitResult::Ready ||
             ::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
             ::close(s);
             return ConnectResult::Failed;
@@ -84,7 +64,7 @@ void SendAll(int fd, std::string_view bytes, const IoLimits& limits) {
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (WaitFor(fd, POLLOUT, limits) != WaitResult::Ready) return;
+            if (qv::tls::WaitForSocket(fd, POLLOUT, limits) != WaitResult::Ready) return;
         } else {
             return;
         }
@@ -94,7 +74,7 @@ void SendAll(int fd, std::string_view bytes, const IoLimits& limits) {
 ReceiveResult ReceiveOnce(int fd, const IoLimits& limits, std::string& reply) {
     reply.clear();
     for (;;) {
-        WaitResult w = WaitFor(fd, POLLIN, limits);
+        WaitResult w = qv::tls::WaitForSocket(fd, POLLIN, limits);
         if (w == WaitResult::TimedOut) return ReceiveResult::TimedOut;
         if (w == WaitResult::Failed) return ReceiveResult::Failed;
         char buf[1024];
@@ -106,6 +86,16 @@ ReceiveResult ReceiveOnce(int fd, const IoLimits& limits, std::string& reply) {
         if (n == 0) return ReceiveResult::Closed;
         if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
         return ReceiveResult::Failed;
+    }
+}
+
+void Pause(int ms, const std::function<bool()>& stop) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!(stop && stop())) {
+        auto left = end - std::chrono::steady_clock::now();
+        if (left <= left.zero()) return;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::nanoseconds>(left, std::chrono::milliseconds(50)));
     }
 }
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/tls/Tls.h"
+
 namespace mailnet {
 
-struct IoLimits {
-    int TimeoutMs = 30000;
-    const std::function<bool()>* Stop = nullptr;  // polled every 100 ms while waiting
-};
+// Each call ends by the limits' deadline, counted by the caller from the start of its step.
+using IoLimits = qv::tls::Limits;
 
 enum class ConnectResult { Connected, NotResolved, NoSocket, Failed };
 
@@ -29,5 +29,8 @@ enum class ReceiveResult { Data, Closed, TimedOut, Failed };
 ReceiveResult ReceiveOnce(int fd, const IoLimits& limits, std::string& reply);
 
 void CloseSocket(int fd);
+
+// A designed pause (the servers' settling time): ms, or less when stop says so.
+void Pause(int ms, const std::function<bool()>& stop);
 
 }  // namespace mailnet

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/mail/Base64.h"
+#include "platform/file/Owners.h"
 #include "platform/text/Text.h"
 
 namespace {
@@ -17,20 +18,6 @@ constexpr unsigned kGetaMark = 0x222E;  // the customary stand-in for an unmappa
 
 // "なし" in CP932: the subject of a mail whose subject is empty.
 constexpr char kNoSubject[] = "\x82\xc8\x82\xb5";
-
-class FileCloser {
-  public:
-    explicit FileCloser(int fd) : fd_(fd) {}
-    ~FileCloser() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileCloser(const FileCloser&) = delete;
-    FileCloser& operator=(const FileCloser&) = delete;
-    int Get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // One full read of up to size bytes (a short count only at the end of the file).
 ssize_t ReadChunk(int fd, char* buf, size_t size) {
@@ -66,11 +53,56 @@ void WriteAttachmentBody(const MessageLineWriter& write, int fd, const std::stri
     write("--" + boundary + "--\r\n");
 }
 
+// The full-width forms of the half-width katakana 0xA1..0xDF, in that order. ISO-2022-JP has
+// no half-width katakana: sent raw they would show as garbage.
+constexpr char kFullWidthKana[] =
+    "。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホ"
+    "マミムメモヤユヨラリルレロワン゛゜";
+
+// The half-width katakana of a CP932 text as full-width ones, a voiced or semi-voiced mark
+// combined with the letter before it where a full-width letter has it (ｶﾞ to ガ, ﾊﾟ to パ).
+std::string WidenKana(std::string_view cp932) {
+    static const std::string table = qv::text::Utf8ToCp932(kFullWidthKana);
+    std::string out;
+    out.reserve(cp932.size() * 2);
+    for (size_t i = 0; i < cp932.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(cp932[i]);
+        if (qv::text::IsCp932LeadByte(c) && i + 1 < cp932.size()) {
+            out.append(cp932.substr(i, 2));
+            ++i;
+            continue;
+        }
+        if (c < 0xA1 || c > 0xDF || table.size() != 2 * 63) {
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        size_t at = 2 * (c - 0xA1u);
+        unsigned code = (static_cast<unsigned char>(table[at]) << 8) |
+                        static_cast<unsigned char>(table[at + 1]);
+        unsigned char mark = i + 1 < cp932.size() ? static_cast<unsigned char>(cp932[i + 1]) : 0;
+        bool voicable = (c >= 0xB6 && c <= 0xC4) || (c >= 0xCA && c <= 0xCE);  // ｶ..ﾄ, ﾊ..ﾎ
+        if (mark == 0xDE && c == 0xB3) {
+            code = 0x8394;  // ヴ
+            ++i;
+        } else if (mark == 0xDE && voicable) {
+            code += 1;
+            ++i;
+        } else if (mark == 0xDF && c >= 0xCA && c <= 0xCE) {
+            code += 2;
+            ++i;
+        }
+        out.push_back(static_cast<char>(code >> 8));
+        out.push_back(static_cast<char>(code & 0xFF));
+    }
+    return out;
+}
+
 }  // namespace
 
-std::string ToIso2022Jp(std::string_view cp932) {
-    size_t end = cp932.find('\0');
-    if (end == std::string_view::npos) end = cp932.size();
+std::string ToIso2022Jp(std::string_view text) {
+    size_t cut = text.find('\0');
+    const std::string cp932 = WidenKana(text.substr(0, cut));
+    const size_t end = cp932.size();
     std::string out;
     out.reserve(end + end / 2 + 8);
     bool kanji = false;
@@ -203,20 +235,12 @@ void WriteMessage(const MessageContent& content, const std::string& boundary,
     int fd = content.AttachmentFile.empty()
                  ? -1
                  : ::open(content.AttachmentFile.c_str(), O_RDONLY | O_CLOEXEC);
-    FileCloser file(fd);
-    if (file.Get() >= 0) {
+    qv::UniqueFd file(fd);
+    if (file) {
         write("--" + boundary + "\r\n");
-        WriteAttachmentBody(write, file.Get(), boundary, content.AttachmentFile,
+        WriteAttachmentBody(write, file.get(), boundary, content.AttachmentFile,
                             content.AttachmentName);
     } else {
         write("--" + boundary + "--\r\n");
     }
-}
-
-bool WriteAttachmentPart(const MessageLineWriter& write, const std::string& attachmentFile,
-                         const std::string& boundary, const std::string& attachmentName) {
-    FileCloser file(::open(attachmentFile.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) return false;
-    WriteAttachmentBody(write, file.Get(), boundary, attachmentFile, attachmentName);
-    return true;
 }

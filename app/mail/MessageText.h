@@ -12,7 +12,8 @@
 // CP932 -> ISO-2022-JP. Stops at the first zero byte or the end of the view; the result ends
 // in ASCII mode. CR LF (or a lone CR) becomes LF; an ESC byte of the input is dropped. A lead byte
 // at the very end is dropped; a double-byte code without a JIS X 0208 equivalent is written as the
-// geta mark (JIS 0x222E). The result grows as needed: there is no length limit.
+// geta mark (JIS 0x222E). Half-width katakana become full-width, voiced and semi-voiced marks
+// combined with their letter (ｶﾞ as ガ). The result grows as needed: there is no length limit.
 std::string ToIso2022Jp(std::string_view cp932);
 
 // "=?ISO-2022-JP?B?" + padded base64 of the bytes up to the first zero + "?=", unfolded.
@@ -52,8 +53,3 @@ using MessageLineWriter = std::function<void(std::string_view line)>;
 // starts a new CR LF line, so nothing in the body can end the data early.
 void WriteMessage(const MessageContent& content, const std::string& boundary,
                   const MessageLineWriter& write);
-
-// The picture part after its "--boundary" line, ending with the close delimiter. False, with
-// nothing written, when the attachment text file does not open.
-bool WriteAttachmentPart(const MessageLineWriter& write, const std::string& attachmentFile,
-                         const std::string& boundary, const std::string& attachmentName);

@@ -176,7 +176,10 @@ void CMonitorDlg::EventListChanged() {
     const auto& list = engine_->Events();
     const int current = events_->currentRow();
     events_->clear();
-    for (int i = 0; i < list.Count(); ++i) events_->addItem(Q(list.Visible(i)));
+    for (int i = 0; i < list.Count(); ++i) {
+        events_->addItem(Q(list.Visible(i)));
+        events_->item(i)->setToolTip(Q(list.Detail(i)));
+    }
     if (current >= 0 && current < events_->count()) events_->setCurrentRow(current);
 }
 

@@ -44,13 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The engine reads the same file through its own header and row reading, and writes
     // only the rows it makes.
-    qv::ReductionParams params;
-    params.InputKind = qv::kReduceFile;
-    params.OutputKind = qv::kReduceFile;
-    params.Quality = size > 0 ? data[0] % 5 : 2;
-    params.ColourCount = size > 1 ? static_cast<uint16_t>(1 + data[1]) : 16;
-    params.Mode = size > 2 ? data[2] % 3 : 0;
     const std::string out = Folder() + "/out.bmp";
-    qv::ReduceColours(const_cast<char*>(path.c_str()), const_cast<char*>(out.c_str()), params);
+    qv::ReduceColours(path, out, size > 0 ? data[0] % 5 : 2, size > 1 ? 1 + data[1] : 16);
     return 0;
 }

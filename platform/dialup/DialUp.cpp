@@ -4,13 +4,15 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <thread>
+
+#include "platform/file/Owners.h"
 
 extern char** environ;
 
@@ -26,22 +28,6 @@ struct RunResult {
     std::string Output;
 };
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
-
 // Runs nmcli with args (no shell), collects its standard output, kills it after timeoutMs
 // or when stop says so.
 RunResult RunNmcli(const std::vector<std::string>& args, int timeoutMs,
@@ -49,12 +35,12 @@ RunResult RunNmcli(const std::vector<std::string>& args, int timeoutMs,
     RunResult result;
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) return result;
-    Fd readEnd(pipeFds[0]);
-    Fd writeEnd(pipeFds[1]);
+    qv::UniqueFd readEnd(pipeFds[0]);
+    qv::UniqueFd writeEnd(pipeFds[1]);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), 1);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 1);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     std::vector<std::string> argv{"nmcli"};
@@ -71,35 +57,34 @@ RunResult RunNmcli(const std::vector<std::string>& args, int timeoutMs,
     int rc = ::posix_spawnp(&pid, "nmcli", &actions, &attr, cargv.data(), environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
-    writeEnd.Reset();
+    writeEnd.reset();
     if (rc != 0) return result;
 
     auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
     bool killed = false;
     bool eof = false;
     int status = 0;
+    // Wakes on output and on the child's exit (its pidfd); the slice bounds how late the
+    // deadline and the stop check are seen.
+    qv::UniqueFd exitFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     for (;;) {
-        if (!eof) {
-            pollfd p{readEnd.Get(), POLLIN, 0};
-            if (::poll(&p, 1, 50) > 0) {
-                char buf[4096];
-                ssize_t n = ::read(readEnd.Get(), buf, sizeof buf);
-                if (n > 0)
-                    result.Output.append(buf, static_cast<size_t>(n));
-                else if (n == 0 || (errno != EINTR && errno != EAGAIN))
-                    eof = true;
-            }
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        pollfd p[2] = {{eof ? -1 : readEnd.get(), POLLIN, 0}, {exitFd.get(), POLLIN, 0}};
+        if (::poll(p, 2, 50) > 0 && (p[0].revents & (POLLIN | POLLHUP))) {
+            char buf[4096];
+            ssize_t n = ::read(readEnd.get(), buf, sizeof buf);
+            if (n > 0)
+                result.Output.append(buf, static_cast<size_t>(n));
+            else if (n == 0 || (errno != EINTR && errno != EAGAIN))
+                eof = true;
         }
         pid_t w = ::waitpid(pid, &status, WNOHANG);
         if (w == pid) {
             // Drain what is left in the pipe.
             for (;;) {
-                pollfd p{readEnd.Get(), POLLIN, 0};
+                pollfd p{readEnd.get(), POLLIN, 0};
                 if (eof || ::poll(&p, 1, 0) <= 0) break;
                 char buf[4096];
-                ssize_t n = ::read(readEnd.Get(), buf, sizeof buf);
+                ssize_t n = ::read(readEnd.get(), buf, sizeof buf);
                 if (n <= 0) break;
                 result.Output.append(buf, static_cast<size_t>(n));
             }

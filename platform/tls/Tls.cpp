@@ -20,25 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum class WaitResult { Ready, TimedOut, Failed };
-
-WaitResult WaitFor(int fd, short events, Clock::time_point deadline, const Limits& limits) {
-    for (;;) {
-        if (limits.Stop && *limits.Stop && (*limits.Stop)()) return WaitResult::TimedOut;
-        auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return WaitResult::TimedOut;
-        pollfd p{fd, events, 0};
-        int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
-        if (r > 0) return WaitResult::Ready;  // errors and hang-ups show in the next call
-        if (r < 0 && errno != EINTR) return WaitResult::Failed;
-    }
-}
-
-Clock::time_point DeadlineOf(const Limits& limits) {
-    return Clock::now() + std::chrono::milliseconds(std::max(0, limits.TimeoutMs));
-}
-
 // OpenSSL's own socket BIO writes with write(), which raises SIGPIPE on a connection the server
 // has dropped; this one sends with MSG_NOSIGNAL so a dead server is an error, not a signal.
 int SocketOf(BIO* bio) {
@@ -99,6 +80,24 @@ std::string QueuedError(const char* fallback) {
 
 }  // namespace
 
+Limits LimitsFor(int timeoutMs, const std::function<bool()>* stop) {
+    return Limits{Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs)), stop};
+}
+
+WaitResult WaitForSocket(int fd, short events, const Limits& limits) {
+    for (;;) {
+        if (limits.Stop && *limits.Stop && (*limits.Stop)()) return WaitResult::TimedOut;
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(limits.Deadline - Clock::now())
+                .count();
+        if (left <= 0) return WaitResult::TimedOut;
+        pollfd p{fd, events, 0};
+        int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
+        if (r > 0) return WaitResult::Ready;
+        if (r < 0 && errno != EINTR) return WaitResult::Failed;
+    }
+}
+
 struct TlsClient::State {
     struct CtxFree {
         void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
@@ -113,7 +112,7 @@ struct TlsClient::State {
     // One TLS call, repeated while it wants the socket; > 0 as the call gives it, 0 closed,
     // -1 failed, -2 timed out.
     template <typename Call>
-    int Drive(Call call, Clock::time_point deadline, const Limits& limits) {
+    int Drive(Call call, const Limits& limits) {
         for (;;) {
             ERR_clear_error();
             int r = call();
@@ -128,7 +127,7 @@ struct TlsClient::State {
                 return 0;
             else
                 return -1;
-            WaitResult w = WaitFor(Fd, events, deadline, limits);
+            WaitResult w = WaitForSocket(Fd, events, limits);
             if (w == WaitResult::TimedOut) return -2;
             if (w == WaitResult::Failed) return -1;
         }
@@ -192,7 +191,7 @@ bool TlsClient::Connect(int fd, const std::string& host, const Limits& limits) {
         return false;
     }
     SSL* ssl = s.Ssl.get();
-    int r = s.Drive([ssl] { return SSL_connect(ssl); }, DeadlineOf(limits), limits);
+    int r = s.Drive([ssl] { return SSL_connect(ssl); }, limits);
     if (r > 0) {
         connected_ = true;
         return true;
@@ -211,12 +210,11 @@ bool TlsClient::Connect(int fd, const std::string& host, const Limits& limits) {
 
 bool TlsClient::WriteAll(std::string_view bytes, const Limits& limits) {
     if (!connected_) return false;
-    auto deadline = DeadlineOf(limits);
     SSL* ssl = state_->Ssl.get();
     while (!bytes.empty()) {
         int chunk = static_cast<int>(std::min<size_t>(bytes.size(), INT_MAX / 2));
         const char* data = bytes.data();
-        int n = state_->Drive([&] { return SSL_write(ssl, data, chunk); }, deadline, limits);
+        int n = state_->Drive([&] { return SSL_write(ssl, data, chunk); }, limits);
         if (n <= 0) return false;
         bytes.remove_prefix(static_cast<size_t>(n));
     }
@@ -229,7 +227,7 @@ ReadResult TlsClient::Read(std::string& out, size_t max, const Limits& limits) {
     int want = static_cast<int>(std::min(max, sizeof buf));
     if (want <= 0) return ReadResult::Data;
     SSL* ssl = state_->Ssl.get();
-    int n = state_->Drive([&] { return SSL_read(ssl, buf, want); }, DeadlineOf(limits), limits);
+    int n = state_->Drive([&] { return SSL_read(ssl, buf, want); }, limits);
     if (n > 0) {
         out.append(buf, static_cast<size_t>(n));
         return ReadResult::Data;

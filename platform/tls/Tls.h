@@ -4,6 +4,7 @@
 // one connection on one thread; separate objects may live on separate threads.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,10 +12,21 @@
 
 namespace qv::tls {
 
+// The bound of one call: every wait inside it ends by Deadline, however the peer trickles its
+// bytes, and at once when Stop says so.
 struct Limits {
-    int TimeoutMs = 30000;
+    std::chrono::steady_clock::time_point Deadline;
     const std::function<bool()>* Stop = nullptr;  // polled every 100 ms while waiting
 };
+
+// Limits ending timeoutMs from now.
+Limits LimitsFor(int timeoutMs, const std::function<bool()>* stop);
+
+enum class WaitResult { Ready, TimedOut, Failed };
+
+// Waits until fd is ready for events (POLLIN, POLLOUT), the deadline passes or Stop says so
+// (both TimedOut). Errors and hang-ups count as ready: the next call on fd shows them.
+WaitResult WaitForSocket(int fd, short events, const Limits& limits);
 
 enum class ReadResult { Data, Closed, TimedOut, Failed };
 

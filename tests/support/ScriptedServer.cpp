@@ -13,6 +13,7 @@ namespace qvtest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr auto kNoWait = std::chrono::milliseconds(1);
 
 // Reads what is there into buf within the time left; false when the peer closed or the time
 // ran out.
@@ -55,6 +56,10 @@ ScriptedServer& ScriptedServer::Pause(int ms) {
 }
 ScriptedServer& ScriptedServer::Close() {
     steps_.push_back({Step::Hangup, "", 0});
+    return *this;
+}
+ScriptedServer& ScriptedServer::Trickle(const std::string& bytes, int everyMs) {
+    steps_.push_back({Step::Drip, bytes, everyMs});
     return *this;
 }
 ScriptedServer& ScriptedServer::StepTimeout(int ms) {
@@ -113,6 +118,19 @@ void ScriptedServer::Serve() {
                 break;
             case Step::Hangup:
                 open = false;
+                break;
+            case Step::Drip:
+                for (char c : step.bytes) {
+                    pollfd q{fd, POLLIN, 0};
+                    bool hungUp = ::send(fd, &c, 1, MSG_NOSIGNAL) != 1 ||
+                                  (::poll(&q, 1, step.ms) > 0 &&
+                                   !ReadSome(fd, received, Clock::now() + kNoWait));
+                    if (hungUp) {
+                        leftDuringTrickle_ = true;
+                        open = false;
+                        break;
+                    }
+                }
                 break;
         }
     }

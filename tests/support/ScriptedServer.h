@@ -24,6 +24,9 @@ class ScriptedServer {
     ScriptedServer& ExpectData();  // waits for the end of SMTP data, "\r\n.\r\n"
     ScriptedServer& Pause(int ms);
     ScriptedServer& Close();  // closes the connection at once
+    // Sends bytes one at a time, everyMs apart (a server that answers without end); stops
+    // when the client hangs up.
+    ScriptedServer& Trickle(const std::string& bytes, int everyMs);
     // How long ExpectLine/ExpectData wait, and how long the server keeps listening after the
     // script before it closes (default 10 s each).
     ScriptedServer& StepTimeout(int ms);
@@ -37,10 +40,12 @@ class ScriptedServer {
     std::string Transcript();
     // Whether a client connected at all (valid after Transcript()).
     bool Connected() const { return connected_; }
+    // Whether the client hung up while a Trickle step was still sending (after Transcript()).
+    bool ClientLeftDuringTrickle() const { return leftDuringTrickle_; }
 
   private:
     struct Step {
-        enum Kind { SendBytes, Line, Data, Sleep, Hangup } kind;
+        enum Kind { SendBytes, Line, Data, Sleep, Hangup, Drip } kind;
         std::string bytes;
         int ms = 0;
     };
@@ -54,6 +59,7 @@ class ScriptedServer {
     std::mutex mutex_;
     std::string transcript_;
     std::atomic<bool> connected_{false};
+    std::atomic<bool> leftDuringTrickle_{false};
 };
 
 }  // namespace qvtest

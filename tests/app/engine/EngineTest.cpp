@@ -10,6 +10,7 @@
 #include "app/settings/IniFile.h"
 #include "platform/text/Text.h"
 #include "tests/app/engine/EngineFakes.h"
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/TestSupport.h"
 
 using qv::engine::MonitorEngine;
@@ -561,6 +562,33 @@ TEST_F(EngineTest, WarningDuringAMailJobLeavesThatJobsPictureAlone) {
     for (const auto& line : LogLines()) mails += line.rfind("2,", 0) == 0;
     EXPECT_EQ(mails, 1) << "one mail per signalled request";
     EXPECT_TRUE(jobFiles().empty());
+}
+
+TEST_F(EngineTest, ExitCutsAMailJobShortWhateverTheServerDoes) {
+    // A server that answers EHLO one byte every 100 ms, for 30 s.
+    qvtest::ScriptedServer smtp;
+    smtp.Send("220 hi\r\n").ExpectLine().Trickle(std::string(300, 'x'), 100);
+    ASSERT_TRUE(smtp.Start());
+    Mode0().SecCount = 1;
+    Mode0().SendMail = 1;
+    Mode0().SecurityTimerInterval = 1;
+    settings.Mail.SmtpServer = "127.0.0.1";
+    settings.Mail.SmtpPort = smtp.Port();
+    settings.Mail.MailAddress = "cam@example.org";
+    settings.Mail.SendMailAddress = "me@example.org";
+    Start();
+    engine->StartStop();
+    ASSERT_TRUE(DetectOnce());
+    ASSERT_TRUE(WaitFor([&] { return smtp.Connected(); }, 10000ms));
+    engine->Finish();  // waits for the mail thread
+    smtp.Transcript();
+    EXPECT_TRUE(smtp.ClientLeftDuringTrickle()) << "the exit waited for the server";
+    auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find(",メール通知,メール送信に失敗しました"), std::string::npos) << lines[1];
+    host.Pump();
+    ASSERT_GE(engine->Events().Count(), 1);
+    EXPECT_FALSE(engine->Events().Detail(0).empty());  // the reason, as the line's tooltip
 }
 
 TEST_F(EngineTest, NoDeviceShowsTheMessageAndRunsOn) {

@@ -1,0 +1,502 @@
+// The mail client against scripted servers: the message bytes (ISO-2022-JP, base64, layout),
+// the SMTP and POP3 transcripts and failure codes, the bounded waits, and dial-up through a
+// stand-in nmcli.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/mail/Base64.h"
+#include "app/mail/MailFailure.h"
+#include "app/mail/MailJob.h"
+#include "app/mail/MailSession.h"
+#include "app/mail/MessageText.h"
+#include "platform/dialup/DialUp.h"
+#include "platform/text/Text.h"
+#include "tests/app/mail/MailServers.h"
+#include "tests/support/ScriptedServer.h"
+
+namespace {
+
+using namespace std::string_literals;
+using qvtest::ScriptedServer;
+
+const std::string kIn = "\x1b$B", kOut = "\x1b(B";
+
+std::string Sjis(const std::string& utf8) {
+    return qv::text::Utf8ToCp932(utf8);
+}
+
+TEST(MessageText, Iso2022JpBytes) {
+    struct Case {
+        std::string cp932, iso;
+    } cases[] = {
+        // clang-format off
+        {"Alarm at the door", "Alarm at the door"}, {"a\r\nb", "a\nb"}, {"a\rb", "a\nb"},
+        {"line\r", "line\n"}, {"", ""},
+        {"a\x1b$Bb", "a$Bb"},  // an escape of the text's own never passes
+        {Sjis("警告"), kIn + "\x37\x59\x39\x70" + kOut},
+        {Sjis("警A告"), kIn + "\x37\x59" + kOut + "A" + kIn + "\x39\x70" + kOut},
+        {Sjis("警") + "\x8c", kIn + "\x37\x59" + kOut},  // a lead byte cut off at the end
+        {"\x8c", ""}, {"ab\0\x8c\x78zz"s, "ab"},
+        {"\xf0\x40", kIn + "\x22\x2e" + kOut},  // no JIS X 0208 code: the geta mark
+        {"\x81\x0d\x0a", kIn + "\x22\x2e" + kOut + "\n"},
+        {"\x83\xb6", kIn + "\x26\x38" + kOut},  // Ω: a trail byte in the kana range stays
+        // Half-width katakana become full-width, marks combined where the letter takes them:
+        // ｶﾞ ガ, ﾊﾟ パ, ｳﾞ ヴ, ﾄﾞﾎﾟ ドポ, ｱﾞ ア゛, ｶﾟ カ゜, ﾞ ゛, AｱB AアB.
+        {"\xb6\xde", kIn + "\x25\x2c" + kOut}, {"\xca\xdf", kIn + "\x25\x51" + kOut},
+        {"\xb3\xde", kIn + "\x25\x74" + kOut}, {"\xc4\xde\xce\xdf", kIn + "\x25\x49\x25\x5d" + kOut},
+        {"\xb1\xde", kIn + "\x25\x22\x21\x2b" + kOut}, {"\xb6\xdf", kIn + "\x25\x2b\x21\x2c" + kOut},
+        {"\xde", kIn + "\x21\x2b" + kOut}, {"A\xb1" "B", "A" + kIn + "\x25\x22" + kOut + "B"},
+        // clang-format on
+    };
+    for (const Case& c : cases) EXPECT_EQ(ToIso2022Jp(c.cp932), c.iso) << c.cp932;
+    EXPECT_EQ(EncodeHeaderWord("ab\0cd"s), "=?ISO-2022-JP?B?YWI=?=");
+}
+
+TEST(MessageText, Base64Conventions) {
+    // Settings texts: no padding; decoding gives whole groups, strangers and "=" as zero.
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {"", ""},           {"f", "Zg"},       {"fo", "Zm8"},
+        {"foo", "Zm9v"},    {"a\0b"s, "YQBi"}, {"\xFF\xFE\xFD", "//79"},
+        {"\xFB\xFF", "+/8"}};
+    for (const auto& [plain, text] : texts) EXPECT_EQ(Base64EncodeText(plain), text);
+    EXPECT_EQ(Base64DecodeText("Zm9vYg"), "foob\0\0"s);
+    EXPECT_EQ(Base64DecodeText("Zg=="), "f\0\0"s);
+    EXPECT_EQ(Base64DecodeText("\xFF\x80+/"), "\0\x0f\xbf"s);
+    // SMTP AUTH: padded.
+    EXPECT_EQ(Base64EncodePadded("f"), "Zg==");
+    EXPECT_EQ(Base64EncodePadded("fo"), "Zm8=");
+    // Files: one line, written from the start of the existing file without truncating it.
+    qvtest::TempDir dir;
+    qvtest::WriteFile(dir.File("src"), std::string(100, '\x07'));
+    qvtest::WriteFile(dir.File("dst"), "");
+    Base64EncodeFile(dir.File("src"), dir.File("dst"));
+    std::string b64 = qvtest::ReadFile(dir.File("dst"));
+    EXPECT_EQ(b64.size(), 136u);
+    EXPECT_EQ(b64.substr(134), "==");
+    qvtest::WriteFile(dir.File("src"), "abc");
+    qvtest::WriteFile(dir.File("dst"), "0123456789");
+    EXPECT_EQ(Base64EncodeFile(dir.File("src"), dir.File("dst")), 1);
+    EXPECT_EQ(qvtest::ReadFile(dir.File("dst")), "YWJj456789");
+    EXPECT_EQ(Base64EncodeFile(dir.File("missing"), dir.File("new")), 1);
+    EXPECT_FALSE(qvtest::FileExists(dir.File("new")));
+}
+
+std::string Compose(const MessageContent& content) {
+    std::string out;
+    WriteMessage(content, "B", [&](std::string_view line) { out += line; });
+    return out;
+}
+
+TEST(MessageText, LayoutDotsAndAttachmentLines) {
+    MessageContent c;
+    c.SenderAddress = "cam@example.org";
+    c.RecipientAddress = "me@example.org";
+    c.Subject = "Alarm";
+    c.Body = "first<BR>.<BR>a\r\n.\r\nMAIL FROM:<x@y>";
+    c.MailerName = "Quorvex";
+    EXPECT_EQ(Compose(c),
+              "From: cam@example.org\r\nSubject: =?ISO-2022-JP?B?QWxhcm0=?= \r\n"
+              "X-Mailer: Quorvex\r\nMIME-Version: 1.0\r\n"
+              "Content-Type: multipart/mixed; boundary=\"B\"\r\nContent-Transfer-Encoding: 7bit\r\n"
+              "\r\n--B\r\nContent-Type: text/plain; charset=\"ISO-2022-JP\"\r\n"
+              "Content-Transfer-Encoding: 7bit\r\n\r\n"
+              "first\r\n..\r\na\r\n..\r\nMAIL FROM:<x@y>\r\n--B--\r\n");
+    // An empty subject is "なし"; a missing file, no part.
+    c.Subject = "";
+    c.AttachmentFile = "/nonexistent/b64";
+    std::string text = Compose(c);
+    EXPECT_NE(text.find("Subject: " + EncodeHeaderWord(ToIso2022Jp(Sjis("なし")))),
+              std::string::npos);
+    EXPECT_EQ(text.find("Content-Disposition"), std::string::npos);
+    // The picture part: lines of 64 characters, the type by the name's extension.
+    qvtest::TempDir dir;
+    qvtest::WriteFile(dir.File("b64"), std::string(130, 'A'));
+    c.AttachmentFile = dir.File("b64");
+    c.AttachmentName = "20031224055449.JpG";
+    text = Compose(c);
+    std::string tail =
+        "Content-Type: image/jpeg; name=\"20031224055449.JpG\"\r\n"
+        "Content-Disposition: attachment; filename=\"20031224055449.JpG\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        std::string(64, 'A') + "\r\n" + std::string(64, 'A') + "\r\nAA\r\n\r\n--B--\r\n";
+    EXPECT_EQ(text.substr(text.find("--B\r\nContent-Type: image") + 5), tail);
+}
+
+// A scripted server's part. script[0] is the greeting, sent at once; every later entry is the
+// reply to one line from the client. Entries may start with "." (the reply comes after the
+// data's end), "~" (sent 300 ms after the one before, not after a line), "!close" (the
+// server hangs up after the line), "!trickle" (the rest, one byte every 100 ms). Each reply
+// gets CR LF unless it ends in a line break or "+" (sent as it is, without the "+").
+struct Conversation {
+    std::vector<std::string> Script;
+    SmtpSubmission Submission = {};
+    int TimeoutMs = 5000;
+    std::string Sender = "cam@example.org", Recipient = "me@example.org", Subject = "Alarm";
+};
+
+struct Outcome {
+    int Connect = 0;  // LastError after ConnectSmtp, 0 when connected
+    int Send = 1;     // SendMail's result (1: not called)
+    std::string Reply, Transcript;
+    bool Trickled = false;  // the client hung up while the server still trickled
+};
+
+void Play(ScriptedServer& server, const std::vector<std::string>& script) {
+    for (size_t i = 0; i < script.size(); ++i) {
+        std::string s = script[i];
+        if (i > 0 && s[0] != '~') s[0] == '.' ? server.ExpectData() : server.ExpectLine();
+        if (s == "!close") {
+            server.Close();
+            continue;
+        }
+        if (s.back() == '+')
+            s.pop_back();
+        else if (s.back() != '\n')
+            s += "\r\n";
+        if (s.rfind("!trickle", 0) == 0)
+            server.Trickle(s.substr(8), 100);
+        else if (s[0] == '~')
+            server.Pause(300).Send(s.substr(1));
+        else
+            server.Send(s.substr(s[0] == '.'));
+    }
+}
+
+Outcome Converse(const Conversation& c) {
+    ScriptedServer server;
+    server.StepTimeout(3000);
+    Play(server, c.Script);
+    Outcome o;
+    if (!server.Start()) {
+        ADD_FAILURE() << "no server";
+        return o;
+    }
+    MailSession session;
+    session.SetTimeout(c.TimeoutMs);
+    session.SetSmtpServer("127.0.0.1", c.Sender, "", server.Port());
+    session.SetContent(c.Subject, "line one<BR>.line two");
+    session.SetAttachment("", "");
+    session.SetSubmission(c.Submission);
+    int socket = session.ConnectSmtp();
+    if (socket == kNoMailSocket) {
+        o.Connect = session.LastError();
+    } else {
+        o.Send = session.SendMail(socket, c.Recipient, "");
+        session.CloseSmtp(socket);
+    }
+    o.Reply = session.LastReply();
+    o.Transcript = server.Transcript();
+    o.Trickled = server.ClientLeftDuringTrickle();
+    return o;
+}
+
+SmtpSubmission Extended(int security, bool auth, const std::string& user = "alice") {
+    return {true, security, auth, user, "s3cret"};
+}
+
+const std::vector<std::string> kPlainMail = {"220 hi", "250 hello",   "250 sender", "250 rcpt",
+                                             "354 go", ".250 queued", "221 bye"};
+const std::string kHelo = "HELO 127.0.0.1\r\n", kEhlo = "EHLO [127.0.0.1]\r\n";
+const std::string kEnvelope = "MAIL FROM:<cam@example.org>\r\nRCPT TO:<me@example.org>\r\n";
+const std::string kPlain = "AUTH PLAIN AGFsaWNlAHMzY3JldA==\r\n";
+const std::string kWholeData =
+    "DATA\r\nFrom: cam@example.org\r\nSubject: =?ISO-2022-JP?B?QWxhcm0=?= \r\n";
+
+// The script with one reply changed, and cut after it when the conversation ends there.
+std::vector<std::string> With(std::vector<std::string> script, size_t at, std::string reply,
+                              bool cut = true) {
+    script[at] = std::move(reply);
+    if (cut) script.resize(at + 1);
+    return script;
+}
+
+TEST(SmtpDialogue, Transcripts) {
+    const std::vector<std::string> extendedMail = {"250 sender", "250 rcpt", "354 go",
+                                                   ".250 queued as 1", "221 bye"};
+    auto extended = [&](std::vector<std::string> head) {
+        head.insert(head.end(), extendedMail.begin(), extendedMail.end());
+        return head;
+    };
+    // What the server saw: exactly Start, or beginning with it, or beginning with it and going
+    // on with the whole message and QUIT.
+    enum Check { Exact, Prefix, Whole };
+    // clang-format off
+    struct Case {
+        const char* Name;
+        Conversation C;
+        int Connect, Send;
+        std::string Start;
+        Check Saw;
+        std::string Reply = "";
+    } cases[] = {
+        {"plain mail", {kPlainMail}, 0, 0, kHelo + kEnvelope + kWholeData, Whole},
+        {"250 greeting, 221 to RCPT", {With(With(kPlainMail, 0, "250 odd", false), 3, "221 ?",
+         false)}, 0, 0, kHelo + kEnvelope + kWholeData, Whole},
+        {"HELO refused", {With(kPlainMail, 1, "500 no")}, 0, -6, kHelo, Exact, "500 no"},
+        {"hang-up at HELO", {With(kPlainMail, 1, "!close")}, 0, -6, kHelo, Exact},
+        {"MAIL refused", {With(kPlainMail, 2, "550 no")}, 0, -7,
+         kHelo + "MAIL FROM:<cam@example.org>\r\n", Exact},
+        {"RCPT refused", {With(kPlainMail, 3, "550 who")}, 0, -8, kHelo + kEnvelope, Exact},
+        {"DATA refused", {With(kPlainMail, 4, "554 no")}, 0, -9, kHelo + kEnvelope + "DATA\r\n",
+         Exact},
+        {"end of data refused", {With(kPlainMail, 5, ".552 big")}, 0, -15, kHelo + kEnvelope,
+         Prefix},
+        {"QUIT refused", {With(kPlainMail, 6, "500 what")}, 0, -16, kHelo + kEnvelope, Whole},
+        {"greeting refused", {{"421 busy"}}, -5, 1, "", Exact, "421 busy"},
+        {"silent server", {{}, {}, 300}, -5, 1, "", Exact},
+        {"empty sender", {kPlainMail, {}, 5000, ""}, 0, -2, "", Exact},
+        {"empty recipient", {kPlainMail, {}, 5000, "cam@example.org", ""}, 0, -3, "", Exact},
+        // A line break in a text never reaches the wire.
+        {"break in sender", {kPlainMail, {}, 5000, "a@b\r\nRCPT TO:<x@evil>"}, 0,
+         kMailLineBreakInText, "", Exact},
+        {"break in recipient", {kPlainMail, {}, 5000, "a@b", "me@b>\nDATA"}, 0,
+         kMailLineBreakInText, "", Exact},
+        {"break in subject", {kPlainMail, {}, 5000, "a@b", "c@d", "A\r\nBcc: x@evil"}, 0,
+         kMailLineBreakInText, "", Exact},
+        // The extended dialogue.
+        {"AUTH PLAIN, EHLO reply in pieces", {extended({"220 mail",
+         "250-mail hello\r\n250-SIZE 1000+", "~0\r\n250-AUTH LOGIN PLAIN+", "~\r\n250 8BITMIME",
+         "235 ok"}), Extended(0, true)}, 0, 0, kEhlo + kPlain + kEnvelope + kWholeData, Whole,
+         "250 queued as 1"},
+        {"AUTH LOGIN when PLAIN is not offered", {extended({"220 mail",
+         "250-mail\r\n250 AUTH=LOGIN", "334 VXNlcm5hbWU6", "334 UGFzcw==", "235 ok"}), Extended(0,
+         true)}, 0, 0, kEhlo + "AUTH LOGIN\r\nYWxpY2U=\r\nczNjcmV0\r\n" + kEnvelope + kWholeData,
+         Whole},
+        {"HELO when EHLO is refused and nothing is wanted", {extended({"220 old", "500 what?",
+         "250 old"}), Extended(0, false)}, 0, 0, kEhlo + "HELO [127.0.0.1]\r\n" + kEnvelope, Whole},
+        {"taken, then a hang-up instead of QUIT", {{"220 m", "250 m", "250 ok", "250 ok", "354 go",
+         ".250 queued", "!close"}, Extended(0, false)}, 0, 0, kEhlo + kEnvelope, Whole,
+         "250 queued"},
+        {"end of data refused", {{"220 m", "250 m", "250 ok", "250 ok", "354 go", ".554 spam"},
+         Extended(0, false)}, 0, -15, kEhlo + kEnvelope, Prefix, "554 spam"},
+        {"no AUTH offered", {{"220 m", "250-m\r\n250 SIZE 1"}, Extended(0, true)}, 0,
+         kMailAuthUnavailable, kEhlo, Exact, "250-m\n250 SIZE 1"},
+        {"credentials refused", {{"220 m", "250-m\r\n250 AUTH PLAIN", "535 5.7.8 invalid"},
+         Extended(0, true)}, 0, kMailAuthRejected, kEhlo + kPlain, Exact, "535 5.7.8 invalid"},
+        {"STARTTLS not offered", {{"220 m", "250-m\r\n250 AUTH PLAIN"}, Extended(1, true)}, 0,
+         kMailStartTlsUnavailable, kEhlo, Exact},
+        {"STARTTLS refused", {{"220 m", "250-m\r\n250 STARTTLS", "454 not ready"}, Extended(1,
+         false)}, 0, kMailStartTlsUnavailable, kEhlo + "STARTTLS\r\n", Exact, "454 not ready"},
+        {"bytes injected before the handshake", {{"220 m", "250-m\r\n250 STARTTLS",
+         "220 go\r\n250 injected"}, Extended(1, false)}, 0, kMailTlsFailed, kEhlo + "STARTTLS\r\n",
+         Exact, "data before the TLS handshake: 250 injected"},
+        {"EHLO reply with two codes", {{"220 m", "250-m\r\n220 STARTTLS"}, Extended(0, false)}, 0,
+         -6, kEhlo, Exact},
+        {"EHLO refused while AUTH is wanted", {{"220 m", "502 unknown"}, Extended(0, true)}, 0, -6,
+         kEhlo, Exact},
+        {"greeting refused", {{"554 no service"}, Extended(0, false)}, -5, 1, "", Exact},
+        // TLS from the connect on: the first bytes out are a TLS record, whatever the server.
+        {"TLS wanted, plain server", {{"220 plain"}, Extended(2, true)}, kMailTlsFailed, 1, "\x16",
+         Prefix},
+        {"silent TLS handshake", {{}, Extended(2, false), 300}, kMailTlsFailed, 1, "\x16", Prefix,
+         "TLS handshake timed out"},
+        {"unknown security", {{"220 m"}, Extended(3, false)}, kMailTlsFailed, 1, "", Exact},
+        {"AUTH without user", {{"220 m"}, Extended(0, true, "")}, 0, kMailEmptySetting, "", Exact},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Outcome o = Converse(c.C);
+        EXPECT_EQ(o.Connect, c.Connect);
+        EXPECT_EQ(o.Send, c.Send);
+        if (c.Saw == Exact) {
+            EXPECT_EQ(o.Transcript, c.Start);  // nothing follows a failed step
+        }
+        EXPECT_EQ(o.Transcript.rfind(c.Start, 0), 0u) << o.Transcript;
+        if (c.Saw == Whole) {
+            EXPECT_NE(o.Transcript.find("\r\nline one\r\n..line two\r\n"), std::string::npos);
+            EXPECT_EQ(o.Transcript.substr(o.Transcript.size() - 11), "\r\n.\r\nQUIT\r\n");
+        }
+        if (!c.Reply.empty()) {
+            EXPECT_EQ(o.Reply, c.Reply);
+        }
+    }
+}
+
+TEST(SmtpDialogue, AReplyTrickledByteByByteEndsWithItsStep) {
+    // Every byte comes well within the time-out; the reply as a whole does not.
+    Outcome o = Converse({{"220 m", "!trickle250-mail.example says hello, slowly\r\n250 OK",
+                           "250 ok", "250 ok", "354 go", ".250 queued", "221 bye"},
+                          Extended(0, false),
+                          500});
+    EXPECT_EQ(o.Send, -6);
+    EXPECT_TRUE(o.Trickled);
+    EXPECT_EQ(o.Transcript, kEhlo);
+}
+
+TEST(PopDialogue, LoginTranscripts) {
+    // clang-format off
+    struct Case {
+        const char* Name;
+        std::vector<std::string> Script;
+        int Result, Error;
+        std::string Transcript;
+        std::string User = "alice", Password = "secret";
+        int TimeoutMs = 5000;
+    } cases[] = {
+        {"accepted", {"+OK ready\r\n", "+OK\r\n", "+OK in\r\n", "+OK bye\r\n"}, 1, 0,
+         "USER alice\r\nPASS secret\r\nQUIT\r\n"},
+        {"greeting refused", {"-ERR go away\r\n", "+OK bye\r\n"}, 0, -6, "QUIT\r\n"},
+        {"USER refused", {"+OK\r\n", "-ERR who\r\n", "+OK bye\r\n"}, 0, -7,
+         "USER alice\r\nQUIT\r\n"},
+        {"PASS refused", {"+OK\r\n", "+OK\r\n", "-ERR [AUTH] failed\r\n", "+OK bye\r\n"}, 0, -8,
+         "USER alice\r\nPASS secret\r\nQUIT\r\n"},
+        {"short reply", {"+O", "+OK bye\r\n"}, 0, -6, "QUIT\r\n"},
+        // A silent server: QUIT still goes, and is not waited for a second time.
+        {"silent", {}, 0, -6, "QUIT\r\n", "alice", "secret", 300},
+        {"no password", {}, 0, kMailEmptySetting, "", "alice", ""},
+        {"break in the user", {}, 0, kMailLineBreakInText, "", "alice\r\nDELE 1"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer server;
+        server.StepTimeout(1500);
+        Play(server, c.Script);
+        ASSERT_TRUE(server.Start());
+        MailSession session;
+        session.SetTimeout(c.TimeoutMs);
+        session.SetPopServer("127.0.0.1", c.User, c.Password, server.Port());
+        EXPECT_EQ(session.PopBeforeSmtp(), c.Result);
+        if (c.Result == 0) {
+            EXPECT_EQ(session.LastError(), c.Error);
+        }
+        EXPECT_EQ(server.Transcript(), c.Transcript);
+    }
+    MailSession session;
+    session.SetPopServer("127.0.0.1", "alice", "secret", qvtest::FreePort());
+    EXPECT_EQ(session.PopBeforeSmtp(), 0);
+    EXPECT_EQ(session.LastError(), -5);
+}
+
+TEST(DialUp, ThroughNmcli) {
+    {
+        mailtest::FakeNmcli nmcli({"Wired connection 1", "フレッツ", "a:b"});
+        EXPECT_EQ(qv::dialup::PhonebookEntries(),
+                  (std::vector<std::string>{"Wired connection 1", "フレッツ", "a:b"}));
+        EXPECT_FALSE(qv::dialup::BringUp("other", 5000));  // never an unknown entry
+        EXPECT_EQ(nmcli.Calls(), "-t -f NAME connection show\n-t -f NAME connection show\n");
+    }
+    {
+        mailtest::FakeNmcli none({});
+        EXPECT_TRUE(qv::dialup::PhonebookEntries().empty());
+    }
+    // A hanging nmcli is stopped by the time-out and by the stop check.
+    mailtest::FakeNmcli hanging({"isp"}, 0, 30);
+    EXPECT_FALSE(qv::dialup::BringUp("isp", 500));
+    EXPECT_FALSE(qv::dialup::BringUp("isp", 60000, [] { return true; }));
+}
+
+// A warning mail job against scripted servers, with short waits; no picture.
+struct Job {
+    qvtest::TempDir Work;
+    MailJobRequest Request;
+    std::vector<std::string> Logged;
+
+    explicit Job(int smtpPort, int popPort = 110) {
+        qvtest::WriteFile(Work.File("QVTmp200-7.___"), "picture");
+        Request.Warning.SendPict = 0;
+        Request.Mail.SmtpServer = "127.0.0.1";
+        Request.Mail.MailAddress = "cam@example.org";
+        Request.Mail.SendMailAddress = "me@example.org";
+        Request.Mail.PopServer = "127.0.0.1";
+        Request.Mail.UserID = "alice";
+        Request.Mail.Password = "s3cret";
+        Request.PicturePath = Work.File("QVTmp200-7.___");
+        Request.WorkFolder = Work.Path();
+        Request.Log = [this](const std::string& text, const std::string& reason) {
+            Logged.push_back(text + "|" + reason);
+        };
+        Request.SmtpPort = smtpPort;
+        Request.PopPort = popPort;
+        Request.TimeoutMs = 5000;
+        Request.SettleMs = Request.HangUpWaitMs = 10;
+    }
+    // Runs it: the one log line, and nothing left in the work folder.
+    std::string Run() {
+        MailJobResult r = RunMailJob(Request);
+        EXPECT_TRUE(qvtest::ListDir(Work.Path()).empty());
+        EXPECT_EQ(Logged.size(), 1u);
+        EXPECT_EQ(r.LogText + "|" + r.Reason, Logged.empty() ? "" : Logged[0]);
+        return Logged.empty() ? "" : Logged[0];
+    }
+};
+
+const std::string kFailed = "メール送信に失敗しました|";
+
+TEST(MailJob, FailuresLogTheSameLineAndGiveTheReason) {
+    // clang-format off
+    struct Case {
+        const char* Name;
+        std::vector<std::string> Smtp, Pop;
+        std::string Logged;
+        int TimeoutMs = 5000, JobDeadlineMs = kMailJobDeadlineMs;
+        bool Exiting = false;
+        std::string Server = "127.0.0.1", Address = "me@example.org";
+    } cases[] = {
+        {"refused", {}, {}, kFailed + "SMTPサーバーに接続できません。"},
+        {"name not found", {}, {}, kFailed + "SMTPサーバーの名前を解決できません。", 5000, kMailJobDeadlineMs,
+         false, "no-such-host.invalid"},
+        {"no answer", {"~"}, {}, kFailed + "SMTPサーバーが接続を受け付けませんでした。\n" "サーバーの応答がありません。", 300},
+        {"recipient refused", {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "550 unknown user\r\n"}, {},
+         kFailed + "送信先メールアドレスが拒否されました。\nサーバーの応答：550 unknown user"},
+        {"empty recipient", {"220 hi\r\n"}, {}, kFailed + "送信先メールアドレスが設定されていません。", 5000,
+         kMailJobDeadlineMs, false, "127.0.0.1", ""},
+        {"line break", {}, {}, kFailed + "設定に改行が含まれています。", 5000, kMailJobDeadlineMs, false,
+         "127.0.0.1", "me@example.org\r\nRCPT TO:<x@evil>"},
+        {"POP refused", {}, {"+OK", "+OK", "-ERR [AUTH] failed", "+OK bye"},
+         "POP-before-SMTPに失敗しました|POP-before-SMTPに失敗しました：" "POPサーバーがパスワードを受け付けませんでした。\nサーバーの応答：-ERR [AUTH] failed"},
+        // Each step answered in time, the whole job not: cut short at its deadline.
+        {"job deadline", {"220 hi\r\n", "~250 a\r\n", "~250 b\r\n", "~250 c\r\n", "~354 d\r\n"}, {},
+         kFailed + kMailReasonCutShort, 5000, 700},
+        // The program is exiting and the server trickles: cut short after the grace.
+        {"exit", {"220 hi\r\n", "!trickle250 hello there, one byte at a time\r\n"}, {},
+         kFailed + kMailReasonCutShort, 60000, kMailJobDeadlineMs, true},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer smtp, pop;
+        smtp.StepTimeout(c.Smtp.empty() ? 100 : 1500);
+        pop.StepTimeout(c.Pop.empty() ? 100 : 1500);
+        std::vector<std::string> script = c.Smtp;
+        if (!script.empty() && script[0] == "~") script.clear();
+        Play(smtp, script);
+        Play(pop, c.Pop);
+        ASSERT_TRUE(smtp.Start());
+        ASSERT_TRUE(pop.Start());
+        Job job(c.Smtp.empty() ? qvtest::FreePort() : smtp.Port(), pop.Port());
+        job.Request.Mail.PopSmtp = !c.Pop.empty();
+        job.Request.Mail.SmtpServer = c.Server;
+        job.Request.Mail.SendMailAddress = c.Address;
+        job.Request.Mail.SmtpPort = 587;  // the extended dialogue: its replies may span reads
+        job.Request.TimeoutMs = c.TimeoutMs;
+        job.Request.JobDeadlineMs = c.JobDeadlineMs;
+        job.Request.ExitGraceMs = 300;
+        job.Request.StopRequested = [&c] { return c.Exiting; };
+        EXPECT_EQ(job.Run(), c.Logged);
+        smtp.Transcript();
+        if (c.Exiting) {
+            EXPECT_TRUE(smtp.ClientLeftDuringTrickle());
+        }
+    }
+}
+
+TEST(MailJob, ADialFailureSkipsPopAndSmtp) {
+    // Neither POP nor SMTP is tried: either would log a line of its own.
+    mailtest::FakeNmcli nmcli({"isp"}, 4);
+    Job job(qvtest::FreePort(), qvtest::FreePort());
+    job.Request.Basic.ConnMode = 1;
+    job.Request.Basic.DialName = "isp";
+    job.Request.Mail.PopSmtp = 1;
+    job.Request.DialTimeoutMs = 5000;
+    EXPECT_EQ(job.Run(), "ダイアルアップに失敗しました|" + std::string(kMailReasonDialUp));
+    // What the failed dial may have left is taken down.
+    EXPECT_EQ(nmcli.Calls(),
+              "-t -f NAME connection show\n-w 5 connection up id isp\n"
+              "-w 10 connection down id isp\n");
+}
+
+}  // namespace
