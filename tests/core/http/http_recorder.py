@@ -57,6 +57,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     do_GET = answer
     do_POST = answer
+    do_PUT = answer
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
