@@ -332,6 +332,7 @@ bool WebServer::Start() {
     m.server->set_read_timeout(10, 0);
     m.server->set_write_timeout(10, 0);
     m.server->set_keep_alive_max_count(100);
+    m.server->set_tcp_nodelay(true);  // a picture must not wait for the phone's delayed ACK
     m.Routes();
     if (m.options.Port == 0) {
         port_ = m.server->bind_to_any_port(m.options.Host);

@@ -16,6 +16,15 @@
 
 namespace qv::window {
 
+std::string FrameToJpeg(const QImage& frame) {
+    if (frame.isNull()) return "";
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!frame.save(&buffer, "JPG", 75)) return "";
+    return bytes.toStdString();
+}
+
 // Samples on the window thread what only the window thread may read (the shown frame, the
 // device line, the level once a second); the server's threads read the copies under a lock.
 class WebBridge : public web::WebBackend {
@@ -52,12 +61,7 @@ class WebBridge : public web::WebBackend {
             std::lock_guard<std::mutex> lock(mutex_);
             frame = frame_;  // shares the pixels; the window thread only ever replaces them
         }
-        if (frame.isNull()) return "";
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        if (!frame.save(&buffer, "JPG", 75)) return "";
-        return bytes.toStdString();
+        return FrameToJpeg(frame);
     }
 
     // What the start/stop switch and the mode switches call, on the window thread.

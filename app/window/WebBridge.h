@@ -8,6 +8,7 @@
 #include <string>
 
 class CMonitorDlg;
+class QImage;
 
 namespace qv::web {
 class WebServer;
@@ -27,6 +28,9 @@ class WebPage {
     std::unique_ptr<WebBridge> bridge_;
     std::unique_ptr<web::WebServer> server_;
 };
+
+// The live picture as the page gets it: a JPEG file's bytes ("" for a null frame). Any thread.
+std::string FrameToJpeg(const QImage& frame);
 
 // Window thread, after the window is shown: starts the web page when [Web] asks for it, or
 // says on standard error why it does not (nothing at all when it is off). nullptr when none.
