@@ -56,22 +56,6 @@ bool IsDay(const std::string& day) {
     return true;
 }
 
-std::string CookieValue(const std::string& header, const std::string& name) {
-    size_t at = 0;
-    while (at < header.size()) {
-        size_t end = header.find(';', at);
-        if (end == std::string::npos) end = header.size();
-        std::string part = header.substr(at, end - at);
-        size_t b = part.find_first_not_of(' ');
-        if (b != std::string::npos) part = part.substr(b);
-        if (part.size() > name.size() && part.compare(0, name.size(), name) == 0 &&
-            part[name.size()] == '=')
-            return part.substr(name.size() + 1);
-        at = end + 1;
-    }
-    return "";
-}
-
 void Json(httplib::Response& res, int status, const std::string& body) {
     res.status = status;
     res.set_content(body, "application/json; charset=utf-8");
@@ -124,6 +108,22 @@ std::string JsonString(const std::string& text) {
         }
     }
     return out + "\"";
+}
+
+std::string CookieValue(const std::string& header, const std::string& name) {
+    size_t at = 0;
+    while (at < header.size()) {
+        size_t end = header.find(';', at);
+        if (end == std::string::npos) end = header.size();
+        std::string part = header.substr(at, end - at);
+        size_t b = part.find_first_not_of(' ');
+        if (b != std::string::npos) part = part.substr(b);
+        if (part.size() > name.size() && part.compare(0, name.size(), name) == 0 &&
+            part[name.size()] == '=')
+            return part.substr(name.size() + 1);
+        at = end + 1;
+    }
+    return "";
 }
 
 std::string FindWebAssets() {

@@ -55,6 +55,9 @@ class WebServer {
 // The asset folder holding the page: QUORVEX_DATADIR/web or the source tree's assets/web.
 std::string FindWebAssets();
 
+// The value of the cookie name in a Cookie header; "" when it is not there.
+std::string CookieValue(const std::string& header, const std::string& name);
+
 // Quotes text as a JSON string (control characters escaped, UTF-8 passed through).
 std::string JsonString(const std::string& text);
 
