@@ -13,6 +13,7 @@
 
 #include "app/retention/Retention.h"
 #include "app/web/WebSettings.h"
+#include "platform/text/JsonString.h"
 
 namespace qv::web {
 namespace {
@@ -74,40 +75,7 @@ std::string TimeOf(const std::tm& t) {
 }  // namespace
 
 std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    char esc[8];
-                    std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                    out += esc;
-                } else if (c == '<' || c == '>' || c == '&') {
-                    // Kept out of the JSON as they stand, in case a text ever lands in HTML.
-                    char esc[8];
-                    std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                    out += esc;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
+    return text::JsonString(text);
 }
 
 std::string CookieValue(const std::string& header, const std::string& name) {
