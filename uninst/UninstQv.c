@@ -52,6 +52,9 @@ UNINST_API int UninstInitialize(void) {
         if (QvRegGetValue(QV_REG_PRODUCT_KEY, QV_REG_VALUE_DIRECTORY, folder, sizeof folder)) {
             if (UninstLogFolder(folder, path, sizeof path)) RemoveLogFolder(path);
             if (UninstSettingsFile(folder, path, sizeof path)) unlink(path);
+            /* The web page's certificate and key, made by the program on its first start. */
+            if (Join(folder, "web-cert.pem", path, sizeof path)) unlink(path);
+            if (Join(folder, "web-key.pem", path, sizeof path)) unlink(path);
         }
     }
     QvRegDeleteKey(QV_REG_VENDOR_KEY, QV_REG_PRODUCT_SUBKEY);

@@ -33,6 +33,8 @@ class Uninst : public ::testing::Test {
         qvtest::WriteFile(install + "/log/2026-12-02.log", "y");
         qvtest::WriteFile(install + "/Quorvex.ini", "[BasicSettings]\n");
         qvtest::WriteFile(install + "/quorvex", "program");
+        for (const char* pem : {"/web-cert.pem", "/web-key.pem"})
+            qvtest::WriteFile(install + pem, "pem");
     }
     void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
     std::string KeyFile() const {
@@ -62,6 +64,7 @@ TEST_F(Uninst, NoKeyTouchesNothing) {
     EXPECT_EQ(init(), 0);
     EXPECT_TRUE(qvtest::FileExists(install + "/log/2026-12-01.log"));
     EXPECT_TRUE(qvtest::FileExists(install + "/Quorvex.ini"));
+    EXPECT_TRUE(qvtest::FileExists(install + "/web-key.pem"));
 }
 
 TEST_F(Uninst, KeyWithoutDirectoryIsDeletedAndNoFileTouched) {
@@ -84,6 +87,8 @@ TEST_F(Uninst, RemovesLogFolderSettingsAndKey) {
     EXPECT_EQ(init(), 0);
     EXPECT_FALSE(qvtest::FileExists(install + "/log"));
     EXPECT_FALSE(qvtest::FileExists(install + "/Quorvex.ini"));
+    EXPECT_FALSE(qvtest::FileExists(install + "/web-cert.pem"));
+    EXPECT_FALSE(qvtest::FileExists(install + "/web-key.pem"));
     EXPECT_TRUE(qvtest::FileExists(install + "/quorvex"));  // installed files are not its business
     EXPECT_EQ(qvtest::ListDir(home.Path() + "/.config"), std::vector<std::string>{});
 }
