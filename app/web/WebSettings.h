@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace qv::web {
 
@@ -24,5 +25,9 @@ bool VerifyPassword(const std::string& password, const std::string& stored);
 
 // Why the server will not start with these settings ("" when it may).
 std::string WhyNotStarting(const WebSettings& settings);
+
+// The addresses a phone on the same network can open ("https://192.168.1.20:8443/"), one per
+// IPv4 address of this computer other than loopback; localhost when there is none.
+std::vector<std::string> WebAddresses(const WebSettings& settings);
 
 }  // namespace qv::web

@@ -26,7 +26,7 @@ std::string FrameToJpeg(const QImage& frame) {
 }
 
 // Samples on the window thread what only the window thread may read (the shown frame, the
-// device line, the level once a second); the server's threads read the copies under a lock.
+// level's peak once a second); the server's threads read the copies under a lock.
 class WebBridge : public web::WebBackend {
   public:
     explicit WebBridge(CMonitorDlg& window) : window_(window), handoff_(&window) {
@@ -48,9 +48,10 @@ class WebBridge : public web::WebBackend {
         const int mode = engine::ClampMode(e.CurrentMode());
         s.Mode = mode + 1;
         s.Level = e.LastLevelShown();
-        s.Sensitivity = e.Settings()->Warning[mode].MotionSensitivity;
+        const auto settings = e.Settings();
+        s.Sensitivity = settings->Warning[mode].MotionSensitivity;
+        s.Camera = settings->Basic.DeviceName;
         std::lock_guard<std::mutex> lock(mutex_);
-        s.Camera = camera_;
         s.Levels.assign(levels_.begin(), levels_.end());
         return s;
     }
@@ -95,7 +96,6 @@ class WebBridge : public web::WebBackend {
         peak_ = std::max(peak_, static_cast<int>(e.LastLevelShown()));
         std::lock_guard<std::mutex> lock(mutex_);
         frame_ = frame;
-        camera_ = e.DeviceLine();
         if (++ticks_ % 5 == 0) {
             levels_.push_back(peak_);
             if (levels_.size() > 60) levels_.pop_front();
@@ -109,7 +109,6 @@ class WebBridge : public web::WebBackend {
     int ticks_ = 0, peak_ = 0;  // window thread
     std::mutex mutex_;
     QImage frame_;
-    std::string camera_;
     std::deque<int> levels_;  // one peak a second, the last minute
 };
 
@@ -148,9 +147,11 @@ std::unique_ptr<WebPage> StartWebPage(CMonitorDlg& window, const std::string& pr
         bridge->Close();
         return fail(server->Error());
     }
-    std::fprintf(stderr, "quorvex: web page on %s port %d%s%s\n", o.Tls ? "https" : "http",
-                 server->Port(), o.Tls ? ", certificate SHA-256 " : "",
-                 o.Tls ? web::CertificateFingerprint(programFolder).c_str() : "");
+    for (const std::string& address : web::WebAddresses(settings))
+        std::fprintf(stderr, "quorvex: web page on %s\n", address.c_str());
+    if (o.Tls)
+        std::fprintf(stderr, "quorvex: web certificate SHA-256 %s\n",
+                     web::CertificateFingerprint(programFolder).c_str());
     return std::make_unique<WebPage>(std::move(bridge), std::move(server));
 }
 

@@ -352,6 +352,9 @@ TEST(WebSettingsFile, DefaultsAndWhyTheServerStaysOff) {
     EXPECT_NE(WhyNotStarting(s).find("quorvex config set Web Password"), std::string::npos);
     s.PasswordHash = HashPassword("x");
     EXPECT_EQ(WhyNotStarting(s), "");
+    for (const std::string& address : WebAddresses(s))
+        EXPECT_EQ(address.rfind("http://", 0), 0u) << address;  // Tls=0
+    EXPECT_EQ(WebAddresses(s).back().substr(WebAddresses(s).back().size() - 6), ":9000/");
     s.Port = 70000;
     EXPECT_NE(WhyNotStarting(s), "");
 
