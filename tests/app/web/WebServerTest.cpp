@@ -370,3 +370,27 @@ TEST(WebSettingsFile, DefaultsAndWhyTheServerStaysOff) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WebGuards, ThrottleIsPerAddressAndSessionsAreBounded) {
+    qv::web::LoginThrottle throttle;
+    throttle.Failed("10.0.0.1", 100);
+    EXPECT_GT(throttle.WaitBefore("10.0.0.1", 100), 0);
+    EXPECT_EQ(throttle.WaitBefore("10.0.0.2", 100), 0);  // another address is not slowed
+    throttle.Succeeded("10.0.0.1");
+    EXPECT_EQ(throttle.WaitBefore("10.0.0.1", 100), 0);
+
+    qv::web::SessionStore sessions;
+    std::vector<std::string> tokens;
+    for (size_t i = 0; i <= qv::web::SessionStore::kMaxSessions; ++i)
+        tokens.push_back(sessions.Create(double(i))->Token);
+    // One session too many: the least recently used one went, the newest lives.
+    EXPECT_FALSE(sessions.Find(tokens.front(), 1000));
+    EXPECT_TRUE(sessions.Find(tokens.back(), 1000));
+    EXPECT_TRUE(sessions.Find(tokens[1], 1000));
+    EXPECT_FALSE(sessions.Find("", 1000));
+    EXPECT_FALSE(sessions.Find(tokens[1].substr(1), 1000));
+}
+
+}  // namespace
