@@ -39,6 +39,9 @@ UNINST_API int UninstInitialize(void) {
             if (folderFd >= 0) {
                 RemoveLogFolder(folderFd);
                 unlinkat(folderFd, "Quorvex.ini", 0); /* a link goes as a link */
+                /* The web page's certificate and key, made by the program on its first start. */
+                unlinkat(folderFd, "web-cert.pem", 0);
+                unlinkat(folderFd, "web-key.pem", 0);
                 close(folderFd);
             }
         }

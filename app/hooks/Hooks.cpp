@@ -16,6 +16,7 @@
 #include "app/mail/Base64.h"
 #include "platform/file/Owners.h"
 #include "platform/http/HttpClient.h"
+#include "platform/text/JsonString.h"
 
 extern char** environ;
 
@@ -23,37 +24,7 @@ namespace qv::hooks {
 
 namespace {
 
-std::string JsonString(std::string_view s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char esc[8];
-                    std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                    out += esc;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
+using text::JsonString;
 
 std::string BaseName(const std::string& path) {
     const size_t slash = path.rfind('/');

@@ -30,8 +30,9 @@ class Uninst : public ::testing::Test {
         ASSERT_NE(init, nullptr);
         for (const char* d : {"/Quorvex", "/Quorvex/log", "/elsewhere"})
             ::mkdir((home.Path() + d).c_str(), 0700);
-        for (const char* f : {"/Quorvex/log/1.log", "/Quorvex/Quorvex.ini", "/Quorvex/quorvex",
-                              "/elsewhere/keep.txt"})
+        for (const char* f :
+             {"/Quorvex/log/1.log", "/Quorvex/Quorvex.ini", "/Quorvex/quorvex",
+              "/Quorvex/web-cert.pem", "/Quorvex/web-key.pem", "/elsewhere/keep.txt"})
             qvtest::WriteFile(home.Path() + f, "x");
     }
     void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
@@ -72,7 +73,8 @@ TEST_F(Uninst, RemovesOnlyTheProgramsOwnFiles) {
     EXPECT_EQ(init(), 0);
     EXPECT_EQ(qvtest::ListDir(install + "/log"), std::vector<std::string>{"old"});
     EXPECT_TRUE(Has("/elsewhere/keep.txt") && Has("/Quorvex/quorvex"));
-    EXPECT_FALSE(Has("/Quorvex/Quorvex.ini"));
+    EXPECT_FALSE(Has("/Quorvex/Quorvex.ini") || Has("/Quorvex/web-cert.pem") ||
+                 Has("/Quorvex/web-key.pem"));
     ::rmdir((install + "/log/old").c_str());
     ::rmdir((install + "/log").c_str());
     ASSERT_EQ(::symlink((home.Path() + "/elsewhere").c_str(), (install + "/log").c_str()), 0);
