@@ -24,9 +24,7 @@
 #include "app/settings/StreamSources.h"
 #include "app/window/CMonitorDlg.h"
 #include "platform/sound/SoundPlayer.h"
-#if QUORVEX_WITH_WEB
 #include "app/window/WebBridge.h"
-#endif
 
 namespace {
 
@@ -111,10 +109,8 @@ int RunMonitor(int argc, char** argv, const std::string& programFolder) {
                 dialog.RequestExit();
             });
         dialog.show();
-#if QUORVEX_WITH_WEB
         // Stopped when the block ends, before the window goes.
         auto web = qv::window::StartWebPage(dialog, programFolder, options.SettingsFile);
-#endif
         result = app.exec();
     }
     sound.reset();

@@ -11,6 +11,7 @@
 #include "app/settings/StreamSources.h"
 #include "platform/capture/stream/StreamUrl.h"
 #include "platform/text/Text.h"
+#include "platform/tls/PasswordHash.h"
 
 namespace {
 
@@ -28,6 +29,8 @@ std::string ValueInUse(const SettingEntry& e, const std::string& file) {
         if (!w.HasPosition) return "";
         return std::to_string(key == "MainLeft" ? w.MainLeft : w.MainTop);
     }
+    if (e.Key->Type == SettingType::Hash)  // only whether one is set, never the hash
+        return ReadSettingText(file, e).empty() ? "" : "(set)";
     if (e.Section == "Window" && key == "SelectMode") {
         return std::to_string(UsableMode(ParseSettingNumber(ReadSettingText(file, e))));
     }
@@ -106,6 +109,19 @@ bool StoredForm(const SettingEntry& e, const std::string& value, const std::stri
     if (!ok) {
         err << "quorvex config: " << name
             << ": the value holds characters the settings file (Shift-JIS, CP932) cannot store\n";
+        return false;
+    }
+    if (k.Type == SettingType::Hash) {
+        *stored = value.empty() ? "" : qv::tls::HashPassword(value);
+        if (!value.empty() && stored->empty()) {
+            err << "quorvex config: " << name << " could not be hashed\n";
+            return false;
+        }
+        return true;
+    }
+    std::string why;
+    if (k.Valid && !k.Valid(value, &why)) {
+        err << "quorvex config: " << name << ": " << why << " (" << k.RangeText() << ")\n";
         return false;
     }
     if (k.Type == SettingType::Password) {

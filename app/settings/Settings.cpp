@@ -5,6 +5,7 @@
 #include <span>
 
 #include "app/mail/Base64.h"
+#include "app/schedule/Schedule.h"
 #include "app/settings/IniFile.h"
 #include "platform/text/Text.h"
 
@@ -14,6 +15,10 @@ constexpr const char* kWindow = "Window";
 constexpr const char* kBasic = "BasicSettings";
 constexpr const char* kMail = "MailSettings";
 constexpr const char* kPict = "PictSettings";
+constexpr const char* kRetention = "Retention";
+constexpr const char* kSchedule = "Schedule";
+constexpr const char* kHooks = "Hooks";
+constexpr const char* kWeb = "Web";
 
 // A row of the schema: the key and the record member that holds it.
 template <class R>
@@ -33,6 +38,12 @@ struct Row {
     }
     constexpr Row Secret() const {
         return With([](SettingKey& k) { k.Type = SettingType::Password; });
+    }
+    constexpr Row Hashed() const {
+        return With([](SettingKey& k) { k.Type = SettingType::Hash; });
+    }
+    constexpr Row Checked(bool (*valid)(std::string_view, std::string*)) const {
+        return With([&](SettingKey& k) { k.Valid = valid; });
     }
     constexpr Row Button(DefaultButton b, const char* value = nullptr) const {
         return With([&](SettingKey& k) { k.Button = b, k.ButtonValue = value; });
@@ -69,6 +80,10 @@ using W = WarningSettings;
 using M = MailSettings;
 using P = PictSettings;
 using Win = WindowSettings;
+using Ret = RetentionSettings;
+using Sch = ScheduleSettings;
+using Hk = HookSettings;
+using Web = WebSettings;
 constexpr auto Bb = DefaultButton::Basic;
 constexpr auto Wb = DefaultButton::Warning;
 constexpr auto Tb = DefaultButton::MailText;
@@ -121,6 +136,11 @@ constexpr Row<W> kWarningRows[] = {
         "text, line breaks as <BR>")
         .Button(Tb, ""),
     Num("SendPict", &W::SendPict, {"1", "0", "0"}, 0, 1).Button(Tb, "1"),
+    Num("MotionCheck", &W::MotionCheck, {"0"}, 0, 1).WhenUsed().Button(Wb),
+    Num("MotionCheckNoise", &W::MotionCheckNoise, {"40"}, 10, 200).WhenUsed().Button(Wb),
+    Num("MotionCheckArea", &W::MotionCheckArea, {"8"}, 1, 500).WhenUsed().Button(Wb),
+    Num("MotionCheckMs", &W::MotionCheckMs, {"700"}, 0, 10000).WhenUsed().Button(Wb),
+    Txt("MotionMask", &W::MotionMask, {""}, "polygons \"x,y x,y x,y;...\" (0..1)").WhenUsed(),
 };
 
 constexpr Row<M> kMailRows[] = {
@@ -153,6 +173,53 @@ constexpr Row<P> kPictRows[] = {
     Num("ColQuality", &P::ColQuality, {"4"}, 0, 4).Button(Pb),
 };
 
+bool ValidRule(std::string_view text, std::string* why) {
+    return text.find_first_not_of(" \t") == std::string_view::npos ||
+           qv::schedule::ParseRule(text, why).has_value();
+}
+
+constexpr Row<Ret> kRetentionRows[] = {
+    Num("PictureDays", &Ret::PictureDays, {"0"}, 0, 36500).WhenUsed(),
+    Num("PictureMegabytes", &Ret::PictureMegabytes, {"0"}, 0, INT32_MAX).WhenUsed(),
+    Num("LogDays", &Ret::LogDays, {"0"}, 0, 36500).WhenUsed(),
+    Num("MinFreeMegabytes", &Ret::MinFreeMegabytes, {"0"}, 0, INT32_MAX).WhenUsed(),
+};
+
+constexpr const char* kRuleWords = "\"DAYS HH:MM-HH:MM ACTION\", e.g. \"12345 08:00-18:00 mode1\"";
+constexpr Row<Sch> kScheduleRows[] = {
+    Num("Enable", &Sch::Enable, {"0"}, 0, 1).WhenUsed(),
+    Txt("Rule1", &Sch::Rule1, {""}, kRuleWords).Checked(ValidRule).WhenUsed(),
+    Txt("Rule2", &Sch::Rule2, {""}, kRuleWords).Checked(ValidRule).WhenUsed(),
+    Txt("Rule3", &Sch::Rule3, {""}, kRuleWords).Checked(ValidRule).WhenUsed(),
+    Txt("Rule4", &Sch::Rule4, {""}, kRuleWords).Checked(ValidRule).WhenUsed(),
+    Txt("Rule5", &Sch::Rule5, {""}, kRuleWords).Checked(ValidRule).WhenUsed(),
+    Txt("Rule6", &Sch::Rule6, {""}, kRuleWords).Checked(ValidRule).WhenUsed(),
+    Txt("Rule7", &Sch::Rule7, {""}, kRuleWords).Checked(ValidRule).WhenUsed(),
+    Txt("Rule8", &Sch::Rule8, {""}, kRuleWords).Checked(ValidRule).WhenUsed(),
+    Txt("Rule9", &Sch::Rule9, {""}, kRuleWords).Checked(ValidRule).WhenUsed(),
+    Txt("Rule10", &Sch::Rule10, {""}, kRuleWords).Checked(ValidRule).WhenUsed(),
+};
+
+constexpr Row<Hk> kHookRows[] = {
+    Txt("Command", &Hk::Command, {""}, "a program and its arguments (%e %t %m %f)").WhenUsed(),
+    Txt("CommandEvents", &Hk::CommandEvents, {"warning,camera-lost,camera-back,disk"},
+        "events: warning, camera-lost, camera-back, disk, detect")
+        .WhenUsed(),
+    Txt("WebhookUrl", &Hk::WebhookUrl, {""}, "an http:// or https:// address").WhenUsed(),
+    Num("WebhookPicture", &Hk::WebhookPicture, {"0"}, 0, 1).WhenUsed(),
+    Txt("PushUrl", &Hk::PushUrl, {""}, "an ntfy topic address").WhenUsed(),
+    Txt("PushToken", &Hk::PushToken, {""}, "an access token").Secret().WhenUsed(),
+    Num("CameraLostSeconds", &Hk::CameraLostSeconds, {"60"}, 1, 86400).WhenUsed(),
+    Num("CameraLostMail", &Hk::CameraLostMail, {"0"}, 0, 1).WhenUsed(),
+};
+
+constexpr Row<Web> kWebRows[] = {
+    Num("Enable", &Web::Enable, {"0"}, 0, 1).WhenUsed(),
+    Num("Port", &Web::Port, {"8443"}, 1, 65535).WhenUsed(),
+    Num("Tls", &Web::Tls, {"1"}, 0, 1).WhenUsed(),
+    Txt("Password", &Web::Password, {""}, "a password").Hashed().WhenUsed(),
+};
+
 std::span<const Row<Win>> Rows(const Win*) {
     return kWindowRows;
 }
@@ -167,6 +234,18 @@ std::span<const Row<M>> Rows(const M*) {
 }
 std::span<const Row<P>> Rows(const P*) {
     return kPictRows;
+}
+std::span<const Row<Ret>> Rows(const Ret*) {
+    return kRetentionRows;
+}
+std::span<const Row<Sch>> Rows(const Sch*) {
+    return kScheduleRows;
+}
+std::span<const Row<Hk>> Rows(const Hk*) {
+    return kHookRows;
+}
+std::span<const Row<Web>> Rows(const Web*) {
+    return kWebRows;
 }
 
 template <class R>
@@ -188,6 +267,18 @@ std::string SectionOf(const M*, int) {
 }
 std::string SectionOf(const P*, int) {
     return kPict;
+}
+std::string SectionOf(const Ret*, int) {
+    return kRetention;
+}
+std::string SectionOf(const Sch*, int) {
+    return kSchedule;
+}
+std::string SectionOf(const Hk*, int) {
+    return kHooks;
+}
+std::string SectionOf(const Web*, int) {
+    return kWeb;
 }
 
 template <class R>
@@ -266,6 +357,10 @@ std::vector<SettingEntry> BuildEntries() {
     for (int m = 0; m < kOperatingModes; ++m) AddEntries<W>(entries, m);
     AddEntries<M>(entries, 0);
     AddEntries<P>(entries, 0);
+    AddEntries<Ret>(entries, 0);
+    AddEntries<Sch>(entries, 0);
+    AddEntries<Hk>(entries, 0);
+    AddEntries<Web>(entries, 0);
     return entries;
 }
 
@@ -323,6 +418,10 @@ QV_SETTINGS_RECORD(WarningSettings)
 QV_SETTINGS_RECORD(MailSettings)
 QV_SETTINGS_RECORD(PictSettings)
 QV_SETTINGS_RECORD(WindowSettings)
+QV_SETTINGS_RECORD(RetentionSettings)
+QV_SETTINGS_RECORD(ScheduleSettings)
+QV_SETTINGS_RECORD(HookSettings)
+QV_SETTINGS_RECORD(WebSettings)
 #undef QV_SETTINGS_RECORD
 
 WarningSettings DefaultWarningSettings(int mode) {
@@ -390,6 +489,30 @@ int LoadWindowSettings(const std::string& file, WindowSettings& s) {
 int SaveWindowSettings(const std::string& file, const WindowSettings& s) {
     return SaveRecord(file, 0, s);
 }
+int LoadRetentionSettings(const std::string& file, RetentionSettings& s) {
+    return LoadRecord(file, 0, s);
+}
+int SaveRetentionSettings(const std::string& file, const RetentionSettings& s) {
+    return SaveRecord(file, 0, s);
+}
+int LoadScheduleSettings(const std::string& file, ScheduleSettings& s) {
+    return LoadRecord(file, 0, s);
+}
+int SaveScheduleSettings(const std::string& file, const ScheduleSettings& s) {
+    return SaveRecord(file, 0, s);
+}
+int LoadHookSettings(const std::string& file, HookSettings& s) {
+    return LoadRecord(file, 0, s);
+}
+int SaveHookSettings(const std::string& file, const HookSettings& s) {
+    return SaveRecord(file, 0, s);
+}
+int LoadWebSettings(const std::string& file, WebSettings& s) {
+    return LoadRecord(file, 0, s);
+}
+int SaveWebSettings(const std::string& file, const WebSettings& s) {
+    return SaveRecord(file, 0, s);
+}
 
 std::string EncodePassword(std::string_view passwordUtf8) {
     return Base64EncodeText(qv::text::Utf8ToCp932(passwordUtf8));
@@ -409,6 +532,10 @@ int LoadAllSettings(const std::string& file, AllSettings& s) {
     for (int m = 0; m < kOperatingModes; ++m) LoadWarningSettings(file, m, s.Warning[m]);
     LoadMailSettings(file, s.Mail);
     LoadPictSettings(file, s.Pict);
+    LoadRetentionSettings(file, s.Retention);
+    LoadScheduleSettings(file, s.Schedule);
+    LoadHookSettings(file, s.Hooks);
+    LoadWebSettings(file, s.Web);
     s.MailSwitch = s.Warning[s.CurrentMode].SendMail;
     return 1;
 }

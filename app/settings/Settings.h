@@ -53,6 +53,13 @@ struct WarningSettings {
     std::string MailTitle;
     std::string MailText;  // "<BR>" = line break
     int32_t SendPict{};
+    // The motion check: a detection also needs motion the check confirms (noise, light changes,
+    // speckle and one-frame events do not count); masked areas count for nothing.
+    int32_t MotionCheck{};       // 0 off (detection as the level alone says), 1 on
+    int32_t MotionCheckNoise{};  // change must stand this many tenths above the learned noise
+    int32_t MotionCheckArea{};   // smallest moving area that counts, tenths of a percent
+    int32_t MotionCheckMs{};     // how long motion must last to count
+    std::string MotionMask;      // areas to ignore: "x,y x,y x,y;..." in 0..1 of the picture
     bool operator==(const WarningSettings&) const = default;
 };
 
@@ -100,6 +107,55 @@ struct WindowSettings {
     bool operator==(const WindowSettings&) const = default;
 };
 
+// [Retention]: what is deleted, oldest first, and when (0: never).
+struct RetentionSettings {
+    RetentionSettings();
+    int32_t PictureDays{};
+    int32_t PictureMegabytes{};
+    int32_t LogDays{};
+    int32_t MinFreeMegabytes{};
+    bool operator==(const RetentionSettings&) const = default;
+};
+
+// [Schedule]: weekly rules "DAYS HH:MM-HH:MM ACTION" (app/schedule).
+inline constexpr int kScheduleRules = 10;
+struct ScheduleSettings {
+    ScheduleSettings();
+    int32_t Enable{};
+    std::string Rule1, Rule2, Rule3, Rule4, Rule5, Rule6, Rule7, Rule8, Rule9, Rule10;
+    std::array<const std::string*, kScheduleRules> Rules() const {
+        return {&Rule1, &Rule2, &Rule3, &Rule4, &Rule5, &Rule6, &Rule7, &Rule8, &Rule9, &Rule10};
+    }
+    std::array<std::string*, kScheduleRules> Rules() {
+        return {&Rule1, &Rule2, &Rule3, &Rule4, &Rule5, &Rule6, &Rule7, &Rule8, &Rule9, &Rule10};
+    }
+    bool operator==(const ScheduleSettings&) const = default;
+};
+
+// [Hooks]: the command, webhook and push channels (app/hooks) and the camera-lost alert.
+struct HookSettings {
+    HookSettings();
+    std::string Command;
+    std::string CommandEvents;
+    std::string WebhookUrl;
+    int32_t WebhookPicture{};
+    std::string PushUrl;
+    std::string PushToken;  // stored like the mail passwords
+    int32_t CameraLostSeconds{};
+    int32_t CameraLostMail{};
+    bool operator==(const HookSettings&) const = default;
+};
+
+// [Web]: the web page (app/web). Password holds a salted scrypt hash, never the password.
+struct WebSettings {
+    WebSettings();
+    int32_t Enable{};
+    int32_t Port{};
+    int32_t Tls{};
+    std::string Password;
+    bool operator==(const WebSettings&) const = default;
+};
+
 // Everything LoadAllSettings fills.
 struct AllSettings {
     WindowSettings Window;
@@ -107,6 +163,10 @@ struct AllSettings {
     std::array<WarningSettings, kOperatingModes> Warning;
     MailSettings Mail;
     PictSettings Pict;
+    RetentionSettings Retention;
+    ScheduleSettings Schedule;
+    HookSettings Hooks;
+    WebSettings Web;
     int32_t CurrentMode = 0;  // SelectMode, kept within 0..2
     int32_t MailSwitch = 1;   // SendMail of the current mode
     bool operator==(const AllSettings&) const = default;
@@ -137,6 +197,14 @@ int LoadPictSettings(const std::string& file, PictSettings& settings);
 int SavePictSettings(const std::string& file, const PictSettings& settings);
 int LoadWindowSettings(const std::string& file, WindowSettings& settings);
 int SaveWindowSettings(const std::string& file, const WindowSettings& settings);
+int LoadRetentionSettings(const std::string& file, RetentionSettings& settings);
+int SaveRetentionSettings(const std::string& file, const RetentionSettings& settings);
+int LoadScheduleSettings(const std::string& file, ScheduleSettings& settings);
+int SaveScheduleSettings(const std::string& file, const ScheduleSettings& settings);
+int LoadHookSettings(const std::string& file, HookSettings& settings);
+int SaveHookSettings(const std::string& file, const HookSettings& settings);
+int LoadWebSettings(const std::string& file, WebSettings& settings);
+int SaveWebSettings(const std::string& file, const WebSettings& settings);
 
 // Window values, then [BasicSettings], the three modes, [MailSettings], [PictSettings]; sets
 // CurrentMode and MailSwitch. The window itself is placed later with InitialWindowPosition.
@@ -163,7 +231,9 @@ WindowPosition InitialWindowPosition(const WindowSettings& window, int screenLef
 // The settings schema: one row per key says where it lives in the file and in its record, its
 // default, the range the dialogs offer and what the dialogs' ﾃﾞﾌｫﾙﾄ buttons set it to. Loading,
 // saving, the records' defaults, "quorvex config" and the dialogs all read it.
-enum class SettingType { Number, Text, Password };
+// Password: kept as Base64 in the file; Hash: only a salted slow hash is kept (setting one
+// stores its hash), and neither "get" nor "list" prints it.
+enum class SettingType { Number, Text, Password, Hash };
 
 // The ﾃﾞﾌｫﾙﾄ button that resets a key (None: no button touches it).
 enum class DefaultButton { None, Basic, Warning, MailText, Picture };
@@ -183,6 +253,8 @@ struct SettingKey {
     bool WrittenWhenUsed = false;
     DefaultButton Button = DefaultButton::None;
     const char* ButtonValue = nullptr;  // where the button's value is not the file default
+    // Texts with a form of their own: false with the reason for a value the program cannot use.
+    bool (*Valid)(std::string_view text, std::string* why) = nullptr;
 
     const char* DefaultFor(int mode) const;  // "" when there is none
     std::string RangeText() const;
@@ -209,7 +281,8 @@ template <class Record>
 void PressDefaultButton(DefaultButton button, Record& record, int mode = 0);
 
 // Every key in the file's order of sections and keys ([Window], [BasicSettings],
-// [WarningSettings0..2], [MailSettings], [PictSettings]), for the config command.
+// [WarningSettings0..2], [MailSettings], [PictSettings], [Retention], [Schedule], [Hooks],
+// [Web]), for the config command.
 struct SettingEntry {
     std::string Section;
     const SettingKey* Key;

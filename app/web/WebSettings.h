@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/tls/PasswordHash.h"
+
 namespace qv::web {
 
 struct WebSettings {
@@ -14,14 +16,11 @@ struct WebSettings {
     std::string PasswordHash;  // "" = no password set: the server does not start
 };
 
+// The [Web] section as the server uses it (defaults from the settings schema).
 WebSettings LoadWebSettings(const std::string& settingsFile);
 
-// "scrypt$N$r$p$SALT$HASH" (salt and hash in hex) of a password with a fresh random salt;
-// "" when the random source or scrypt fails.
-std::string HashPassword(const std::string& password);
-
-// True when password matches a stored hash; false for a malformed one.
-bool VerifyPassword(const std::string& password, const std::string& stored);
+using qv::tls::HashPassword;
+using qv::tls::VerifyPassword;
 
 // Why the server will not start with these settings ("" when it may).
 std::string WhyNotStarting(const WebSettings& settings);

@@ -21,7 +21,11 @@ class SettingsTest : public ::testing::Test {
         ok &= SaveBasicSettings(file, s.Basic);
         for (int m = 0; m < kOperatingModes; ++m) ok &= SaveWarningSettings(file, m, s.Warning[m]);
         ok &= SaveMailSettings(file, s.Mail);
-        ASSERT_EQ(ok & SavePictSettings(file, s.Pict), 1);
+        ok &= SavePictSettings(file, s.Pict);
+        ok &= SaveRetentionSettings(file, s.Retention);
+        ok &= SaveScheduleSettings(file, s.Schedule);
+        ok &= SaveHookSettings(file, s.Hooks);
+        ASSERT_EQ(ok & SaveWebSettings(file, s.Web), 1);
     }
     AllSettings Load(const std::string& file) {
         AllSettings s;
@@ -40,8 +44,8 @@ TEST_F(SettingsTest, NoFileGivesTheSchemaDefaultsAndTheyAreWrittenInItsOrder) {
     SaveAll(defaults, file_);
     std::string expected, section;
     for (const SettingEntry& e : SettingKeys()) {
-        if (section != e.Section) expected += "[" + (section = e.Section) + "]\r\n";
         if (e.Key->WrittenWhenUsed) continue;  // a file that never used them stays without
+        if (section != e.Section) expected += "[" + (section = e.Section) + "]\r\n";
         const std::string def = e.Key->DefaultFor(e.Mode);
         const bool none = def.empty() && e.Key->Type == SettingType::Number;  // MainLeft
         expected +=
