@@ -222,7 +222,8 @@ struct StreamDriver::Impl {
     FrameConverter converter;
     std::vector<uint8_t> work;
     bool clockSet = false;
-    double clockBase = 0;  // seconds: wall clock minus stream time
+    double clockBase = 0;      // seconds: wall clock minus stream time
+    double lastFrameTime = 0;  // stream time of the last paced frame
 
     static int Interrupt(void* opaque) {
         auto* self = static_cast<Impl*>(opaque);
@@ -277,11 +278,15 @@ struct StreamDriver::Impl {
             t = f->best_effort_timestamp * av_q2d(s.timeBase);
         else
             t = (clockSet ? (now - clockBase) : 0) + s.frameSeconds;
-        if (!clockSet) {
+        // The loop back to the start of a short file jumps back by less than the tolerance
+        // below: any step back starts the clock anew.
+        if (!clockSet || t < lastFrameTime) {
             clockBase = now - t;
             clockSet = true;
+            lastFrameTime = t;
             return true;
         }
+        lastFrameTime = t;
         const double wait = clockBase + t - now;
         // A jump (the loop back to the start, a gap, falling behind) starts the clock anew.
         if (wait < -1.0 || wait > 2.0) {
