@@ -13,6 +13,7 @@
 #include "core/include/QuorCore.h"
 #include "core/src/CoreState.h"
 #include "platform/capture/CaptureSession.h"
+#include "platform/file/Owners.h"
 
 using qv::capture::CaptureSession;
 
@@ -151,10 +152,8 @@ QV_API int QvGetCurDevice(void) {
 
 QV_API void QvCoreLogOutputFile(char* const text) {
     if (!text) return;
-    FILE* f = std::fopen("QvLog.log", "a");
-    if (!f) return;
-    std::fprintf(f, "%s\n", text);
-    std::fclose(f);
+    qv::UniqueFile f(std::fopen("QvLog.log", "a"));
+    if (f) std::fprintf(f.get(), "%s\n", text);
 }
 
 QV_API int QvStartupDevice(QvSTARTUPDEVICEINFO* const info, int device) {
