@@ -222,8 +222,8 @@ QV_API int QvCleanupDevice(void) {
         w->SetStatusCallback({});
         w->SetFrameCallback({});
     }
-    s.reference.clear();
-    s.reference.shrink_to_fit();
+    std::vector<uint8_t>().swap(s.reference);
+    std::vector<uint8_t>().swap(s.work);
     w = s.window.exchange(nullptr);
     if (w) {
         w->DriverDisconnect();
