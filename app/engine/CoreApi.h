@@ -30,6 +30,10 @@ inline constexpr unsigned long DisplayOverlay = 4;
 inline constexpr unsigned long MotionOff = 1;
 inline constexpr unsigned long MotionMeasure = 2;
 inline constexpr unsigned long MotionShow = 4;
+// A network camera connects first and may go away (read only).
+inline constexpr unsigned long DeviceLink = 0x2001;
+inline constexpr unsigned long LinkConnecting = 1;
+inline constexpr unsigned long LinkLost = 2;
 }  // namespace state
 
 class CoreApi {

@@ -192,7 +192,14 @@ int MonitorEngine::StartDevice(int count) {
 
 void MonitorEngine::RefreshDeviceLine() {
     VideoFormatInfo format;
-    if (core_.GetVideoFormat(format)) {
+    unsigned long link = 0;
+    if (!core_.GetState(state::DeviceLink, link)) link = 0;
+    linkShown_ = link;
+    if (link == state::LinkConnecting || link == state::LinkLost) {
+        // A camera that is not there has no picture format to show.
+        deviceLine_ = std::string("\u3000\u3000\u3000\u3000\u3000") +
+                      (link == state::LinkConnecting ? "接続中…" : "カメラ切断");
+    } else if (core_.GetVideoFormat(format)) {
         char text[96];
         std::snprintf(text, sizeof text, "%d × %d %dビット", format.Width, format.Height,
                       format.BitCount);
@@ -359,6 +366,9 @@ void MonitorEngine::DisplayTick() {
     int streamKind = 0;
     std::string streamName;
     while (core_.TakeStreamEvent(streamKind, streamName)) WriteLog(streamKind, streamName);
+    unsigned long link = 0;
+    if (!core_.GetState(state::DeviceLink, link)) link = 0;
+    if (link != linkShown_) RefreshDeviceLine();
 
     unsigned long level = 0;
     core_.GetState(state::MotionLevel, level);

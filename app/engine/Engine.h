@@ -212,6 +212,7 @@ class MonitorEngine {
     std::atomic<int32_t> timerFired_{0}, mailSwitch_{0}, previewOn_{0};
     std::atomic<int32_t> captureKind_{0}, saveKind_{0};
     std::atomic<int32_t> lastLevelShown_{0}, countdownShown_{0};
+    unsigned long linkShown_ = 0;  // window thread: the camera link the device line shows
     std::atomic<int32_t> inTray_{0};
     // Written by CaptureThread before RequestHd is set, read by HdThread after.
     WallTime captureTime_{};

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/capture/Bitmap.h"
+
 namespace qv {
 namespace {
 
@@ -25,13 +27,6 @@ uint16_t Get16(const uint8_t* p) {
 uint32_t Get32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 DibInfoHeader ReadHeader(const std::vector<uint8_t>& block) {
@@ -91,19 +86,8 @@ struct Channel {
     }
 };
 
-uint8_t Clamp255(int v) {
-    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-}
-
-// The same full-range conversion the capture preview uses, so a saved picture looks like
-// the preview did.
-void YuvToBgr(int y, int u, int v, uint8_t* out) {
-    u -= 128;
-    v -= 128;
-    out[0] = Clamp255(y + ((1815 * u) >> 10));
-    out[1] = Clamp255(y - ((352 * u + 731 * v) >> 10));
-    out[2] = Clamp255(y + ((1436 * v) >> 10));
-}
+// The capture preview's own conversion, so a saved picture looks like the preview did.
+using qv::bitmap::YuvToBgr;
 
 // The header of a derived 24-bit picture. A colour table of a 24-bit source is only a hint
 // for display; it is dropped so that the pixels always follow the 40-byte header.
@@ -259,15 +243,12 @@ bool DibImage::LoadBmp(const std::string& path) {
 // Called on the picture-saving and mail threads, each on its own objects.
 bool DibImage::SaveBmp(const std::string& path) const {
     if (Empty()) return false;
-    uint8_t fileHeader[14] = {'B', 'M'};
-    Put32(fileHeader + 2, static_cast<uint32_t>(headerBlock_.size() + pixelBlock_.size() + 14));
-    Put16(fileHeader + 6, 0);
-    Put16(fileHeader + 8, 0);
-    Put32(fileHeader + 10, static_cast<uint32_t>(headerBlock_.size() + 14));
+    const auto fileHeader = qv::bitmap::FileHeader(static_cast<uint32_t>(headerBlock_.size()),
+                                                   static_cast<uint32_t>(pixelBlock_.size()));
     qv::UniqueFile file(std::fopen(path.c_str(), "wb"));
     if (!file) return false;
     bool ok =
-        std::fwrite(fileHeader, 1, 14, file.get()) == 14 &&
+        std::fwrite(fileHeader.data(), 1, 14, file.get()) == 14 &&
         std::fwrite(headerBlock_.data(), 1, headerBlock_.size(), file.get()) ==
             headerBlock_.size() &&
         std::fwrite(pixelBlock_.data(), 1, pixelBlock_.size(), file.get()) == pixelBlock_.size();

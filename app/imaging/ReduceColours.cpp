@@ -8,6 +8,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/capture/Bitmap.h"
+
 namespace qv {
 namespace {
 
@@ -20,10 +22,6 @@ size_t InputStride(int32_t width) {
 }
 size_t OutputStride(int32_t width) {
     return static_cast<size_t>((8ll * width + 31) / 32 * 4);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // The BMP files. The output's rows sit at fixed places after its 1078-byte
@@ -53,10 +51,8 @@ bool ReadRow(FileInput* in, const DibInfoHeader& h, int32_t y, uint8_t* row) {
 }
 
 bool WriteHeader(FILE* f, const DibInfoHeader& h, const uint8_t* palette) {
-    uint8_t front[14] = {'B', 'M'};
-    Put32(front + 2, h.SizeImage + 1078);
-    Put32(front + 10, 1078);
-    return std::fseek(f, 0, SEEK_SET) == 0 && std::fwrite(front, 1, 14, f) == 14 &&
+    const auto front = qv::bitmap::FileHeader(1078 - 14, h.SizeImage);
+    return std::fseek(f, 0, SEEK_SET) == 0 && std::fwrite(front.data(), 1, 14, f) == 14 &&
            std::fwrite(&h, 1, 40, f) == 40 && std::fwrite(palette, 1, 1024, f) == 1024;
 }
 

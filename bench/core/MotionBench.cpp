@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "Motion.h"
-#include "MotionKernels.h"
 
 namespace {
 

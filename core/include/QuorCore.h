@@ -77,11 +77,18 @@ typedef struct QvDEVICEINFO {
 #define QV_DS_MOTION_LEVEL 0x1101ul
 #define QV_DS_DIALOG_CAPS 0x1800ul
 #define QV_DS_CAPTURE_FILE_EXISTS 0x2000ul
+#define QV_DS_DEVICE_LINK 0x2001ul
 
 /* Display modes (state 0x1000, capability mask 0x1001). */
 #define QV_DISPLAY_NONE 1ul
 #define QV_DISPLAY_PREVIEW 2ul
 #define QV_DISPLAY_OVERLAY 4ul
+
+/* Device link (state 0x2001, read only): a network camera connects first and may go away;
+ * a local camera that vanished is lost too. */
+#define QV_LINK_LIVE 0ul
+#define QV_LINK_CONNECTING 1ul
+#define QV_LINK_LOST 2ul
 
 /* Motion modes (state 0x1100). */
 #define QV_MOTION_OFF 1ul

@@ -7,9 +7,9 @@
 
 #include "core/include/QuorCore.h"
 #include "core/src/CoreState.h"
-#include "platform/capture/CaptureWindow.h"
+#include "platform/capture/CaptureSession.h"
 
-using qv::capture::CaptureWindow;
+using qv::capture::CaptureSession;
 
 namespace qv::core {
 
@@ -33,7 +33,7 @@ bool BeginCapture() {
 }  // namespace
 
 // Window thread: the capture window reports capture and save progress here.
-bool StatusCallback(CaptureWindow* window, int id, const std::string&) {
+bool StatusCallback(CaptureSession* window, int id, const std::string&) {
     DeviceState& s = State();
     switch (id) {
         case capture::kStatusClear:
@@ -48,10 +48,7 @@ bool StatusCallback(CaptureWindow* window, int id, const std::string&) {
             s.saving = 0;
             break;
         case capture::kStatusCaptureEnd:
-            if (!s.captureEndSeen.load()) {
-                s.captureEndSeen = 1;
-                break;
-            }
+            // The destination is set before every capture starts, the first one included.
             if (window) window->SaveCaptureFileAs(s.sequenceDestination);
             break;
         case capture::kStatusSaveAsPercent:
@@ -76,7 +73,7 @@ QV_API int QvCaptureSingleFrame(char* const path, unsigned long flags) {
     const uint32_t start = TickCount();
     bool grabbed = false;
     for (;;) {
-        CaptureWindow* w = s.window.load();
+        CaptureSession* w = s.window.load();
         if (w && w->GrabFrameNoStop()) {
             grabbed = true;
             break;
@@ -84,14 +81,16 @@ QV_API int QvCaptureSingleFrame(char* const path, unsigned long flags) {
         if (TickCount() - start >= 1000) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    s.motionLevel = 0;
+    // The grabbed frame was measured like any other; without one the level is stale.
+    if (!grabbed) s.motionLevel = 0;
     int result = 0;
-    CaptureWindow* w = s.window.load();
+    CaptureSession* w = s.window.load();
     if (grabbed && w && path) {
         if (flags & QV_CAPTURE_JPEG) {
+            // A plain 24-bit picture, whatever the camera's format, so the JPEG can be made.
             std::string temp = s.tempDir + "_QV0000_";
-            result = w->SaveDib(temp) ? 1 : 0;
-            QvCoreBMP2JPG(temp.data(), path, static_cast<int>(flags & 0xFF));
+            result = w->SaveDib(temp, true) &&
+                     QvCoreBMP2JPG(temp.data(), path, static_cast<int>(flags & 0xFF)) == 1;
             ::unlink(temp.c_str());
         } else {
             result = w->SaveDib(path) ? 1 : 0;
@@ -106,7 +105,7 @@ QV_API int QvStartCapture(char* const destination, unsigned long reserved, long 
     (void)reserved;
     DeviceState& s = State();
     if (!BeginCapture()) return 0;
-    CaptureWindow* w = s.window.load();
+    CaptureSession* w = s.window.load();
     if (!w) {
         s.capturing = 0;
         return 0;
@@ -114,19 +113,9 @@ QV_API int QvStartCapture(char* const destination, unsigned long reserved, long 
     w->SetCaptureFile(s.tempDir + "_QV0001_");
     w->AllocateFile(1048576);
     qv::capture::SequenceSetup setup;
-    w->GetSequenceSetup(setup);
     setup.requestMicroSecPerFrame = 66667;
-    setup.makeUserHitOkToCapture = false;
-    setup.percentDropForError = 100;
-    setup.yield = false;
-    setup.captureAudio = false;
-    setup.keyAbort = 0;
-    setup.abortLeftMouse = false;
-    setup.abortRightMouse = false;
     setup.limitEnabled = seconds > 0;
     setup.timeLimit = seconds > 0 ? static_cast<uint32_t>(seconds) : 0;
-    setup.mciControl = false;
-    setup.stepCaptureAt2x = false;
     w->SetSequenceSetup(setup);
     // Recorded before the capture runs, so its own file goes to its own destination.
     s.sequenceDestination = destination ? destination : "";
@@ -144,7 +133,7 @@ QV_API int QvStopCapture(void) {
         Trace("QvCore: Device is not started up.\n");
         return 0;
     }
-    CaptureWindow* w = s.window.load();
+    CaptureSession* w = s.window.load();
     if (s.capturing.load() && w) return w->Stop() ? 1 : 0;
     return 0;
 }

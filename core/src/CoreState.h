@@ -13,7 +13,7 @@
 #include "platform/capture/CaptureDriver.h"
 
 namespace qv::capture {
-class CaptureWindow;
+class CaptureSession;
 }
 
 namespace qv::core {
@@ -29,7 +29,7 @@ struct DeviceState {
     std::atomic<int32_t> currentDevice{-1};
     std::atomic<void*> hwndNotify{nullptr};
     std::atomic<void*> hwndParent{nullptr};
-    std::atomic<capture::CaptureWindow*> window{nullptr};
+    std::atomic<capture::CaptureSession*> window{nullptr};
     std::atomic<uint32_t> displayMode{0};
     std::atomic<uint32_t> displayCaps{0};
     std::atomic<uint32_t> windowX{0}, windowY{0}, windowWidth{0}, windowHeight{0};
@@ -39,12 +39,11 @@ struct DeviceState {
     std::atomic<int32_t> capturing{0};
 
     // Frame measurement (window thread).
-    uint8_t* reference = nullptr;  // malloc'd, grown never shrunk
-    size_t referenceSize = 0;
+    std::vector<uint8_t> reference;  // grown, never shrunk
+    std::vector<uint8_t> work;       // the frame's copy the measurement writes into
     std::atomic<int32_t> lastDepth{0};
 
     // Sequence capture.
-    std::atomic<int32_t> captureEndSeen{0};
     std::atomic<int32_t> saving{0};
     std::string sequenceDestination;
 };
@@ -58,12 +57,9 @@ void ResetState();
 void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void SetTraceHook(std::function<void(const std::string&)> hook);
 
-// Installed on the capture window by QvStartupDevice.
-bool FrameCallback(capture::CaptureWindow* window, uint8_t* data, size_t length);
-bool StatusCallback(capture::CaptureWindow* window, int id, const std::string& text);
-
-// Test hook: makes the next frame's reference (1) or working copy (2) allocation fail.
-void FailNextFrameAllocation(int which);
+// Installed on the capture session by QvStartupDevice.
+bool FrameCallback(capture::CaptureSession* session, uint8_t* data, size_t length);
+bool StatusCallback(capture::CaptureSession* session, int id, const std::string& text);
 
 // Milliseconds of a 32-bit monotonic tick counter.
 uint32_t TickCount();

@@ -6,17 +6,16 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "core/include/QuorCore.h"
 #include "core/src/CoreState.h"
-#include "platform/capture/CaptureWindow.h"
+#include "platform/capture/CaptureSession.h"
+#include "platform/file/Owners.h"
 
-using qv::capture::CaptureWindow;
+using qv::capture::CaptureSession;
 
 namespace qv::core {
 
@@ -41,11 +40,8 @@ void ResetState() {
     s.motionLevel = 0;
     s.dialogCaps = 0;
     s.capturing = 0;
-    std::free(s.reference);
-    s.reference = nullptr;
-    s.referenceSize = 0;
+    s.reference.clear();
     s.lastDepth = 0;
-    s.captureEndSeen = 0;
     s.saving = 0;
     s.sequenceDestination.clear();
 }
@@ -59,7 +55,7 @@ bool DeviceStarted() {
 }
 
 // Moves and scales the capture window for display modes 2 and 4.
-void ApplyWindowPlacement(CaptureWindow* w) {
+void ApplyWindowPlacement(CaptureSession* w) {
     unsigned long x = 0, y = 0, width = 0, height = 0;
     QvGetDeviceState(QV_DS_WINDOW_X, &x);
     QvGetDeviceState(QV_DS_WINDOW_Y, &y);
@@ -156,10 +152,8 @@ QV_API int QvGetCurDevice(void) {
 
 QV_API void QvCoreLogOutputFile(char* const text) {
     if (!text) return;
-    FILE* f = std::fopen("QvLog.log", "a");
-    if (!f) return;
-    std::fprintf(f, "%s\n", text);
-    std::fclose(f);
+    qv::UniqueFile f(std::fopen("QvLog.log", "a"));
+    if (f) std::fprintf(f.get(), "%s\n", text);
 }
 
 QV_API int QvStartupDevice(QvSTARTUPDEVICEINFO* const info, int device) {
@@ -179,22 +173,18 @@ QV_API int QvStartupDevice(QvSTARTUPDEVICEINFO* const info, int device) {
     s.displayMode = QV_DISPLAY_NONE;
     s.windowX = s.windowY = s.windowWidth = s.windowHeight = 0;
 
-    auto* w = new CaptureWindow(static_cast<QWidget*>(info->hwndParent));
-    w->setGeometry(0, 0, 640, 480);
-    w->show();
+    auto* w = new CaptureSession(static_cast<QWidget*>(info->hwndParent));
+    w->Preview()->setGeometry(0, 0, 640, 480);
+    w->Preview()->show();
     w->SetFrameCallback(FrameCallback);
     w->SetStatusCallback(StatusCallback);
-    w->SetErrorCallback([](CaptureWindow*, int, const std::string&) { return true; });
     if (!w->DriverConnect(device)) {
-        w->SetFrameCallback({});
-        w->SetStatusCallback({});
-        w->SetErrorCallback({});
-        delete w;
+        delete w->Preview();
         return 0;
     }
-    // The host may destroy the parent (and with it our window) first: forget it then.
+    // The host may destroy the parent (and with it our session) first: forget it then.
     QObject::connect(w, &QObject::destroyed, [w] {
-        CaptureWindow* expected = w;
+        CaptureSession* expected = w;
         State().window.compare_exchange_strong(expected, nullptr);
     });
     s.window = w;
@@ -202,9 +192,7 @@ QV_API int QvStartupDevice(QvSTARTUPDEVICEINFO* const info, int device) {
     s.hwndNotify = info->hwndNotify;
     s.hwndParent = info->hwndParent;
     s.capturing = 0;
-    std::free(s.reference);
-    s.reference = nullptr;
-    s.referenceSize = 0;
+    s.reference.clear();
     w->SetPreviewRate(17);
     s.currentDevice = device;
     return 1;
@@ -227,24 +215,22 @@ QV_API int QvCleanupDevice(void) {
         if (s.capturing.load()) QvStopCapture();
     }
     QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_NONE);
-    CaptureWindow* w = s.window.load();
-    // Callbacks go before the reference buffer, so no frame can reach a freed buffer.
+    CaptureSession* w = s.window.load();
+    // The callbacks are swapped out on the window thread, where they run: once that returns,
+    // no frame is being measured and none will be, and the reference can go.
     if (w) {
         w->SetStatusCallback({});
-        w->SetErrorCallback({});
         w->SetFrameCallback({});
     }
-    std::free(s.reference);
-    s.reference = nullptr;
-    s.referenceSize = 0;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::vector<uint8_t>().swap(s.reference);
+    std::vector<uint8_t>().swap(s.work);
     w = s.window.exchange(nullptr);
     if (w) {
-        if (!w->DriverDisconnect()) w->DriverDisconnect();
+        w->DriverDisconnect();
         if (QThread::currentThread() == w->thread())
-            delete w;
+            delete w->Preview();
         else
-            w->deleteLater();
+            w->Preview()->deleteLater();
     }
     s.currentDevice = -1;
     return 1;
@@ -256,7 +242,7 @@ QV_API int QvGetDeviceState(unsigned long id, unsigned long* value) {
     if (!DeviceStarted()) return 0;
     if (!value) return 0;
     *value = 0;
-    CaptureWindow* w = s.window.load();
+    CaptureSession* w = s.window.load();
     switch (id) {
         case QV_DS_DISPLAY_MODE:
             *value = s.displayMode.load();
@@ -294,10 +280,16 @@ QV_API int QvGetDeviceState(unsigned long id, unsigned long* value) {
         case QV_DS_DIALOG_CAPS:
             *value = s.dialogCaps.load();
             return 1;
-        case QV_DS_CAPTURE_FILE_EXISTS: {
+        case QV_DS_CAPTURE_FILE_EXISTS:
+        case QV_DS_DEVICE_LINK: {
             qv::capture::CaptureStatus status;
             if (!w || !w->GetStatus(status)) return 0;
-            *value = status.capFileExists ? 1 : 0;
+            if (id == QV_DS_CAPTURE_FILE_EXISTS)
+                *value = status.capFileExists ? 1 : 0;
+            else
+                *value = status.link == qv::capture::LinkState::Connecting ? QV_LINK_CONNECTING
+                         : status.link == qv::capture::LinkState::Lost     ? QV_LINK_LOST
+                                                                           : QV_LINK_LIVE;
             return 1;
         }
         default:
@@ -308,7 +300,7 @@ QV_API int QvGetDeviceState(unsigned long id, unsigned long* value) {
 QV_API int QvSetDeviceState(unsigned long id, unsigned long value) {
     DeviceState& s = State();
     if (!DeviceStarted()) return 0;
-    CaptureWindow* w = s.window.load();
+    CaptureSession* w = s.window.load();
     switch (id) {
         case QV_DS_DISPLAY_MODE: {
             if ((value != QV_DISPLAY_NONE && value != QV_DISPLAY_PREVIEW &&
@@ -316,15 +308,11 @@ QV_API int QvSetDeviceState(unsigned long id, unsigned long value) {
                 !(s.displayCaps.load() & value))
                 return 0;
             if (value == QV_DISPLAY_NONE) {
-                if (w) {
-                    w->SetPreview(false);
-                    w->SetOverlay(false);
-                }
+                if (w) w->SetPreview(false);
                 s.motionLevel = 0;
             } else if (w) {
                 ApplyWindowPlacement(w);
                 w->SetPreview(value == QV_DISPLAY_PREVIEW);
-                w->SetOverlay(value == QV_DISPLAY_OVERLAY);
             }
             s.displayMode = static_cast<uint32_t>(value);
             return 1;
@@ -355,7 +343,7 @@ QV_API int QvGetCaptureCaps(QvHWND captureWindow, char* deviceName) {
     (void)deviceName;
     DeviceState& s = State();
     qv::capture::DriverCaps caps;
-    CaptureWindow* w = s.window.load();
+    CaptureSession* w = s.window.load();
     if (captureWindow && captureWindow == static_cast<QvHWND>(w)) caps = w->GetDriverCaps();
     s.motionMode = QV_MOTION_OFF;
     s.motionLevel = 0;
@@ -374,7 +362,7 @@ QV_API int QvOpenDialog(unsigned long dialog) {
         Trace("QvCore: Device is being used for capturing.\n");
         return 0;
     }
-    CaptureWindow* w = s.window.load();
+    CaptureSession* w = s.window.load();
     if (!w) return 0;
     int result = 0;
     switch (dialog) {
@@ -399,7 +387,7 @@ QV_API int QvOpenDialog(unsigned long dialog) {
 }
 
 QV_API void QvCoreSetPreviewRate(int framesPerSecond) {
-    CaptureWindow* w = State().window.load();
+    CaptureSession* w = State().window.load();
     // A rate below 1 would divide by zero; the current rate stays.
     if (!w || framesPerSecond < 1) return;
     w->SetPreviewRate(1000 / framesPerSecond);
@@ -415,9 +403,8 @@ QV_API int QvReConnectDevice(void) {
 
 QV_API int QvGetCaptureDeviceInfo(BITMAPINFOHEADER* header) {
     DeviceState& s = State();
-    CaptureWindow* w = s.window.load();
+    CaptureSession* w = s.window.load();
     if (!w || !header) return 0;
-    if (w->VideoFormatSize() == 0) return 0;
     qv::capture::BitmapHeader h;
     if (!w->GetVideoFormat(h)) return 0;
     // Only the header itself is copied: colour masks or tables that follow it in the

@@ -9,6 +9,7 @@
 
 #include "core/src/CoreState.h"
 #include "core/src/CurlHandles.h"
+#include "platform/file/Owners.h"
 
 #include <curl/curl.h>
 #include <fnmatch.h>
@@ -33,10 +34,7 @@ constexpr unsigned long kPassiveFlag = 0x08000000ul;  // INTERNET_FLAG_PASSIVE
 constexpr size_t kMaxListing = 16u * 1024 * 1024;
 constexpr size_t kErrorSize = 1024;
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using FilePtr = qv::UniqueFile;
 
 struct FindHandle {
     std::vector<FtpEntry> Entries;

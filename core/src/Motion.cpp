@@ -545,51 +545,6 @@ QV_AVX2 uint64_t YuvAvx2(bool uyvy, const uint8_t* f, const uint8_t* r, uint8_t*
     return total + YuvScalar(at, f + 4 * i, r + 4 * i, o + 4 * i, groups - i);
 }
 
-QV_AVX2 void YuvToRgbAvx2(bool uyvy, const uint8_t* g, size_t groups, int16_t* rgb) {
-    const YuvOffsets& at = uyvy ? kUyvy : kYuy2;
-    size_t i = 0;
-    for (; groups - i >= 8; i += 8) {
-        Rgb16 c = ToRgbAvx2(Load(g + 4 * i), uyvy);
-        if (c.exact != 0) c.g = PatchGreen(c.g, Load(g + 4 * i), at, c.exact);
-        alignas(32) int16_t r[16], gg[16], b[16];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(r), c.r);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(gg), c.g);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(b), c.b);
-        for (int p = 0; p < 16; ++p) {
-            int16_t* px = rgb + 3 * (2 * i + p);
-            px[0] = r[p];
-            px[1] = gg[p];
-            px[2] = b[p];
-        }
-    }
-    for (; i < groups; ++i) {
-        int v[6];
-        GroupRgb(g + 4 * i, at, v);
-        for (int c6 = 0; c6 < 6; ++c6) rgb[6 * i + c6] = static_cast<int16_t>(v[c6]);
-    }
-}
-
-QV_AVX2 inline __m256i Load16Bytes(const uint8_t* p) {
-    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-}
-
-QV_AVX2 void DifferenceToYuvAvx2(const uint8_t* vr, const uint8_t* vg, const uint8_t* vb,
-                                 size_t groups, uint8_t* yuyv) {
-    const Tables& t = T();
-    const __m256i greyLo = Broadcast16(t.greyLow), greyHi = Broadcast16(t.greyLow + 16);
-    size_t i = 0;
-    for (; groups - i >= 8; i += 8) {
-        const __m256i r = Load16Bytes(vr + 2 * i), g = Load16Bytes(vg + 2 * i),
-                      b = Load16Bytes(vb + 2 * i);
-        Store(yuyv + 4 * i, DifferencePicture(r, g, b, greyLo, greyHi));
-    }
-    for (; i < groups; ++i) {
-        const int v[6] = {vr[2 * i],     vg[2 * i],     vb[2 * i],
-                          vr[2 * i + 1], vg[2 * i + 1], vb[2 * i + 1]};
-        GroupOutput(v, kYuy2, yuyv + 4 * i);
-    }
-}
-
 #undef QV_AVX2_INLINE
 #undef QV_AVX2
 
@@ -605,8 +560,6 @@ uint64_t Rgb16Avx2(const uint8_t* f, const uint8_t* r, uint8_t* o, size_t pixels
 uint64_t YuvAvx2(bool uyvy, const uint8_t* f, const uint8_t* r, uint8_t* o, size_t groups) {
     return YuvScalar(uyvy ? kUyvy : kYuy2, f, r, o, groups);
 }
-void YuvToRgbAvx2(bool, const uint8_t*, size_t, int16_t*) {}
-void DifferenceToYuvAvx2(const uint8_t*, const uint8_t*, const uint8_t*, size_t, uint8_t*) {}
 
 #endif
 
@@ -629,10 +582,6 @@ bool IsaAvailable(Isa isa) {
 Isa BestIsa() {
     static const Isa best = IsaAvailable(Isa::Avx2) ? Isa::Avx2 : Isa::Scalar;
     return best;
-}
-
-int Weight(int value) {
-    return T().weight[value & 255];
 }
 
 uint64_t MeasureDifferenceWith(Isa isa, FrameLayout layout, const uint8_t* frame,
@@ -659,34 +608,6 @@ uint64_t MeasureDifferenceWith(Isa isa, FrameLayout layout, const uint8_t* frame
         }
     }
     return 0;
-}
-
-void YuvToRgbWith(Isa isa, FrameLayout layout, const uint8_t* groups, size_t groupCount,
-                  int16_t* rgb) {
-    const bool uyvy = layout == FrameLayout::Uyvy;
-    if (isa == Isa::Avx2 && IsaAvailable(Isa::Avx2)) {
-        YuvToRgbAvx2(uyvy, groups, groupCount, rgb);
-        return;
-    }
-    const YuvOffsets& at = uyvy ? kUyvy : kYuy2;
-    for (size_t i = 0; i < groupCount; ++i) {
-        int v[6];
-        GroupRgb(groups + 4 * i, at, v);
-        for (int c = 0; c < 6; ++c) rgb[6 * i + c] = static_cast<int16_t>(v[c]);
-    }
-}
-
-void DifferenceToYuvWith(Isa isa, const uint8_t* vr, const uint8_t* vg, const uint8_t* vb,
-                         size_t groupCount, uint8_t* yuyv) {
-    if (isa == Isa::Avx2 && IsaAvailable(Isa::Avx2)) {
-        DifferenceToYuvAvx2(vr, vg, vb, groupCount, yuyv);
-        return;
-    }
-    for (size_t i = 0; i < groupCount; ++i) {
-        const int v[6] = {vr[2 * i],     vg[2 * i],     vb[2 * i],
-                          vr[2 * i + 1], vg[2 * i + 1], vb[2 * i + 1]};
-        GroupOutput(v, kYuy2, yuyv + 4 * i);
-    }
 }
 
 }  // namespace motion

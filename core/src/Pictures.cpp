@@ -16,17 +16,14 @@
 
 #include "QuorCore.h"
 #include "core/src/Message.h"
+#include "platform/capture/Bitmap.h"
+#include "platform/file/Owners.h"
 
 namespace qv::core {
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f != nullptr) std::fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using FilePtr = qv::UniqueFile;
 
 // Reads little-endian fields and counts the bytes consumed.
 class Cursor {
@@ -193,9 +190,9 @@ BmpPicture DecodeRows(const BmpLayout& l, const uint8_t* data) {
     return p;
 }
 
-// The whole file in memory, not zero-filled first.
+// The whole file in memory.
 struct FileBytes {
-    std::unique_ptr<uint8_t[]> data;
+    std::vector<uint8_t> data;
     size_t size = 0;
     std::string status = kBmpOk;
 };
@@ -212,12 +209,13 @@ FileBytes LoadFile(const std::string& path) {
         f.status = kBmpReadErrorHeader;
         return f;
     }
-    f.data.reset(new (std::nothrow) uint8_t[size_t(st.st_size) + 1]);
-    if (!f.data) {
+    try {
+        f.data.resize(size_t(st.st_size) + 1);
+    } catch (const std::bad_alloc&) {
         f.status = kBmpAllocFailed;
         return f;
     }
-    f.size = std::fread(f.data.get(), 1, size_t(st.st_size), file.get());
+    f.size = std::fread(f.data.data(), 1, size_t(st.st_size), file.get());
     return f;
 }
 
@@ -232,7 +230,7 @@ BmpPicture ParseBmp(const uint8_t* data, size_t size) {
 BmpPicture ReadBmp(const std::string& path) {
     const FileBytes f = LoadFile(path);
     if (f.status != kBmpOk) return Fail(f.status);
-    return ParseBmp(f.data.get(), f.size);
+    return ParseBmp(f.data.data(), f.size);
 }
 
 namespace {
@@ -346,18 +344,11 @@ std::string SaveBmp(const std::string& path, const uint8_t* pixels, uint32_t wid
     FilePtr file(std::fopen(path.c_str(), "wb"));
     if (!file) return "Can't open file for writing";
     const uint64_t stride = ((uint64_t(width) * 24 + 31) / 32) * 4;
-    uint8_t header[54] = {'B', 'M'};
-    auto put32 = [&](int at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) header[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    };
-    put32(2, static_cast<uint32_t>(stride * height + 54));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, width);
-    put32(22, height);
-    header[26] = 1;   // planes
-    header[28] = 24;  // bit count
-    if (std::fwrite(header, 1, sizeof header, file.get()) != sizeof header) {
+    const auto head = bitmap::FileHeader(40, static_cast<uint32_t>(stride * height));
+    const auto info =
+        bitmap::InfoHeader(static_cast<int32_t>(width), static_cast<int32_t>(height), 24, 0, 0);
+    if (std::fwrite(head.data(), 1, head.size(), file.get()) != head.size() ||
+        std::fwrite(info.data(), 1, info.size(), file.get()) != info.size()) {
         return "fwrite error\nGiving up";
     }
     const size_t rowBytes = size_t(width) * 3;
@@ -391,18 +382,18 @@ QV_API int QvCoreBMP2JPG(char* const bmpPath, char* const jpegPath, int quality)
     if (bmpPath == nullptr || jpegPath == nullptr) return 0;
     const FileBytes file = LoadFile(bmpPath);
     if (file.status != kBmpOk) return 0;
-    const BmpLayout layout = ParseBmpLayout(file.data.get(), file.size);
+    const BmpLayout layout = ParseBmpLayout(file.data.data(), file.size);
     if (layout.status != kBmpOk) return 0;
     // The writer reports its own failures; the result says the BMP was read.
     if (layout.bitCount == 24) {
         // Straight from the file's rows: bottom-up, blue, green, red.
-        const uint8_t* pixels = file.data.get() + layout.offset;
+        const uint8_t* pixels = file.data.data() + layout.offset;
         WriteJpegRows(jpegPath, layout.width, layout.height, quality, JCS_EXT_BGR, [&](int32_t y) {
             return pixels + size_t(layout.height - 1 - y) * layout.stride;
         });
         return 1;
     }
-    const BmpPicture picture = DecodeRows(layout, file.data.get());
+    const BmpPicture picture = DecodeRows(layout, file.data.data());
     if (!picture.Ok()) return 0;
     WriteJpeg(jpegPath, picture.rgb.data(), picture.width, picture.height, quality);
     return 1;

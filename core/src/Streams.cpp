@@ -8,24 +8,18 @@
 #include <vector>
 
 #include "QuorCore.h"
-
-#if defined(QUORVEX_WITH_STREAMS)
 #include "platform/capture/stream/StreamDriver.h"
-#endif
 
 namespace {
 
-#if defined(QUORVEX_WITH_STREAMS)
 // Events taken from the capture layer but not yet handed out one by one.
 std::mutex pendingMutex;
 std::deque<qv::capture::StreamEvent> pending;
-#endif
 
 }  // namespace
 
 extern "C" QV_API int QvSetStreamSources(const char* const* names, const char* const* urls,
                                          int count) {
-#if defined(QUORVEX_WITH_STREAMS)
     std::vector<qv::capture::DriverEntry> entries;
     for (int i = 0; i < count && names != nullptr && urls != nullptr; ++i) {
         if (names[i] == nullptr || urls[i] == nullptr) continue;
@@ -33,17 +27,10 @@ extern "C" QV_API int QvSetStreamSources(const char* const* names, const char* c
     }
     qv::capture::SetExtraDrivers(std::move(entries));
     return 1;
-#else
-    (void)names;
-    (void)urls;
-    (void)count;
-    return 0;
-#endif
 }
 
 // Any thread: the program polls it from its tick.
 extern "C" QV_API int QvTakeStreamEvent(int* kind, char* name, int nameSize) {
-#if defined(QUORVEX_WITH_STREAMS)
     std::lock_guard<std::mutex> lock(pendingMutex);
     for (auto& e : qv::capture::TakeStreamEvents()) pending.push_back(std::move(e));
     if (pending.empty()) return 0;
@@ -58,10 +45,4 @@ extern "C" QV_API int QvTakeStreamEvent(int* kind, char* name, int nameSize) {
         name[n] = '\0';
     }
     return 1;
-#else
-    (void)kind;
-    (void)name;
-    (void)nameSize;
-    return 0;
-#endif
 }

@@ -48,6 +48,10 @@ struct DriverControl {
     std::vector<std::string> menuItems;  // Kind::Menu: index = value - minimum
 };
 
+// How a source's connection stands. Local devices are Live until they vanish; network
+// sources start Connecting and go Lost while they are away.
+enum class LinkState { Live, Connecting, Lost };
+
 enum class FrameResult {
     Frame,    // a new frame was copied out
     NoFrame,  // nothing new since the last call
@@ -77,6 +81,9 @@ class CaptureDriver {
 
     virtual bool HasSourceDialog() const = 0;
     virtual bool HasFormatDialog() const = 0;
+
+    // Any thread.
+    virtual LinkState Link() const { return LinkState::Live; }
 };
 
 // One entry of the device list.

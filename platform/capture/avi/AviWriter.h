@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/capture/CaptureDriver.h"
+#include "platform/file/Owners.h"
 
 namespace qv::capture {
 
@@ -35,15 +36,9 @@ class AviWriter {
         uint32_t offset;  // from the 'movi' fourcc
         uint32_t size;
     };
-    struct FileCloser {
-        void operator()(FILE* f) const {
-            if (f != nullptr) std::fclose(f);
-        }
-    };
-
     bool WriteHeaders();
 
-    std::unique_ptr<FILE, FileCloser> file_;
+    UniqueFile file_;
     VideoFormat format_;
     uint32_t microSecPerFrame_ = 0;
     uint64_t moviStart_ = 0;  // file offset of the 'movi' fourcc

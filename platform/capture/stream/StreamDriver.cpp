@@ -1,11 +1,11 @@
 #include "platform/capture/stream/StreamDriver.h"
+#include "platform/capture/stream/FrameConverter.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
@@ -84,33 +84,16 @@ struct PacketFreer {
 struct FrameFreer {
     void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
-struct SwsFreer {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
-using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
 
 // A 4:2:2 source is handed out as YUY2: no colour is lost and no conversion to RGB is paid.
 bool IsYuv422(int pixelFormat) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(pixelFormat));
     return d && !(d->flags & AV_PIX_FMT_FLAG_RGB) && d->nb_components >= 3 &&
            d->log2_chroma_w == 1 && d->log2_chroma_h == 0;
-}
-
-bool IsFullRange(const AVFrame* f) {
-    switch (f->format) {
-        case AV_PIX_FMT_YUVJ420P:
-        case AV_PIX_FMT_YUVJ422P:
-        case AV_PIX_FMT_YUVJ444P:
-        case AV_PIX_FMT_YUVJ440P:
-        case AV_PIX_FMT_YUVJ411P:
-            return true;
-        default:
-            return f->color_range == AVCOL_RANGE_JPEG;
-    }
 }
 
 VideoFormat MakeFormat(uint32_t w, uint32_t h, bool yuy2) {
@@ -122,68 +105,6 @@ VideoFormat MakeFormat(uint32_t w, uint32_t h, bool yuy2) {
     f.imageSize = FrameBytes(f);
     return f;
 }
-
-// The decoded picture to the delivered layout: bottom-up BGR rows padded to 4 bytes, or
-// top-down YUY2 in full range (as JPEG cameras send it and the preview shows it).
-class Converter {
-  public:
-    bool Convert(const AVFrame* f, const VideoFormat& out, std::vector<uint8_t>& dst) {
-        if (f->width <= 0 || f->height <= 0 || out.width == 0 || out.height == 0) return false;
-        const bool yuy2 = out.compression == bmp::kYuy2;
-        const AVPixelFormat dstFmt = yuy2 ? AV_PIX_FMT_YUYV422 : AV_PIX_FMT_BGR24;
-        const bool full = IsFullRange(f);
-        const Key key{f->width,
-                      f->height,
-                      f->format,
-                      static_cast<int>(out.width),
-                      static_cast<int>(out.height),
-                      dstFmt,
-                      full,
-                      f->colorspace};
-        if (!sws_ || !(key == key_)) {
-            const bool scaled = key.srcW != key.dstW || key.srcH != key.dstH;
-            SwsContext* s = sws_getContext(
-                f->width, f->height, static_cast<AVPixelFormat>(f->format), key.dstW, key.dstH,
-                dstFmt, scaled ? SWS_FAST_BILINEAR : SWS_BILINEAR, nullptr, nullptr, nullptr);
-            if (!s) return false;
-            sws_.reset(s);
-            key_ = key;
-            int* invTable = nullptr;
-            int* table = nullptr;
-            int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
-            if (sws_getColorspaceDetails(s, &invTable, &srcRange, &table, &dstRange, &brightness,
-                                         &contrast, &saturation) >= 0) {
-                const int cs = f->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
-                sws_setColorspaceDetails(s, sws_getCoefficients(cs), full ? 1 : 0,
-                                         sws_getCoefficients(cs), 1, brightness, contrast,
-                                         saturation);
-            }
-        }
-        dst.resize(out.imageSize);
-        uint8_t* planes[4] = {};
-        int strides[4] = {};
-        if (yuy2) {
-            planes[0] = dst.data();
-            strides[0] = static_cast<int>(((out.width + 1) / 2) * 4);
-        } else {
-            const int stride = static_cast<int>((out.width * 3 + 3) & ~3u);
-            planes[0] = dst.data() + static_cast<size_t>(stride) * (out.height - 1);
-            strides[0] = -stride;
-        }
-        return sws_scale(sws_.get(), f->data, f->linesize, 0, f->height, planes, strides) > 0;
-    }
-
-  private:
-    struct Key {
-        int srcW = 0, srcH = 0, srcFmt = -1, dstW = 0, dstH = 0;
-        AVPixelFormat dstFmt = AV_PIX_FMT_NONE;
-        bool full = false;
-        int colorspace = 0;
-        bool operator==(const Key&) const = default;
-    };
-    SwsPtr sws_;
-    Key key_;
-};
 
 // One opened source with its decoder.
 struct Session {
@@ -290,6 +211,7 @@ struct StreamDriver::Impl {
     bool firstFailure = false;
 
     std::atomic<bool> connected{false};
+    std::atomic<LinkState> link{LinkState::Connecting};
     std::atomic<uint32_t> losses{0};
     std::atomic<uint32_t> restorations{0};
     std::atomic<uint64_t> frames{0};
@@ -297,10 +219,11 @@ struct StreamDriver::Impl {
     // Decoding thread only.
     enum class State { Starting, Up, Down };
     State state = State::Starting;
-    Converter converter;
+    FrameConverter converter;
     std::vector<uint8_t> work;
     bool clockSet = false;
-    double clockBase = 0;  // seconds: wall clock minus stream time
+    double clockBase = 0;      // seconds: wall clock minus stream time
+    double lastFrameTime = 0;  // stream time of the last paced frame
 
     static int Interrupt(void* opaque) {
         auto* self = static_cast<Impl*>(opaque);
@@ -327,6 +250,7 @@ struct StreamDriver::Impl {
         connected.store(false);
         if (state == State::Down) return;
         state = State::Down;
+        link.store(LinkState::Lost);
         losses.fetch_add(1);
         Emit(StreamEvent::Kind::Lost, why);
     }
@@ -335,6 +259,7 @@ struct StreamDriver::Impl {
         if (state == State::Up) return;
         const bool wasDown = state == State::Down;
         state = State::Up;
+        link.store(LinkState::Live);
         connected.store(true);
         if (wasDown) {
             restorations.fetch_add(1);
@@ -353,11 +278,15 @@ struct StreamDriver::Impl {
             t = f->best_effort_timestamp * av_q2d(s.timeBase);
         else
             t = (clockSet ? (now - clockBase) : 0) + s.frameSeconds;
-        if (!clockSet) {
+        // The loop back to the start of a short file jumps back by less than the tolerance
+        // below: any step back starts the clock anew.
+        if (!clockSet || t < lastFrameTime) {
             clockBase = now - t;
             clockSet = true;
+            lastFrameTime = t;
             return true;
         }
+        lastFrameTime = t;
         const double wait = clockBase + t - now;
         // A jump (the loop back to the start, a gap, falling behind) starts the clock anew.
         if (wait < -1.0 || wait > 2.0) {
@@ -511,6 +440,7 @@ bool StreamDriver::Open() {
     if (d.url.empty()) return false;
     d.stop.store(false);
     d.state = Impl::State::Starting;
+    d.link.store(LinkState::Connecting);
     d.thread = std::thread([&d] { d.Run(); });
     bool failed = false;
     {
@@ -587,6 +517,10 @@ FrameResult StreamDriver::TakeFrame(std::vector<uint8_t>& dest) {
     return FrameResult::Frame;
 }
 
+LinkState StreamDriver::Link() const {
+    return impl_->link.load();
+}
+
 bool StreamDriver::Connected() const {
     return impl_->connected.load();
 }
@@ -618,35 +552,6 @@ DriverEntry StreamDriverEntry(const std::string& name, const std::string& url,
         return std::make_unique<StreamDriver>(url, options);
     };
     return e;
-}
-
-uint64_t DecodeFileForBenchmark(const std::string& path, bool convert) {
-    InitFfmpegOnce();
-    Session s;
-    std::string why;
-    if (!OpenSession(path, true, nullptr, 0, s, why)) return 0;
-    PacketPtr pkt(av_packet_alloc());
-    FramePtr frame(av_frame_alloc());
-    Converter converter;
-    std::vector<uint8_t> out;
-    uint64_t count = 0;
-    auto drain = [&] {
-        while (avcodec_receive_frame(s.dec.get(), frame.get()) == 0) {
-            const VideoFormat f = MakeFormat(static_cast<uint32_t>(frame->width),
-                                             static_cast<uint32_t>(frame->height),
-                                             IsYuv422(frame->format) && frame->width % 2 == 0);
-            if (!convert || converter.Convert(frame.get(), f, out)) ++count;
-            av_frame_unref(frame.get());
-        }
-    };
-    while (av_read_frame(s.fmt.get(), pkt.get()) >= 0) {
-        if (pkt->stream_index == s.videoIndex) avcodec_send_packet(s.dec.get(), pkt.get());
-        av_packet_unref(pkt.get());
-        drain();
-    }
-    avcodec_send_packet(s.dec.get(), nullptr);
-    drain();
-    return count;
 }
 
 }  // namespace qv::capture

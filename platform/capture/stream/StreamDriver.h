@@ -72,6 +72,8 @@ class StreamDriver : public CaptureDriver {
 
     bool HasSourceDialog() const override { return false; }
     bool HasFormatDialog() const override { return true; }
+    // Connecting until the first picture, Lost while away, Live while pictures come.
+    LinkState Link() const override;
 
     // Polled by whoever cannot take the callback. Any thread.
     bool Connected() const;
@@ -93,9 +95,5 @@ std::vector<StreamEvent> TakeStreamEvents();
 // credentials as the version.
 DriverEntry StreamDriverEntry(const std::string& name, const std::string& url,
                               StreamOptions options = {});
-
-// Decodes a whole file as fast as it goes, converting every frame as the driver does unless
-// convert is false, and returns the number of frames (0 on failure). For the benchmark.
-uint64_t DecodeFileForBenchmark(const std::string& path, bool convert = true);
 
 }  // namespace qv::capture

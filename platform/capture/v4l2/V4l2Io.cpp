@@ -1,4 +1,5 @@
 #include "platform/capture/v4l2/V4l2Io.h"
+#include "platform/file/Owners.h"
 
 #include <fcntl.h>
 #include <libv4l2.h>
@@ -13,14 +14,10 @@ namespace {
 class SystemIo final : public V4l2Io {
   public:
     int Open(const char* path, int flags) override {
-        const int fd = ::open(path, flags | O_CLOEXEC);
-        if (fd < 0) return -1;
+        UniqueFd fd(::open(path, flags | O_CLOEXEC));
         // libv4l2 wraps the descriptor (plugins, buffer handling) without converting.
-        if (v4l2_fd_open(fd, V4L2_DISABLE_CONVERSION) < 0) {
-            ::close(fd);
-            return -1;
-        }
-        return fd;
+        if (!fd || v4l2_fd_open(fd.get(), V4L2_DISABLE_CONVERSION) < 0) return -1;
+        return fd.release();
     }
     int Close(int fd) override { return v4l2_close(fd); }
     int Ioctl(int fd, unsigned long request, void* arg) override {

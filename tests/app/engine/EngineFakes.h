@@ -83,7 +83,8 @@ inline bool WriteTestBmp(const std::string& path, int width, int height, int bit
 class FakeCore : public qv::engine::CoreApi {
   public:
     std::atomic<int> Level{0};
-    std::atomic<int> PulseLevel{0};  // returned by one level read, then gone
+    std::atomic<int> PulseLevel{0};      // returned by one level read, then gone
+    std::atomic<unsigned long> Link{0};  // the camera link state
     std::atomic<int> Captures{0};
     std::atomic<int> LastQuality{-1};
     std::atomic<bool> GarbageFrames{false};
@@ -132,6 +133,10 @@ class FakeCore : public qv::engine::CoreApi {
         if (id == qv::engine::state::MotionLevel) {
             int pulse = PulseLevel.exchange(0);
             value = static_cast<unsigned long>(pulse ? pulse : Level.load());
+            return true;
+        }
+        if (id == qv::engine::state::DeviceLink) {
+            value = Link.load();
             return true;
         }
         if (id == qv::engine::state::DisplayCaps) {

@@ -621,6 +621,13 @@ TEST_F(EngineTest, StartedDeviceIsWrittenToTheSettingsFile) {
     EXPECT_EQ(IniReadString("BasicSettings", "DeviceName", "", home.File("Quorvex.ini")),
               "Scripted Camera");
     EXPECT_EQ(engine->DeviceLine(), "\u3000\u3000\u3000\u3000\u3000160 × 120 24ビット");
+    // A network camera that is connecting or away says so at the next tick.
+    for (auto [link, text] : {std::pair{qv::engine::state::LinkConnecting, "接続中…"},
+                              {qv::engine::state::LinkLost, "カメラ切断"}}) {
+        core.Link = link;
+        engine->Tick();
+        EXPECT_EQ(engine->DeviceLine(), std::string("\u3000\u3000\u3000\u3000\u3000") + text);
+    }
 }
 
 TEST_F(EngineTest, ShutdownStepsEndTheThreadsAndWriteTheWindow) {

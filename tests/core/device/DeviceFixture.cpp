@@ -1,21 +1,20 @@
 #include "tests/core/device/DeviceFixture.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QThread>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 namespace qvtest {
 
 bool NotifyWindow::event(QEvent* e) {
-    if (e->type() == static_cast<QEvent::Type>(QV_FRAME_NOTIFY_EVENT)) {
-        ++notifications_;
-        if (onNotify) onNotify();
-        return true;
-    }
-    return QWidget::event(e);
+    if (e->type() != static_cast<QEvent::Type>(QV_FRAME_NOTIFY_EVENT)) return QWidget::event(e);
+    ++notifications;
+    return true;
 }
 
 bool SpinUntil(const std::function<bool()>& pred, int timeoutMs) {
@@ -30,12 +29,17 @@ bool SpinUntil(const std::function<bool()>& pred, int timeoutMs) {
 }
 
 void Spin(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
+    SpinUntil([] { return false; }, ms);
+}
+
+void OnOtherThread(const std::function<void()>& f) {
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        f();
+        done = true;
+    });
+    SpinUntil([&] { return done.load(); }, 10000);
+    t.join();
 }
 
 void DeviceTest::SetUp() {
@@ -79,19 +83,35 @@ std::shared_ptr<ScriptedSource> DeviceTest::OpenCamera(const qv::capture::VideoF
     return source;
 }
 
-qv::capture::CaptureWindow* DeviceTest::Window() {
-    unsigned long handle = 0;
-    if (!QvGetDeviceState(QV_DS_CAPTURE_WINDOW, &handle)) return nullptr;
-    return reinterpret_cast<qv::capture::CaptureWindow*>(handle);
+qv::capture::CaptureSession* DeviceTest::Session() {
+    return reinterpret_cast<qv::capture::CaptureSession*>(Get(QV_DS_CAPTURE_WINDOW));
 }
 
 long DeviceTest::GrabLevel(const std::shared_ptr<ScriptedSource>& source,
                            std::vector<uint8_t> frame) {
     source->Queue(std::move(frame));
-    if (!Window() || !Window()->GrabFrameNoStop()) return -1;
-    unsigned long level = 0;
-    if (!QvGetDeviceState(QV_DS_MOTION_LEVEL, &level)) return -1;
-    return static_cast<long>(level);
+    if (!Session() || !Session()->GrabFrameNoStop()) return -1;
+    return static_cast<long>(Get(QV_DS_MOTION_LEVEL));
+}
+
+unsigned long DeviceTest::Get(unsigned long id) {
+    unsigned long value = 0;
+    EXPECT_EQ(QvGetDeviceState(id, &value), 1) << std::hex << id;
+    return value;
+}
+
+std::vector<char> DeviceTest::Path(const std::string& name) const {
+    const std::string path = temp_.File(name);
+    std::vector<char> p(path.begin(), path.end());
+    p.push_back('\0');
+    return p;
 }
 
 }  // namespace qvtest
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

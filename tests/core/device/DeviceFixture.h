@@ -10,7 +10,7 @@
 #include <string>
 
 #include "core/include/QuorCore.h"
-#include "platform/capture/CaptureWindow.h"
+#include "platform/capture/CaptureSession.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/capture/ScriptedDriver.h"
 
@@ -19,20 +19,18 @@ namespace qvtest {
 // Counts the frame notifications the library posts to it.
 class NotifyWindow : public QWidget {
   public:
-    int Notifications() const { return notifications_; }
-    std::function<void()> onNotify;
+    int notifications = 0;
 
   protected:
     bool event(QEvent* e) override;
-
-  private:
-    int notifications_ = 0;
 };
 
-// Runs the event loop until pred holds or timeoutMs passes.
+// Runs the event loop until pred holds (false after timeoutMs), or for ms milliseconds.
 bool SpinUntil(const std::function<bool()>& pred, int timeoutMs = 3000);
-// Runs the event loop for ms milliseconds.
 void Spin(int ms);
+
+// Runs f on its own thread while this (the window) thread keeps its event loop going.
+void OnOtherThread(const std::function<void()>& f);
 
 class DeviceTest : public ::testing::Test {
   protected:
@@ -44,9 +42,11 @@ class DeviceTest : public ::testing::Test {
                     const std::vector<std::string>& names = {});
     // One camera of the format, opened as device 0.
     std::shared_ptr<ScriptedSource> OpenCamera(const qv::capture::VideoFormat& format);
-    qv::capture::CaptureWindow* Window();
+    qv::capture::CaptureSession* Session();
     // Queues a frame and grabs it: the frame callback runs at once; returns the level.
     long GrabLevel(const std::shared_ptr<ScriptedSource>& source, std::vector<uint8_t> frame);
+    unsigned long Get(unsigned long id);
+    std::vector<char> Path(const std::string& name) const;
 
     TempDir temp_;
     std::string oldTmp_;

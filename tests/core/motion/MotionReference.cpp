@@ -13,14 +13,14 @@ int Doubled(int a, int b) {
     return std::min(255, 2 * std::abs(a - b));
 }
 
-}  // namespace
-
+// R, G, B of one YUV pixel (u and v already minus 128).
 void YuvToRgb(int y, int u, int v, int rgb[3]) {
     rgb[0] = static_cast<int>(y + 1.402 * v);
     rgb[1] = static_cast<int>(y - 0.344 * u - 0.714 * v);
     rgb[2] = static_cast<int>(y + 1.772 * u);
 }
 
+// Y', U', V' of the difference picture from the channel differences of a pixel.
 int OutLuma(int vr, int vg, int vb) {
     return static_cast<int>(0.299 * vr + 0.587 * vg + 0.114 * vb);
 }
@@ -30,6 +30,8 @@ int OutU(int vr, int vg, int vb) {
 int OutV(int vr, int vg, int vb) {
     return 128 - static_cast<int>(0.419 * vg + 0.081 * vb - 0.5 * vr);
 }
+
+}  // namespace
 
 uint64_t MeasureDifference(FrameLayout layout, const uint8_t* f, const uint8_t* r, uint8_t* o,
                            size_t length) {

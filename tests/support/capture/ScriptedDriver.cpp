@@ -1,10 +1,18 @@
 #include "tests/support/capture/ScriptedDriver.h"
 
+#include <csetjmp>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include "tests/support/TestSupport.h"
+
 namespace qvtest {
 
 using qv::capture::DriverControl;
 using qv::capture::FrameResult;
 using qv::capture::VideoFormat;
+namespace bmp = qv::capture::bmp;
 
 namespace {
 
@@ -16,21 +24,21 @@ VideoFormat Make(uint32_t w, uint32_t h, uint16_t bits, uint32_t compression) {
 
 class ScriptedDriver : public qv::capture::CaptureDriver {
   public:
-    explicit ScriptedDriver(std::shared_ptr<ScriptedSource> source) : source_(std::move(source)) {}
-    ~ScriptedDriver() override = default;
-    bool Open() override { return source_->Open(); }
-    void Close() override { source_->Close(); }
-    VideoFormat Format() const override { return source_->Format(); }
-    std::vector<VideoFormat> Formats() const override { return source_->Formats(); }
-    bool SetFormat(const VideoFormat& format) override { return source_->SetFormat(format); }
-    std::vector<DriverControl> Controls() override { return source_->Controls(); }
-    bool SetControl(uint32_t id, int32_t value) override { return source_->SetControl(id, value); }
-    FrameResult TakeFrame(std::vector<uint8_t>& dest) override { return source_->TakeFrame(dest); }
-    bool HasSourceDialog() const override { return source_->HasSourceDialog(); }
-    bool HasFormatDialog() const override { return source_->HasFormatDialog(); }
+    explicit ScriptedDriver(std::shared_ptr<ScriptedSource> source) : s_(std::move(source)) {}
+    bool Open() override { return s_->Open(); }
+    void Close() override { s_->Close(); }
+    VideoFormat Format() const override { return s_->Format(); }
+    std::vector<VideoFormat> Formats() const override { return s_->Formats(); }
+    bool SetFormat(const VideoFormat& format) override { return s_->SetFormat(format); }
+    std::vector<DriverControl> Controls() override { return s_->Controls(); }
+    bool SetControl(uint32_t id, int32_t value) override { return s_->SetControl(id, value); }
+    FrameResult TakeFrame(std::vector<uint8_t>& dest) override { return s_->TakeFrame(dest); }
+    bool HasSourceDialog() const override { return true; }
+    bool HasFormatDialog() const override { return true; }
+    qv::capture::LinkState Link() const override { return s_->Link(); }
 
   private:
-    std::shared_ptr<ScriptedSource> source_;
+    std::shared_ptr<ScriptedSource> s_;
 };
 
 }  // namespace
@@ -38,25 +46,11 @@ class ScriptedDriver : public qv::capture::CaptureDriver {
 ScriptedSource::ScriptedSource(VideoFormat format) : format_(format) {
     if (format_.imageSize == 0) format_.imageSize = qv::capture::FrameBytes(format_);
     formats_ = {format_};
-    DriverControl brightness;
-    brightness.id = 1;
-    brightness.name = "Brightness";
-    brightness.minimum = 0;
-    brightness.maximum = 255;
-    brightness.defaultValue = 128;
-    brightness.value = 128;
-    DriverControl mirror;
-    mirror.id = 2;
-    mirror.name = "Mirror";
-    mirror.kind = DriverControl::Kind::Boolean;
-    mirror.maximum = 1;
-    DriverControl light;
-    light.id = 3;
-    light.name = "Power line frequency";
-    light.kind = DriverControl::Kind::Menu;
-    light.maximum = 2;
-    light.menuItems = {"Disabled", "50 Hz", "60 Hz"};
-    light.value = 1;
+    DriverControl brightness{1, "Brightness", DriverControl::Kind::Integer, 0, 255, 1, 128, 128,
+                             {}};
+    DriverControl mirror{2, "Mirror", DriverControl::Kind::Boolean, 0, 1, 1, 0, 0, {}};
+    DriverControl light{3, "Power line frequency",        DriverControl::Kind::Menu, 0, 2, 1, 1,
+                        1, {"Disabled", "50 Hz", "60 Hz"}};
     controls_ = {brightness, mirror, light};
 }
 
@@ -64,65 +58,42 @@ void ScriptedSource::Queue(std::vector<uint8_t> frame) {
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(std::move(frame));
 }
-
-size_t ScriptedSource::Pending() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return queue_.size();
-}
-
 void ScriptedSource::SetRepeatLast(bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     repeatLast_ = on;
 }
-
 void ScriptedSource::Vanish() {
     std::lock_guard<std::mutex> lock(mutex_);
     vanished_ = true;
 }
-
 void ScriptedSource::SetFormats(std::vector<VideoFormat> formats) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (VideoFormat& f : formats)
-        if (f.imageSize == 0) f.imageSize = qv::capture::FrameBytes(f);
     formats_ = std::move(formats);
 }
-
 void ScriptedSource::SetFailOpen(bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     failOpen_ = on;
 }
-
-void ScriptedSource::SetDialogs(bool source, bool format) {
+void ScriptedSource::SetLink(qv::capture::LinkState link) {
     std::lock_guard<std::mutex> lock(mutex_);
-    sourceDialog_ = source;
-    formatDialog_ = format;
+    link_ = link;
 }
-
+qv::capture::LinkState ScriptedSource::Link() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return link_;
+}
 VideoFormat ScriptedSource::Format() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return format_;
 }
-
-int ScriptedSource::OpenCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return opens_;
-}
-
-int ScriptedSource::CloseCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return closes_;
-}
-
 bool ScriptedSource::IsOpen() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return open_;
 }
-
-int ScriptedSource::FramesTaken() const {
+int ScriptedSource::OpenCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return taken_;
+    return opens_;
 }
-
 int32_t ScriptedSource::ControlValue(uint32_t id) const {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const DriverControl& c : controls_)
@@ -133,47 +104,31 @@ int32_t ScriptedSource::ControlValue(uint32_t id) const {
 bool ScriptedSource::Open() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (failOpen_ || vanished_ || open_) return false;
-    open_ = true;
     ++opens_;
-    return true;
+    return open_ = true;
 }
-
 void ScriptedSource::Close() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_) return;
     open_ = false;
-    ++closes_;
 }
-
 bool ScriptedSource::SetFormat(const VideoFormat& format) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const VideoFormat& f : formats_) {
-        if (f == format) {
-            format_ = f;
-            return true;
-        }
-    }
+    for (const VideoFormat& f : formats_)
+        if (f == format) return format_ = f, true;
     return false;
 }
-
 std::vector<VideoFormat> ScriptedSource::Formats() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return formats_;
 }
-
 std::vector<DriverControl> ScriptedSource::Controls() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return controls_;
 }
-
 bool ScriptedSource::SetControl(uint32_t id, int32_t value) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (DriverControl& c : controls_) {
-        if (c.id == id && value >= c.minimum && value <= c.maximum) {
-            c.value = value;
-            return true;
-        }
-    }
+    for (DriverControl& c : controls_)
+        if (c.id == id && value >= c.minimum && value <= c.maximum) return c.value = value, true;
     return false;
 }
 
@@ -183,53 +138,140 @@ FrameResult ScriptedSource::TakeFrame(std::vector<uint8_t>& dest) {
     if (!queue_.empty()) {
         last_ = std::move(queue_.front());
         queue_.pop_front();
-        haveLast_ = true;
-    } else if (!(repeatLast_ && haveLast_)) {
+    } else if (!repeatLast_ || last_.empty()) {
         return FrameResult::NoFrame;
     }
     dest = last_;
-    ++taken_;
     return FrameResult::Frame;
-}
-
-bool ScriptedSource::HasSourceDialog() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return sourceDialog_;
-}
-
-bool ScriptedSource::HasFormatDialog() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return formatDialog_;
 }
 
 qv::capture::DriverEntry ScriptedEntry(const std::string& description,
                                        std::shared_ptr<ScriptedSource> source) {
-    qv::capture::DriverEntry e;
-    e.description = description;
-    e.version = "test";
-    e.create = [source] { return std::make_unique<ScriptedDriver>(source); };
-    return e;
+    return {description, "test", [source] { return std::make_unique<ScriptedDriver>(source); }};
 }
 
 std::vector<uint8_t> SolidFrame(const VideoFormat& format, uint8_t value) {
-    return std::vector<uint8_t>(
-        format.imageSize ? format.imageSize : qv::capture::FrameBytes(format), value);
+    return std::vector<uint8_t>(qv::capture::FrameBytes(format), value);
+}
+
+std::vector<uint8_t> GreyFrame(const VideoFormat& f, uint8_t top, uint8_t bottom) {
+    std::vector<uint8_t> frame = SolidFrame(f, 0);
+    const size_t stride = frame.size() / f.height;
+    const bool yuv = f.compression == bmp::kYuy2 || f.compression == bmp::kUyvy;
+    for (uint32_t row = 0; row < f.height; ++row) {
+        // RGB bitmaps run bottom-up, packed YUV top-down.
+        const bool upper = (yuv ? row : f.height - 1 - row) < f.height / 2;
+        const int g = upper ? top : bottom;
+        uint8_t* d = frame.data() + stride * row;
+        for (uint32_t x = 0; x < f.width; ++x) {
+            if (yuv) {
+                d[2 * x + (f.compression == bmp::kYuy2 ? 0 : 1)] = static_cast<uint8_t>(g);
+                d[2 * x + (f.compression == bmp::kYuy2 ? 1 : 0)] = 128;
+            } else if (f.bitCount == 24) {
+                d[3 * x] = d[3 * x + 1] = d[3 * x + 2] = static_cast<uint8_t>(g);
+            } else {
+                const bool b565 = f.compression == bmp::kBitfields;
+                const int v = b565 ? (g >> 3) << 11 | (g >> 2) << 5 | g >> 3
+                                   : (g >> 3) << 10 | (g >> 3) << 5 | g >> 3;
+                d[2 * x] = static_cast<uint8_t>(v);
+                d[2 * x + 1] = static_cast<uint8_t>(v >> 8);
+            }
+        }
+    }
+    return frame;
 }
 
 VideoFormat Rgb24(uint32_t w, uint32_t h) {
-    return Make(w, h, 24, qv::capture::bmp::kRgb);
+    return Make(w, h, 24, bmp::kRgb);
 }
 VideoFormat Rgb565(uint32_t w, uint32_t h) {
-    return Make(w, h, 16, qv::capture::bmp::kBitfields);
+    return Make(w, h, 16, bmp::kBitfields);
 }
 VideoFormat Rgb555(uint32_t w, uint32_t h) {
-    return Make(w, h, 16, qv::capture::bmp::kRgb);
+    return Make(w, h, 16, bmp::kRgb);
 }
 VideoFormat Yuy2(uint32_t w, uint32_t h) {
-    return Make(w, h, 16, qv::capture::bmp::kYuy2);
+    return Make(w, h, 16, bmp::kYuy2);
 }
 VideoFormat Uyvy(uint32_t w, uint32_t h) {
-    return Make(w, h, 16, qv::capture::bmp::kUyvy);
+    return Make(w, h, 16, bmp::kUyvy);
+}
+
+struct JpegError {
+    jpeg_error_mgr mgr;
+    jmp_buf jump;
+};
+
+DecodedJpeg DecodeJpegFile(const std::string& path) {
+    DecodedJpeg d;
+    const std::string bytes = ReadFile(path);
+    if (bytes.size() < 4) return d;
+    jpeg_decompress_struct c;
+    JpegError err;
+    c.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = [](j_common_ptr info) {
+        std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
+    };
+    jpeg_create_decompress(&c);
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&c);
+        return DecodedJpeg{};
+    }
+    jpeg_mem_src(&c, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    jpeg_read_header(&c, TRUE);
+    c.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&c);
+    d.width = static_cast<int>(c.output_width);
+    d.height = static_cast<int>(c.output_height);
+    d.quant0 = c.quant_tbl_ptrs[0] ? c.quant_tbl_ptrs[0]->quantval[0] : 0;
+    d.rgb.resize(static_cast<size_t>(d.width) * d.height * 3);
+    while (c.output_scanline < c.output_height) {
+        JSAMPROW row = d.rgb.data() + static_cast<size_t>(c.output_scanline) * d.width * 3;
+        jpeg_read_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_decompress(&c);
+    jpeg_destroy_decompress(&c);
+    d.ok = true;
+    return d;
+}
+
+int JpegQuant0(int quality) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    c.in_color_space = JCS_RGB;
+    c.input_components = 3;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, quality, TRUE);
+    const int q = c.quant_tbl_ptrs[0]->quantval[0];
+    jpeg_destroy_compress(&c);
+    return q;
+}
+
+std::map<std::string, std::string> ProbeVideo(const std::string& path) {
+    std::map<std::string, std::string> kv;
+    const std::string ffprobe = FindProgram("ffprobe");
+    if (ffprobe.empty()) return kv;
+    const std::string cmd = ffprobe +
+                            " -v error -count_frames -select_streams v:0 -show_entries stream="
+                            "codec_name,width,height,pix_fmt,nb_read_frames,nb_frames,r_frame_rate"
+                            " -of default=noprint_wrappers=1 '" +
+                            path + "' 2>&1";
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, p)) {
+            std::string line(buf);
+            while (!line.empty() && line.back() == '\n') line.pop_back();
+            const size_t eq = line.find('=');
+            if (eq != std::string::npos)
+                kv[line.substr(0, eq)] = line.substr(eq + 1);
+            else if (!line.empty())
+                kv["error"] += line;
+        }
+        pclose(p);
+    }
+    return kv;
 }
 
 }  // namespace qvtest

@@ -1,10 +1,11 @@
-// A capture driver for tests: it plays the frames the test queues, in any format, and
-// records what the capture window asked of it. The test keeps the ScriptedSource and
-// hands the driver entry to qv::capture::SetExtraDrivers.
+// A capture driver for tests: it plays the frames a test queues, in any format. The test keeps
+// the ScriptedSource and hands the driver entry to qv::capture::SetExtraDrivers. Frame builders
+// and the checks of pictures we write (a real JPEG decoder, ffprobe) live here too.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,28 +15,26 @@
 
 namespace qvtest {
 
+// Every member is thread-safe: the test queues, the window thread takes.
 class ScriptedSource {
   public:
     explicit ScriptedSource(qv::capture::VideoFormat format);
 
-    // Any thread: the test side.
     void Queue(std::vector<uint8_t> frame);
-    size_t Pending() const;
     // When the queue runs dry, hand out the last frame again instead of nothing.
     void SetRepeatLast(bool on);
     // The device vanishes: every later TakeFrame says Lost.
     void Vanish();
     void SetFormats(std::vector<qv::capture::VideoFormat> formats);
     void SetFailOpen(bool on);
-    void SetDialogs(bool source, bool format);
+    // How the driver says its connection stands (a network camera's).
+    void SetLink(qv::capture::LinkState link);
+    qv::capture::LinkState Link() const;
     qv::capture::VideoFormat Format() const;
-    int OpenCount() const;
-    int CloseCount() const;
     bool IsOpen() const;
-    int FramesTaken() const;
+    int OpenCount() const;
     int32_t ControlValue(uint32_t id) const;
 
-    // Window thread: the driver side.
     bool Open();
     void Close();
     bool SetFormat(const qv::capture::VideoFormat& format);
@@ -43,8 +42,6 @@ class ScriptedSource {
     std::vector<qv::capture::DriverControl> Controls() const;
     bool SetControl(uint32_t id, int32_t value);
     qv::capture::FrameResult TakeFrame(std::vector<uint8_t>& dest);
-    bool HasSourceDialog() const;
-    bool HasFormatDialog() const;
 
   private:
     mutable std::mutex mutex_;
@@ -53,16 +50,9 @@ class ScriptedSource {
     std::vector<qv::capture::DriverControl> controls_;
     std::deque<std::vector<uint8_t>> queue_;
     std::vector<uint8_t> last_;
-    bool haveLast_ = false;
-    bool repeatLast_ = false;
-    bool vanished_ = false;
-    bool failOpen_ = false;
-    bool open_ = false;
-    bool sourceDialog_ = true;
-    bool formatDialog_ = true;
+    qv::capture::LinkState link_ = qv::capture::LinkState::Live;
+    bool repeatLast_ = false, vanished_ = false, failOpen_ = false, open_ = false;
     int opens_ = 0;
-    int closes_ = 0;
-    int taken_ = 0;
 };
 
 // A device-list entry whose drivers play from `source`.
@@ -71,10 +61,27 @@ qv::capture::DriverEntry ScriptedEntry(const std::string& description,
 
 // Frame builders (sizes as FrameBytes gives them).
 std::vector<uint8_t> SolidFrame(const qv::capture::VideoFormat& format, uint8_t value);
+// Grey `top` in the upper half of the picture and `bottom` in the lower, in any format.
+std::vector<uint8_t> GreyFrame(const qv::capture::VideoFormat& format, uint8_t top, uint8_t bottom);
 qv::capture::VideoFormat Rgb24(uint32_t width, uint32_t height);
 qv::capture::VideoFormat Rgb565(uint32_t width, uint32_t height);
 qv::capture::VideoFormat Rgb555(uint32_t width, uint32_t height);
 qv::capture::VideoFormat Yuy2(uint32_t width, uint32_t height);
 qv::capture::VideoFormat Uyvy(uint32_t width, uint32_t height);
+
+// A JPEG file as libjpeg decodes it: RGB rows top-down; ok false when it is not one.
+struct DecodedJpeg {
+    bool ok = false;
+    int width = 0, height = 0, quant0 = 0;  // quant0: first luminance quantisation value
+    std::vector<uint8_t> rgb;
+};
+DecodedJpeg DecodeJpegFile(const std::string& path);
+// The first luminance quantisation value libjpeg writes for a quality.
+int JpegQuant0(int quality);
+
+// ffprobe's stream entries of a video file's first stream (codec_name, width, height, pix_fmt,
+// nb_read_frames, nb_frames, r_frame_rate; "error" for anything else it said). Empty without
+// ffprobe.
+std::map<std::string, std::string> ProbeVideo(const std::string& path);
 
 }  // namespace qvtest
