@@ -11,7 +11,7 @@
 #include "app/web/WebServer.h"
 #include "app/web/WebSettings.h"
 #include "app/window/CMonitorDlg.h"
-#include "platform/capture/CaptureWindow.h"
+#include "platform/capture/PreviewWidget.h"
 #include "platform/thread/Handoff.h"
 
 namespace qv::window {
@@ -88,11 +88,8 @@ class WebBridge : public web::WebBackend {
     void Sample() {
         engine::MonitorEngine& e = window_.Engine();
         QImage frame;
-        // The core library is a shared library with its own copy of the class, so its
-        // meta-object is not ours: find the capture window by its class name.
-        for (QObject* child : window_.children())
-            if (child->inherits("qv::capture::CaptureWindow"))
-                frame = static_cast<capture::CaptureWindow*>(child)->ShownImage();
+        if (auto* preview = window_.findChild<QWidget*>(capture::kPreviewObjectName))
+            frame = static_cast<capture::PreviewWidget*>(preview)->ShownImage();
         peak_ = std::max(peak_, static_cast<int>(e.LastLevelShown()));
         std::lock_guard<std::mutex> lock(mutex_);
         frame_ = frame;

@@ -8,6 +8,7 @@ namespace qv::capture {
 
 PreviewWidget::PreviewWidget(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setObjectName(kPreviewObjectName);
 }
 
 void PreviewWidget::ShowImage(QImage image) {

@@ -13,6 +13,10 @@
 
 namespace qv::capture {
 
+// The preview's object name: the core library is a shared library with its own copy of this
+// class (and no meta-object), so the program finds its preview by name.
+inline constexpr const char* kPreviewObjectName = "qv-capture-preview";
+
 class PreviewWidget : public QWidget {
   public:
     explicit PreviewWidget(QWidget* parent);
