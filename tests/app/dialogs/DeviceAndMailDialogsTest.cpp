@@ -146,14 +146,51 @@ TEST(StreamCameras, AddRenameRemoveGoThroughTheSettingsFile) {
     EXPECT_EQ(dialog.SelectedName(), "Gate");
     EXPECT_EQ(devices.Changes, 2);
 
-    // Remove: nothing of the URL stays in the file.
-    list->setCurrentRow(0);
-    static_cast<QPushButton*>(Child(&dialog, "streamRemove"))->click();
+    // Remove asks first: ｷｬﾝｾﾙ keeps the camera, 削除 removes it and nothing of the URL stays.
+    auto removeAnswering = [&](const char* button) {
+        list->setCurrentRow(0);
+        ModalAnswerer answer([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            ASSERT_NE(box, nullptr);
+            EXPECT_TRUE(box->text().contains(QStringLiteral("Gate")));
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == QString::fromUtf8(button)) b->click();
+        });
+        static_cast<QPushButton*>(Child(&dialog, "streamRemove"))->click();
+    };
+    removeAnswering("ｷｬﾝｾﾙ");
+    EXPECT_EQ(LoadStreamSources(ini).size(), 1u);
+    EXPECT_EQ(devices.Changes, 2);
+    removeAnswering("削除");
     EXPECT_TRUE(LoadStreamSources(ini).empty());
     EXPECT_EQ(qvtest::ReadFile(ini).find("secret"), std::string::npos);
     EXPECT_EQ(dialog.SelectedName(), "Local Cam");
     EXPECT_EQ(devices.Changes, 3);
     EXPECT_TRUE(ListTexts(&dialog).empty());
+}
+
+TEST(StreamCameras, CancelUndoesEverythingDoneInTheDialog) {
+    qvtest::TempDir home;
+    const std::string ini = home.File("Quorvex.ini");
+    const std::vector<StreamSource> before{{"Door", "rtsp://10.0.0.5/live"}, {"Yard", "/a.mp4"}};
+    ASSERT_TRUE(SaveStreamSources(ini, before));
+    FakeDevices devices;
+    devices.Streams = before;
+    CDeviceSelectDlg dialog(nullptr, devices.Hooks(ini), "Door");
+    auto* list = static_cast<QListWidget*>(Child(&dialog, "streamList"));
+    for (int i = 0; i < 2; ++i) {
+        list->setCurrentRow(0);
+        ModalAnswerer yes([](QWidget* w) {
+            for (QAbstractButton* b : qobject_cast<QMessageBox*>(w)->buttons())
+                if (b->text() == QStringLiteral("削除")) b->click();
+        });
+        static_cast<QPushButton*>(Child(&dialog, "streamRemove"))->click();
+    }
+    ASSERT_TRUE(LoadStreamSources(ini).empty());
+    dialog.reject();
+    EXPECT_EQ(LoadStreamSources(ini), before);
+    EXPECT_EQ(devices.Streams, before);
+    EXPECT_EQ(devices.Reopened.back(), "Door") << "the camera open before is opened again";
 }
 
 TEST(StreamCameras, RefusedSourceIsExplainedAndNothingIsSaved) {
@@ -259,7 +296,13 @@ TEST(StreamCameras, RenamingTheOpenCameraReopensItUnderItsNewName) {
         static_cast<QPushButton*>(Child(&dialog, "streamRename"))->click();
     }
     list->setCurrentRow(0);
-    static_cast<QPushButton*>(Child(&dialog, "streamRemove"))->click();
+    {
+        ModalAnswerer yes([](QWidget* w) {
+            for (QAbstractButton* b : qobject_cast<QMessageBox*>(w)->buttons())
+                if (b->text() == QStringLiteral("削除")) b->click();
+        });
+        static_cast<QPushButton*>(Child(&dialog, "streamRemove"))->click();
+    }
     EXPECT_EQ(devices.Reopened, (std::vector<std::string>{"Garden", "Garden"}));
     EXPECT_EQ(dialog.SelectedName(), "Garden");
     EXPECT_EQ(LoadStreamSources(ini), (std::vector<StreamSource>{{"Garden", "/clip.mp4"}}));
