@@ -83,7 +83,6 @@ int RunMonitor(int argc, char** argv, const std::string& programFolder) {
     options.ProgramFolder = programFolder;
     options.SettingsFile = SettingsFilePath(programFolder);
     options.DataFolders = {QUORVEX_DATADIR, QUORVEX_SOURCE_ASSETS};
-    if (const char* latency = std::getenv("QUORVEX_LATENCY_FILE")) options.LatencyFile = latency;
     RegisterStreamSources(options.SettingsFile);
 
     int result = 0;

@@ -10,19 +10,17 @@
 
 #include "app/engine/StampTime.h"
 #include "app/imaging/DibImage.h"
+#include "app/mail/MailJob.h"
 #include "app/settings/IniFile.h"
 #include "app/settings/Settings.h"
 #include "platform/text/Text.h"
-
-#if __has_include("app/mail/MailJob.h") && defined(QUORVEX_WITH_MAIL)
-#include "app/mail/MailJob.h"
-#define QUORVEX_MAIL_JOB 1
-#endif
 
 namespace qv::engine {
 namespace {
 
 constexpr uint32_t kMinute = 60000;
+// How long an idle worker waits for its request before it looks again; the events wake it.
+constexpr std::chrono::seconds kIdleWait{1};
 
 bool IsFile(const std::string& path) {
     struct stat st {};
@@ -163,8 +161,14 @@ const WarningSettings& MonitorEngine::Mode(const AllSettings& s) const {
     return s.Warning[static_cast<size_t>(ClampMode(currentMode_.load()))];
 }
 
-void MonitorEngine::Nap() const {
-    std::this_thread::sleep_for(std::chrono::milliseconds(options_.PollMs));
+// MainThread: one step of the sampling period; ends early when the thread is asked to end.
+void MonitorEngine::Nap() {
+    endMain_.Wait(std::chrono::milliseconds(options_.PollMs));
+}
+
+void MonitorEngine::Ended(std::atomic<int32_t>& alive) {
+    alive = 0;
+    bell_.Ring();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -185,20 +189,12 @@ int MonitorEngine::StartDevice(int count) {
             std::string name;
             if (!core_.GetDeviceName(index, name)) continue;
             if (!wanted.empty() && wanted != name) continue;
-            if (!core_.StartupDevice(host_.CaptureWindow(), index)) {
+            if (!OpenDevice(index, Settings()->Basic, true)) {
                 failed = true;
                 continue;
             }
             ReplaceSettings([&](AllSettings& s) { s.Basic.DeviceName = name; });
             IniWriteString("BasicSettings", "DeviceName", name, options_.SettingsFile);
-            auto s = Settings();
-            core_.SetState(state::MotionMode,
-                           s->Basic.DetectPreview ? state::MotionShow : state::MotionMeasure);
-            core_.SetPreviewRate(PreviewRateFps(s->Basic.PreviewRate));
-            core_.SetState(state::WindowX, 325);
-            core_.SetState(state::WindowY, 25);
-            previewOn_ = 1;
-            SetPreview(true);
             result = 1;
         }
         if (result != 1) {
@@ -212,6 +208,38 @@ int MonitorEngine::StartDevice(int count) {
     }
     RefreshDeviceLine();
     return result;
+}
+
+bool MonitorEngine::RestartDevice(const std::string& name, const BasicSettings& basic,
+                                  std::string* opened) {
+    int index = 0;
+    std::string found;
+    core_.GetDeviceName(0, found);
+    const int count = core_.GetDeviceCount();
+    for (int i = 0; i < count; ++i) {
+        std::string n;
+        if (core_.GetDeviceName(i, n) && n == name) {
+            index = i;
+            found = n;
+            break;
+        }
+    }
+    core_.CleanupDevice();
+    if (!OpenDevice(index, basic, previewOn_ != 0)) return false;
+    if (opened) *opened = found;
+    return true;
+}
+
+bool MonitorEngine::OpenDevice(int index, const BasicSettings& basic, bool preview) {
+    if (!core_.StartupDevice(host_.CaptureWindow(), index)) return false;
+    core_.SetState(state::MotionMode,
+                   basic.DetectPreview ? state::MotionShow : state::MotionMeasure);
+    core_.SetPreviewRate(PreviewRateFps(basic.PreviewRate));
+    core_.SetState(state::WindowX, 325);
+    core_.SetState(state::WindowY, 25);
+    previewOn_ = preview ? 1 : 0;
+    SetPreview(preview);
+    return true;
 }
 
 void MonitorEngine::RefreshDeviceLine() {
@@ -236,20 +264,6 @@ void MonitorEngine::SetPreview(bool on) {
         core_.SetState(state::DisplayMode, (caps & state::DisplayOverlay) ? state::DisplayOverlay
                                                                           : state::DisplayPreview);
     }
-}
-
-void MonitorEngine::OnFrameNotify() {
-    if (options_.LatencyFile.empty()) return;
-    // Tracing only: remember when the level went from below the sensitivity to above it.
-    unsigned long level = 0;
-    core_.GetState(state::MotionLevel, level);
-    int32_t sensitivity = ClampSensitivity(Mode(*Settings()).MotionSensitivity);
-    int32_t now = static_cast<int32_t>(level);
-    if (lastFrameLevel_ < sensitivity && now >= sensitivity) {
-        crossTick_ = Now();
-        crossValid_ = 1;
-    }
-    lastFrameLevel_ = now;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -459,9 +473,8 @@ void MonitorEngine::ShutdownTick() {
             // a capture waiting for the window thread is never stuck behind this.
             bool allEnded = true;
             for (auto* alive : {&mainAlive_, &captureAlive_, &hdAlive_, &mailAlive_}) {
-                for (int i = 0; i < 20 && alive->load(); ++i)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                if (alive->load()) allEnded = false;
+                if (!bell_.WaitUntil(std::chrono::milliseconds(100), [alive] { return !*alive; }))
+                    allEnded = false;
             }
             if (allEnded) {
                 for (std::thread* t : {&mainThread_, &captureThread_, &hdThread_, &mailThread_})
@@ -493,7 +506,6 @@ void MonitorEngine::MainThread() {
             if (!core_.GetState(state::MotionLevel, raw)) raw = 0;
             int32_t level = static_cast<int32_t>(raw);
             if (level >= ClampSensitivity(w.MotionSensitivity) && !requestCapture_.IsSet()) {
-                requestCrossTick_ = crossValid_.exchange(0) ? crossTick_.load() : 0;
                 captureKind_ = 0;
                 requestCapture_.Set();
                 ++detectCount_;
@@ -510,7 +522,6 @@ void MonitorEngine::MainThread() {
             }
             if (w.TimerEnable && DeadlineReached(timerDeadline_, now) && timerFired_ == 0) {
                 if (!requestCapture_.IsSet()) {
-                    requestCrossTick_ = 0;
                     captureKind_ = 1;
                     requestCapture_.Set();
                 }
@@ -519,7 +530,7 @@ void MonitorEngine::MainThread() {
         }
         Nap();
         if (endMain_.IsSet()) {
-            mainAlive_ = 0;
+            Ended(mainAlive_);
             return;
         }
     }
@@ -529,29 +540,26 @@ void MonitorEngine::MainThread() {
 // CaptureThread: one frame per request
 
 void MonitorEngine::CaptureThread() {
-    int waiting = 0;
+    const auto step = std::chrono::milliseconds(options_.PollMs);
     for (;;) {
-        Nap();
+        const bool requested = requestCapture_.Wait(kIdleWait, &endCapture_);
         if (endCapture_.IsSet()) {
-            captureAlive_ = 0;
+            Ended(captureAlive_);
             return;
         }
-        if (!requestCapture_.IsSet()) continue;
+        if (!requested) continue;
         if (requestHd_.IsSet()) {
-            // HdThread still busy: the request survives about six checks, then it is dropped.
-            if (++waiting > 5) {
-                requestCapture_.Reset();
-                waiting = 0;
-            }
+            // HdThread still busy: the request waits about six sampling steps, then it is dropped.
+            bell_.WaitUntil(6 * step,
+                            [this] { return !requestHd_.IsSet() || endCapture_.IsSet(); });
+            if (requestHd_.IsSet()) requestCapture_.Reset();
             continue;
         }
         captureTime_ = clock_.Now();
-        frameCrossTick_ = requestCrossTick_;
         core_.CaptureSingleFrame(tmpFrame_);
         saveKind_ = captureKind_.load();
         requestHd_.Set();
         requestCapture_.Reset();
-        waiting = 0;
     }
 }
 
@@ -560,12 +568,12 @@ void MonitorEngine::CaptureThread() {
 
 void MonitorEngine::HdThread() {
     for (;;) {
-        Nap();
+        const bool requested = requestHd_.Wait(kIdleWait, &endHd_);
         if (endHd_.IsSet()) {
-            hdAlive_ = 0;
+            Ended(hdAlive_);
             return;
         }
-        if (!requestHd_.IsSet()) continue;
+        if (!requested) continue;
         SaveFrame();
         for (const auto* path : {&tmpFrame_, &tmp24_, &tmpStamped_, &tmpJpeg_}) RemoveFile(*path);
         requestHd_.Reset();
@@ -605,7 +613,7 @@ void MonitorEngine::SaveFrame() {
         RemoveFile(tmpJpeg_);
 
     const std::string folder = PictureFolder(kind);
-    ::mkdir(folder.c_str(), 0755);
+    ::mkdir(folder.c_str(), kPrivateFolderMode);
     std::tm tm = LocalTime(captured.Seconds);
     std::string saved;
     for (int seq = 0; seq <= 10; ++seq) {
@@ -622,13 +630,6 @@ void MonitorEngine::SaveFrame() {
     }
     if (saved.empty()) return;
 
-    if (kind == kLogDetectSave && !options_.LatencyFile.empty() && frameCrossTick_ != 0) {
-        if (std::FILE* f = std::fopen(options_.LatencyFile.c_str(), "a")) {
-            std::fprintf(f, "%s %u\n", saved.c_str(),
-                         static_cast<unsigned>(Now() - frameCrossTick_));
-            std::fclose(f);
-        }
-    }
     WriteLog(kind, saved);
     if (kind == kLogDetectSave && CheckWarning() && Mode(*s).SendMail == 1 && mailSwitch_ != 0)
         RequestMail();
@@ -688,6 +689,13 @@ void MonitorEngine::RequestMail() {
     // One mail per signalled request: a warning during a running job makes no mail. Each job
     // gets its own copy of the picture, so nothing overwrites the file a job is reading.
     if (requestMail_.IsSet()) return;
+    // However the warnings come (the hold also ends when a settings sheet closes), mails are at
+    // least MailInterval minutes apart; counted on the wrapping tick by unsigned difference.
+    const uint32_t now = Now();
+    const int64_t interval = std::max<int64_t>(0, Mode(*Settings()).MailInterval) * kMinute;
+    if (mailSent_ && int64_t{now - lastMailTick_} < interval) return;
+    mailSent_ = true;
+    lastMailTick_ = now;
     std::string copy = temp_.File("QVTmp200-" + std::to_string(++mailSerial_) + ".___");
     if (!CopyFileReplacing(tmp24_, copy)) RemoveFile(copy);
     mailRequest_.PicturePath = copy;
@@ -702,12 +710,12 @@ void MonitorEngine::RequestMail() {
 
 void MonitorEngine::MailThread() {
     for (;;) {
-        Nap();
+        const bool requested = requestMail_.Wait(kIdleWait, &endMail_);
         if (endMail_.IsSet()) {
-            mailAlive_ = 0;
+            Ended(mailAlive_);
             return;
         }
-        if (!requestMail_.IsSet()) continue;
+        if (!requested) continue;
         MailRequest request = mailRequest_;
         DoMailJob(request);
         RemoveFile(request.PicturePath);
@@ -716,7 +724,6 @@ void MonitorEngine::MailThread() {
 }
 
 void MonitorEngine::DoMailJob(const MailRequest& request) {
-#ifdef QUORVEX_MAIL_JOB
     auto s = Settings();
     MailJobRequest job;
     job.Basic = s->Basic;
@@ -730,11 +737,6 @@ void MonitorEngine::DoMailJob(const MailRequest& request) {
     // A job in progress is finished before the thread sees its end request.
     job.StopRequested = [] { return false; };
     ::RunMailJob(job);
-#else
-    // Built without the mail module: the job ends as a failed send.
-    (void)request;
-    WriteLog(kLogMailNotice, "メール送信に失敗しました");
-#endif
 }
 
 // ---------------------------------------------------------------------------------------
@@ -752,12 +754,12 @@ void MonitorEngine::WriteLog(int kind, const std::string& text) {
         events_.Insert(std::move(visible), std::move(hidden));
         host_.EventListChanged();
     });
-    std::string folder = options_.ProgramFolder + "log/";
-    ::mkdir(folder.c_str(), 0755);
-    if (std::FILE* f = std::fopen((folder + LogFileName(tm)).c_str(), "ab")) {
-        std::string bytes = text::Utf8ToCp932(line) + "\r\n";
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
+    // The day's file keeps its kinds 0 to 2, which its readers rely on; a camera's loss or
+    // return is for the window and standard output only.
+    if (kind >= kLogDetectSave && kind <= kLogMailNotice) {
+        std::string folder = options_.ProgramFolder + "log/";
+        ::mkdir(folder.c_str(), kPrivateFolderMode);
+        AppendPrivate(folder + LogFileName(tm), text::Utf8ToCp932(line) + "\r\n");
     }
     if (options_.Echo) {
         std::fprintf(options_.Echo, "%s\n", line.c_str());

@@ -121,6 +121,11 @@ class FakeCore : public qv::engine::CoreApi {
         ++StartupCalls;
         return !FailStartup;
     }
+    void CleanupDevice() override { ++CleanupDeviceCalls; }
+    void SetStreamSources(const std::vector<StreamSource>& sources) override { Sources = sources; }
+    void OpenDriverDialog(unsigned long) override {}
+    std::atomic<int> CleanupDeviceCalls{0};
+    std::vector<StreamSource> Sources;
     void SetPreviewRate(int) override {}
     bool GetVideoFormat(qv::engine::VideoFormatInfo& format) override {
         format.Width = Width;
