@@ -505,7 +505,9 @@ void MonitorEngine::MainThread() {
             unsigned long raw = 0;
             if (!core_.GetState(state::MotionLevel, raw)) raw = 0;
             int32_t level = static_cast<int32_t>(raw);
-            if (level >= ClampSensitivity(w.MotionSensitivity) && !requestCapture_.IsSet()) {
+            bool requested = requestCapture_.IsSet();
+            if (level >= ClampSensitivity(w.MotionSensitivity) && !requested) {
+                requested = true;
                 captureKind_ = 0;
                 requestCapture_.Set();
                 ++detectCount_;
@@ -521,7 +523,9 @@ void MonitorEngine::MainThread() {
                 host_.Repaint(Area::Whole);
             }
             if (w.TimerEnable && DeadlineReached(timerDeadline_, now) && timerFired_ == 0) {
-                if (!requestCapture_.IsSet()) {
+                // A detection of this same sample takes the capture, even when the capture
+                // thread has already picked it up.
+                if (!requested && !requestCapture_.IsSet()) {
                     captureKind_ = 1;
                     requestCapture_.Set();
                 }
