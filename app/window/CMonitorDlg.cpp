@@ -101,6 +101,7 @@ CMonitorDlg::CMonitorDlg(qv::engine::CoreApi& core, qv::sound::SoundPlayer& soun
     // The scroll bar is always there, and the font small enough that a picture line keeps its
     // file name whole beside it.
     events_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    events_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     QFont listFont(QStringLiteral("IPAGothic"));
     const QString widest = QStringLiteral("12/31 23:59:59 動体検知保存 d2026123123595900.jpg");
     const int room = kEventListRect.width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent) - 8;
@@ -179,14 +180,15 @@ void CMonitorDlg::Post(std::function<void()> fn) {
 void CMonitorDlg::EventListChanged() {
     const auto& list = engine_->Events();
     if (list.Count() == 0) return;
-    // At the top the newest line shows; further down the view stays on the lines it showed.
-    QListWidgetItem* top =
-        events_->verticalScrollBar()->value() > 0 ? events_->itemAt(0, 0) : nullptr;
+    // At the top the newest line shows; further down the view stays on the lines it showed
+    // (the list scrolls by whole lines).
+    QScrollBar* bar = events_->verticalScrollBar();
+    const int scrolled = bar->value();
     events_->insertItem(0, Q(list.Visible(0)));
     while (events_->count() > list.Count()) delete events_->takeItem(events_->count() - 1);
-    if (top && events_->row(top) >= 0) {
+    if (scrolled > 0) {
         events_->doItemsLayout();
-        events_->scrollToItem(top, QAbstractItemView::PositionAtTop);
+        bar->setValue(scrolled + 1);
     }
 }
 

@@ -152,12 +152,12 @@ ChildProcess::~ChildProcess() {
     Stop();
 }
 
-int ChildProcess::Stop() {
+int ChildProcess::Stop(int graceMs) {
     if (pid_ <= 0) return -1;
     ::kill(-pid_, SIGTERM);
     ::kill(pid_, SIGTERM);
     int status = 0;
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < graceMs / 20; ++i) {
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
             return status;

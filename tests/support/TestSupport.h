@@ -56,7 +56,7 @@ class ChildProcess {
     bool Running() const { return pid_ > 0; }
     pid_t Pid() const { return pid_; }
     // Sends SIGTERM and waits; returns the exit status as waitpid gives it.
-    int Stop();
+    int Stop(int graceMs = 2000);  // SIGKILL after graceMs
 
   private:
     pid_t pid_ = -1;
