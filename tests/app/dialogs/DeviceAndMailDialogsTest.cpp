@@ -15,20 +15,16 @@
 #include <QSpinBox>
 #include <QTimer>
 
-#include "app/dialogs/DialogWidgets.h"
-#include "app/settings/StreamSources.h"
-#include "tests/support/ScriptedServer.h"
-#include "tests/support/TestSupport.h"
-#if QUORVEX_TEST_WITH_MAIL
-#include "app/mail/TestMail.h"
-#endif
-#if QUORVEX_TEST_WITH_WINDOW
 #include "QuorCore.h"
+#include "app/dialogs/DialogWidgets.h"
 #include "app/engine/CoreApi.h"
+#include "app/mail/TestMail.h"
+#include "app/settings/StreamSources.h"
 #include "app/window/CMonitorDlg.h"
 #include "app/window/Menus.h"
 #include "tests/app/engine/EngineFakes.h"
-#endif
+#include "tests/support/ScriptedServer.h"
+#include "tests/support/TestSupport.h"
 
 using namespace qv::dialogs;
 
@@ -57,13 +53,7 @@ class ModalAnswerer {
     QTimer timer_;
 };
 
-template <typename Pred>
-bool WaitFor(Pred pred, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred() && t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return pred();
-}
+using qvtest::WaitFor;
 
 QWidget* Child(QWidget* root, const char* name) {
     return root->findChild<QWidget*>(QString::fromLatin1(name));
@@ -308,7 +298,6 @@ TEST(StreamCameras, RenamingTheOpenCameraReopensItUnderItsNewName) {
     EXPECT_EQ(LoadStreamSources(ini), (std::vector<StreamSource>{{"Garden", "/clip.mp4"}}));
 }
 
-#if QUORVEX_TEST_WITH_WINDOW
 // The window's hooks with the real core library: a video file added in the dialog becomes a
 // device that can be selected and opened.
 TEST(StreamCameras, AddedVideoFileBecomesASelectableDevice) {
@@ -371,7 +360,6 @@ TEST(StreamCameras, AddedVideoFileBecomesASelectableDevice) {
     }
     QvSetStreamSources(nullptr, nullptr, 0);
 }
-#endif
 
 // ---------------------------------------------------------------- mail submission
 
@@ -469,7 +457,6 @@ TEST(MailSubmission, DefaultResetsPortSecurityAndAuthentication) {
     EXPECT_EQ(dialog.Result().Mail.SmtpUser, "me");  // like the POP account, kept
 }
 
-#if QUORVEX_TEST_WITH_MAIL
 namespace {
 
 TestSendFunction RealTestSend() {
@@ -587,14 +574,4 @@ TEST(MailSubmission, ClosingTheDialogStopsATestMailUnderWay) {
     EXPECT_EQ(calls.load(), 1);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // no box after closing
     dialog.reset();
-}
-#endif
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The main window checks the news at start: never the real service from a test.
-    qputenv("QUORVEX_NEWS_URL", "http://127.0.0.1:1/infobbs/");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }
