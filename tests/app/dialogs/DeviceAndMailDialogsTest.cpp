@@ -269,35 +269,6 @@ TEST(StreamCameras, TheListNeverShowsAPassword) {
         EXPECT_FALSE(w->toolTip().contains(QStringLiteral("Hunter2pw")));
 }
 
-TEST(StreamCameras, RenamingTheOpenCameraReopensItUnderItsNewName) {
-    qvtest::TempDir home;
-    const std::string ini = home.File("Quorvex.ini");
-    ASSERT_TRUE(SaveStreamSources(ini, {{"Door", "rtsp://10.0.0.5/live"}, {"Yard", "/clip.mp4"}}));
-    FakeDevices devices;
-    devices.Streams = LoadStreamSources(ini);
-    CDeviceSelectDlg dialog(nullptr, devices.Hooks(ini), "Yard");
-    auto* list = static_cast<QListWidget*>(Child(&dialog, "streamList"));
-    list->setCurrentRow(1);
-    {
-        ModalAnswerer rename([&](QWidget* w) {
-            FillSource(w, QStringLiteral("Garden"), nullptr);
-            static_cast<QDialog*>(w)->accept();
-        });
-        static_cast<QPushButton*>(Child(&dialog, "streamRename"))->click();
-    }
-    list->setCurrentRow(0);
-    {
-        ModalAnswerer yes([](QWidget* w) {
-            for (QAbstractButton* b : qobject_cast<QMessageBox*>(w)->buttons())
-                if (b->text() == QStringLiteral("削除")) b->click();
-        });
-        static_cast<QPushButton*>(Child(&dialog, "streamRemove"))->click();
-    }
-    EXPECT_EQ(devices.Reopened, (std::vector<std::string>{"Garden", "Garden"}));
-    EXPECT_EQ(dialog.SelectedName(), "Garden");
-    EXPECT_EQ(LoadStreamSources(ini), (std::vector<StreamSource>{{"Garden", "/clip.mp4"}}));
-}
-
 // The window's hooks with the real core library: a video file added in the dialog becomes a
 // device that can be selected and opened.
 TEST(StreamCameras, AddedVideoFileBecomesASelectableDevice) {
@@ -436,25 +407,6 @@ TEST(MailSubmission, ControlsShowAndReturnTheSettingsAndFollowTheAuthCheck) {
     third.accept();
     EXPECT_EQ(third.Result().Mail.SmtpPort, 25);
     EXPECT_EQ(third.Result().Mail.SmtpSecurity, 0);
-}
-
-TEST(MailSubmission, DefaultResetsPortSecurityAndAuthentication) {
-    WarningDialogData data = MailData();
-    data.Mail.SmtpPort = 465;
-    data.Mail.SmtpSecurity = 2;
-    data.Mail.SmtpAuth = 1;
-    data.Mail.SmtpUser = "me";
-    CWarningSetDlg dialog(nullptr, data, 0, "/opt/qv/", {});
-    Control<QPushButton>(&dialog, 3)->click();
-    EXPECT_EQ(Find<QSpinBox>(&dialog, "smtpPort")->value(), 25);
-    EXPECT_EQ(Find<QComboBox>(&dialog, "smtpSecurity")->currentIndex(), 0);
-    EXPECT_FALSE(Find<QCheckBox>(&dialog, "smtpAuth")->isChecked());
-    EXPECT_FALSE(Find<QLineEdit>(&dialog, "smtpUser")->isEnabled());
-    dialog.accept();
-    EXPECT_EQ(dialog.Result().Mail.SmtpPort, 25);
-    EXPECT_EQ(dialog.Result().Mail.SmtpSecurity, 0);
-    EXPECT_EQ(dialog.Result().Mail.SmtpAuth, 0);
-    EXPECT_EQ(dialog.Result().Mail.SmtpUser, "me");  // like the POP account, kept
 }
 
 namespace {
