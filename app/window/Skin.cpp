@@ -167,6 +167,15 @@ std::array<TextLine, kTextLineCount> TextLines(const SkinState& s) {
     return lines;
 }
 
+QFont FittedFont(const QFont& font, const std::string& text, int width) {
+    const QString shown = Q(text);
+    QFont fitted = font;
+    for (int stretch = 95; stretch >= 50 && QFontMetrics(fitted).horizontalAdvance(shown) > width;
+         stretch -= 5)
+        fitted.setStretch(stretch);
+    return fitted;
+}
+
 QFont SkinFont(int dpiY) {
     // fontconfig hands out DejaVu Sans for these names; the Japanese gothic keeps the digits
     // fixed-pitch and has the kana.
@@ -232,14 +241,8 @@ void DrawWindow(QPainter& p, const Skin& skin, const SkinState& s, const QFont& 
     p.setFont(font);
     p.setPen(Qt::white);
     for (const TextLine& line : TextLines(s)) {
-        // A text wider than its place is drawn narrower rather than cut off.
         const QString text = Q(line.Text);
-        QFont fitted = font;
-        for (int stretch = 95;
-             stretch >= 50 && QFontMetrics(fitted).horizontalAdvance(text) > line.Rect.width();
-             stretch -= 5)
-            fitted.setStretch(stretch);
-        p.setFont(fitted);
+        p.setFont(FittedFont(font, line.Text, line.Rect.width()));
         p.setClipRect(line.Rect);
         p.drawText(line.Rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
     }

@@ -153,6 +153,9 @@ std::array<TextLine, kTextLineCount> TextLines(const SkinState& state);
 // The text font: "ＭＳ ゴシック", 12 points at dpiY, bold, fixed pitch; the family is
 // substituted by the installed Japanese gothic font so the digits keep their width.
 QFont SkinFont(int dpiY);
+// Window thread. font, narrowed when text is wider than width pixels: a text too wide for its
+// place is drawn narrower rather than cut off.
+QFont FittedFont(const QFont& font, const std::string& text, int width);
 
 // DrawWindow: everything into a 650 x 510 back buffer.
 void DrawWindow(QPainter& painter, const Skin& skin, const SkinState& state, const QFont& font);
