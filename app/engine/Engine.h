@@ -43,13 +43,13 @@ enum class Area {
 class EngineHost {
   public:
     virtual ~EngineHost() = default;
-    // Any thread. Repaints an area soon (the window coalesces repeated requests).
+    // Thread-safe. Repaints an area soon (the window coalesces repeated requests).
     virtual void Repaint(Area area) = 0;
-    // Any thread. Runs fn on the window thread after everything posted before; returns at once.
+    // Thread-safe. Runs fn on the window thread after everything posted before; returns at once.
     virtual void Post(std::function<void()> fn) = 0;
     // Window thread. The engine's EventList changed: show it again.
     virtual void EventListChanged() = 0;
-    // Any thread. Shows or hides the event list (the caution pictures take its place).
+    // Thread-safe. Shows or hides the event list (the caution pictures take its place).
     virtual void SetEventListVisible(bool visible) = 0;
     // Window thread. A message box with OK, captioned "TavorinSekuvo"; returns when closed.
     virtual void ShowMessage(const std::string& text) = 0;
@@ -127,19 +127,20 @@ class MonitorEngine {
     void EndBasicSettings(const BasicSettings& basic);
     void EndWarningSettings(bool accepted, const MailSettings& mail, const PictSettings& pict,
                             const std::array<WarningSettings, kOperatingModes>& warning);
-    // Start-up: opens the device named in the settings (the first one when none is named) and
-    // says what went wrong in a message; count: GetDeviceCount(). 1 runs, 0 none found, -1
-    // failed. The name of the opened device is saved.
+    // Window thread, start-up: opens the device named in the settings (the first one when none
+    // is named) and says what went wrong in a message; count: GetDeviceCount(). 1 runs, 0 none
+    // found, -1 failed. The name of the opened device is saved.
     int StartDevice(int count);
-    // After a device selection: closes the open device and opens the named one (device 0 when
-    // none has that name) with the window's preview and basic's motion display and frame rate.
-    // No message (the dialog tells); *opened gets the name of the device opened. True when it
-    // started.
+    // Window thread, after a device selection: closes the open device and opens the named one
+    // (device 0 when none has that name) with the window's preview and basic's motion display
+    // and frame rate. No message (the dialog tells); *opened gets the name of the device
+    // opened. True when it started.
     bool RestartDevice(const std::string& name, const BasicSettings& basic,
                        std::string* opened = nullptr);
     void SetPreview(bool on);
 
-    // Any thread: the event log (both lists, the day's file, standard output).
+    // Thread-safe: the event log (both lists, standard output, and for kinds 0 to 2 the day's
+    // file, made 0600 in a 0700 folder).
     void WriteLog(int kind, const std::string& text);
     // HdThread: the warning rule after a saved detect picture; true when a warning was raised.
     bool CheckWarning();
