@@ -389,24 +389,6 @@ TEST(MailSubmission, ControlsShowAndReturnTheSettingsAndFollowTheAuthCheck) {
     EXPECT_EQ(m.SmtpAuth, 1);
     EXPECT_EQ(m.SmtpUser, "other");
     EXPECT_EQ(m.SmtpPassword, "pw2");
-
-    // Cancel keeps nothing of it.
-    WarningDialogData kept = data;
-    {
-        CWarningSetDlg second(nullptr, kept, 0, "/opt/qv/", {});
-        Find<QSpinBox>(&second, "smtpPort")->setValue(2525);
-        second.reject();
-    }
-    EXPECT_EQ(kept.Mail.SmtpPort, 587);
-
-    // A port out of range in the file shows as the default.
-    WarningDialogData odd = data;
-    odd.Mail.SmtpPort = 0;
-    odd.Mail.SmtpSecurity = 7;
-    CWarningSetDlg third(nullptr, odd, 0, "/opt/qv/", {});
-    third.accept();
-    EXPECT_EQ(third.Result().Mail.SmtpPort, 25);
-    EXPECT_EQ(third.Result().Mail.SmtpSecurity, 0);
 }
 
 namespace {
