@@ -204,6 +204,45 @@ TEST(WarningDialog, SubDialogResultsReachTheShownMode) {
     EXPECT_EQ(out.Mail.PopServer, "pop.example.jp");
 }
 
+TEST(WarningDialog, DefaultResetsModesButKeepsMailTextsAndPopAccount) {
+    WarningDialogData data = DefaultData();
+    data.Mail.SmtpServer = "smtp.x";
+    data.Mail.PopSmtp = 1;
+    data.Mail.PopServer = "pop.x";
+    data.Pict.Width = 200;
+    for (int m = 0; m < kOperatingModes; ++m) {
+        data.Warning[m].SecurityPicName1 = "/a.bmp";
+        data.Warning[m].SecurityPicName2 = "/b.bmp";
+        data.Warning[m].SecurityWaveName = "/c.wav";
+        data.Warning[m].MotionSensitivity = 9;
+        data.Warning[m].MotionEnable = 0;
+        data.Warning[m].MailTitle = "題名";
+        data.Warning[m].MailText = "本文";
+        data.Warning[m].SendPict = 0;
+    }
+    CWarningSetDlg dialog(nullptr, data, 0, "/opt/qv/", {});
+    Control<QPushButton>(&dialog, 3)->click();
+    EXPECT_TRUE(Control<QLineEdit>(&dialog, 1064)->text().isEmpty());
+    EXPECT_EQ(Control<QSlider>(&dialog, 1007)->value(), 3000);
+    dialog.accept();
+    const WarningDialogData& out = dialog.Result();
+    const char* sounds[] = {"beep.wav", "wellcome.wav", "pinpon.wav"};
+    for (int m = 0; m < kOperatingModes; ++m) {
+        EXPECT_EQ(out.Warning[m].SecurityPicName1, "caution1.bmp");
+        EXPECT_EQ(out.Warning[m].SecurityPicName2, "caution2.bmp");
+        EXPECT_EQ(out.Warning[m].SecurityWaveName, sounds[m]);
+        EXPECT_EQ(out.Warning[m].MotionSensitivity, DefaultWarningSettings(m).MotionSensitivity);
+        EXPECT_EQ(out.Warning[m].MotionEnable, 1);
+        EXPECT_EQ(out.Warning[m].MailTitle, "題名");
+        EXPECT_EQ(out.Warning[m].MailText, "本文");
+        EXPECT_EQ(out.Warning[m].SendPict, 0);
+    }
+    EXPECT_EQ(out.Mail.SmtpServer, "");
+    EXPECT_EQ(out.Mail.PopSmtp, 0);
+    EXPECT_EQ(out.Mail.PopServer, "pop.x");
+    EXPECT_EQ(out.Pict.Width, 200);
+}
+
 TEST(WarningDialog, SoundPickerStartsFromTheCurrentNameAndFillsTheEdit) {
     CWarningSetDlg dialog(nullptr, DefaultData(), 1, "/opt/qv/", {});
     PickerStart seen;
@@ -352,6 +391,35 @@ TEST(BasicSheet, ControlsChangeTheCopyAtOncePathsOnApply) {
     EXPECT_EQ(s.DetectPath, "");  // not before Apply
     Control<QPushButton>(&sheet, 12321)->click();
     EXPECT_EQ(s.DetectPath, "/data/detect");
+}
+
+TEST(BasicSheet, DefaultKeepsTheDeviceAndResetsTheRest) {
+    BasicSettings s;
+    s.DeviceName = "USB Camera";
+    s.PreviewRate = 6;
+    s.PictureQuality = 2;
+    s.WakeUpIcon = s.WakeUpStart = s.DetectPreview = 1;
+    s.TimerPath = "/t";
+    s.DetectPath = "/d";
+    s.ConnMode = 1;
+    s.DialName = "ISP";
+    std::vector<int> rates;
+    DeviceHooks hooks;
+    hooks.SetPreviewRate = [&](int fps) { rates.push_back(fps); };
+    CBasicSetSheet sheet(nullptr, s, hooks, {"ISP"});
+    Control<QPushButton>(&sheet, 3)->click();
+    sheet.accept();
+    EXPECT_EQ(s.DeviceName, "USB Camera");
+    EXPECT_EQ(s.PreviewRate, 3);
+    EXPECT_EQ(rates, std::vector<int>{15});
+    EXPECT_EQ(s.PictureQuality, 15);
+    EXPECT_EQ(s.WakeUpIcon + s.WakeUpStart + s.DetectPreview + s.ConnMode, 0);
+    EXPECT_EQ(s.TimerPath, "");
+    EXPECT_EQ(s.DetectPath, "");
+    EXPECT_EQ(Control<QComboBox>(&sheet, 1083)->currentIndex(), 3);
+    EXPECT_TRUE(Control<QRadioButton>(&sheet, 1080)->isChecked());
+    // The list still shows its first entry, which OK takes.
+    EXPECT_EQ(s.DialName, "ISP");
 }
 
 TEST(BasicSheet, DeviceSelectionRestartsTheChosenDevice) {
