@@ -23,8 +23,8 @@
 #include "app/settings/ProgramFolder.h"
 #include "app/settings/StreamSources.h"
 #include "app/window/CMonitorDlg.h"
-#include "platform/sound/SoundPlayer.h"
 #include "app/window/WebBridge.h"
+#include "platform/sound/SoundPlayer.h"
 
 namespace {
 
@@ -92,7 +92,6 @@ int RunMonitor(int argc, char** argv, const std::string& programFolder) {
     options.ProgramFolder = programFolder;
     options.SettingsFile = SettingsFilePath(programFolder);
     options.DataFolders = DataFolders();
-    if (const char* latency = std::getenv("QUORVEX_LATENCY_FILE")) options.LatencyFile = latency;
     RegisterStreamSources(options.SettingsFile);
 
     int result = 0;

@@ -119,7 +119,7 @@ void CStreamSourceDlg::accept() {
 
 CDeviceSelectDlg::CDeviceSelectDlg(QWidget* parent, const DeviceHooks& hooks,
                                    const std::string& current)
-    : QDialog(parent), hooks_(hooks), open_(current) {
+    : QDialog(parent), hooks_(hooks), open_(current), openedOn_(current) {
     setWindowTitle(QStringLiteral("デバイス選択"));
     list_ = Named(new QComboBox(this), 1171, "利用するキャプチャデバイスを選択します。");
     list_->setMinimumWidth(280);
@@ -134,6 +134,7 @@ CDeviceSelectDlg::CDeviceSelectDlg(QWidget* parent, const DeviceHooks& hooks,
 
     if (!hooks_.StreamSourcesFile.empty()) {
         sources_ = LoadStreamSources(hooks_.StreamSourcesFile);
+        openedWith_ = sources_;
         auto* group = new QGroupBox(
             QStringLiteral("ストリームカメラ（ネットワークカメラ・動画ファイル）"), this);
         streams_ = new QListWidget(group);
@@ -275,9 +276,21 @@ void CDeviceSelectDlg::RemoveSource() {
     if (row < 0 || row >= static_cast<int>(sources_.size())) return;
     std::vector<StreamSource> sources = sources_;
     const std::string removed = sources[static_cast<std::size_t>(row)].Name;
+    QMessageBox ask(QMessageBox::Question, windowTitle(),
+                    QStringLiteral("ストリームカメラ「%1」を削除しますか？").arg(Q(removed)),
+                    QMessageBox::NoButton, this);
+    QPushButton* yes = ask.addButton(QStringLiteral("削除"), QMessageBox::AcceptRole);
+    ask.setDefaultButton(ask.addButton(QStringLiteral("ｷｬﾝｾﾙ"), QMessageBox::RejectRole));
+    ask.exec();
+    if (ask.clickedButton() != yes) return;
     sources.erase(sources.begin() + row);
     const std::string selected = SelectedName();
     Commit(sources, selected == removed ? std::string() : selected, open_);
+}
+
+void CDeviceSelectDlg::reject() {
+    if (streams_ && sources_ != openedWith_) Commit(openedWith_, openedOn_, openedOn_);
+    QDialog::reject();
 }
 
 std::string CDeviceSelectDlg::SelectedName() const {

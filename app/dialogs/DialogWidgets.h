@@ -93,6 +93,9 @@ class CDeviceSelectDlg : public QDialog {
     CDeviceSelectDlg(QWidget* parent, const DeviceHooks& hooks, const std::string& current);
     std::string SelectedName() const;
     const std::vector<StreamSource>& Sources() const { return sources_; }
+    // キャンセル and the close box: the stream cameras as they were when the dialog opened,
+    // saved again, and the device that was open then opened again.
+    void reject() override;
 
   private:
     void FillDevices(const std::string& select);
@@ -106,7 +109,9 @@ class CDeviceSelectDlg : public QDialog {
 
     DeviceHooks hooks_;
     std::vector<StreamSource> sources_;
-    std::string open_;  // the device the window has open
+    std::vector<StreamSource> openedWith_;  // sources_ when the dialog opened
+    std::string open_;                      // the device the window has open
+    std::string openedOn_;                  // open_ when the dialog opened
     QComboBox* list_;
     QListWidget* streams_ = nullptr;
     QPushButton* rename_ = nullptr;

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "app/settings/StreamSources.h"
 
 namespace qv::engine {
 
@@ -25,6 +28,7 @@ inline constexpr unsigned long WindowWidth = 0x100A;
 inline constexpr unsigned long WindowHeight = 0x100B;
 inline constexpr unsigned long MotionMode = 0x1100;
 inline constexpr unsigned long MotionLevel = 0x1101;
+inline constexpr unsigned long DialogCaps = 0x1800;  // which driver dialogs the device offers
 inline constexpr unsigned long DisplayPreview = 2;
 inline constexpr unsigned long DisplayOverlay = 4;
 inline constexpr unsigned long MotionOff = 1;
@@ -46,6 +50,12 @@ class CoreApi {
     virtual bool GetDeviceName(int index, std::string& name) = 0;
     // window: the host window (QWidget*) that parents the preview and gets the frame notices.
     virtual bool StartupDevice(void* window, int index) = 0;
+    // Closes the open device (before another one is started).
+    virtual void CleanupDevice() = 0;
+    // The stream cameras the device list offers after the next Startup.
+    virtual void SetStreamSources(const std::vector<StreamSource>& sources) = 0;
+    // A driver dialog of the open device (state DialogCaps tells which); returns when closed.
+    virtual void OpenDriverDialog(unsigned long dialog) = 0;
     virtual void SetPreviewRate(int framesPerSecond) = 0;
     virtual bool GetVideoFormat(VideoFormatInfo& format) = 0;
     // Any thread (the window thread and MainThread).

@@ -10,19 +10,17 @@
 
 #include "app/engine/StampTime.h"
 #include "app/imaging/DibImage.h"
+#include "app/mail/MailJob.h"
 #include "app/settings/IniFile.h"
 #include "app/settings/Settings.h"
 #include "platform/text/Text.h"
-
-#if __has_include("app/mail/MailJob.h") && defined(QUORVEX_WITH_MAIL)
-#include "app/mail/MailJob.h"
-#define QUORVEX_MAIL_JOB 1
-#endif
 
 namespace qv::engine {
 namespace {
 
 constexpr uint32_t kMinute = 60000;
+// How long an idle worker waits for its request before it looks again; the events wake it.
+constexpr std::chrono::seconds kIdleWait{1};
 
 bool IsFile(const std::string& path) {
     struct stat st {};
@@ -139,8 +137,14 @@ const WarningSettings& MonitorEngine::Mode(const AllSettings& s) const {
     return s.Warning[static_cast<size_t>(ClampMode(currentMode_.load()))];
 }
 
-void MonitorEngine::Nap() const {
-    std::this_thread::sleep_for(std::chrono::milliseconds(options_.PollMs));
+// MainThread: one step of the sampling period; ends early when the thread is asked to end.
+void MonitorEngine::Nap() {
+    endMain_.Wait(std::chrono::milliseconds(options_.PollMs));
+}
+
+void MonitorEngine::Ended(std::atomic<int32_t>& alive) {
+    alive = 0;
+    bell_.Ring();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -161,20 +165,12 @@ int MonitorEngine::StartDevice(int count) {
             std::string name;
             if (!core_.GetDeviceName(index, name)) continue;
             if (!wanted.empty() && wanted != name) continue;
-            if (!core_.StartupDevice(host_.CaptureWindow(), index)) {
+            if (!OpenDevice(index, Settings()->Basic, true)) {
                 failed = true;
                 continue;
             }
             ReplaceSettings([&](AllSettings& s) { s.Basic.DeviceName = name; });
             IniWriteString("BasicSettings", "DeviceName", name, options_.SettingsFile);
-            auto s = Settings();
-            core_.SetState(state::MotionMode,
-                           s->Basic.DetectPreview ? state::MotionShow : state::MotionMeasure);
-            core_.SetPreviewRate(PreviewRateFps(s->Basic.PreviewRate));
-            core_.SetState(state::WindowX, 325);
-            core_.SetState(state::WindowY, 25);
-            previewOn_ = 1;
-            SetPreview(true);
             result = 1;
         }
         if (result != 1) {
@@ -188,6 +184,38 @@ int MonitorEngine::StartDevice(int count) {
     }
     RefreshDeviceLine();
     return result;
+}
+
+bool MonitorEngine::RestartDevice(const std::string& name, const BasicSettings& basic,
+                                  std::string* opened) {
+    int index = 0;
+    std::string found;
+    core_.GetDeviceName(0, found);
+    const int count = core_.GetDeviceCount();
+    for (int i = 0; i < count; ++i) {
+        std::string n;
+        if (core_.GetDeviceName(i, n) && n == name) {
+            index = i;
+            found = n;
+            break;
+        }
+    }
+    core_.CleanupDevice();
+    if (!OpenDevice(index, basic, previewOn_ != 0)) return false;
+    if (opened) *opened = found;
+    return true;
+}
+
+bool MonitorEngine::OpenDevice(int index, const BasicSettings& basic, bool preview) {
+    if (!core_.StartupDevice(host_.CaptureWindow(), index)) return false;
+    core_.SetState(state::MotionMode,
+                   basic.DetectPreview ? state::MotionShow : state::MotionMeasure);
+    core_.SetPreviewRate(PreviewRateFps(basic.PreviewRate));
+    core_.SetState(state::WindowX, 325);
+    core_.SetState(state::WindowY, 25);
+    previewOn_ = preview ? 1 : 0;
+    SetPreview(preview);
+    return true;
 }
 
 void MonitorEngine::RefreshDeviceLine() {
@@ -219,20 +247,6 @@ void MonitorEngine::SetPreview(bool on) {
         core_.SetState(state::DisplayMode, (caps & state::DisplayOverlay) ? state::DisplayOverlay
                                                                           : state::DisplayPreview);
     }
-}
-
-void MonitorEngine::OnFrameNotify() {
-    if (options_.LatencyFile.empty()) return;
-    // Tracing only: remember when the level went from below the sensitivity to above it.
-    unsigned long level = 0;
-    core_.GetState(state::MotionLevel, level);
-    int32_t sensitivity = AtLeastOne(Mode(*Settings()).MotionSensitivity);
-    int32_t now = static_cast<int32_t>(level);
-    if (lastFrameLevel_ < sensitivity && now >= sensitivity) {
-        crossTick_ = Now();
-        crossValid_ = 1;
-    }
-    lastFrameLevel_ = now;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -443,9 +457,8 @@ void MonitorEngine::ShutdownTick() {
             // a capture waiting for the window thread is never stuck behind this.
             bool allEnded = true;
             for (auto* alive : {&mainAlive_, &captureAlive_, &hdAlive_, &mailAlive_}) {
-                for (int i = 0; i < 20 && alive->load(); ++i)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                if (alive->load()) allEnded = false;
+                if (!bell_.WaitUntil(std::chrono::milliseconds(100), [alive] { return !*alive; }))
+                    allEnded = false;
             }
             if (allEnded) {
                 for (std::thread* t : {&mainThread_, &captureThread_, &hdThread_, &mailThread_})
@@ -476,8 +489,9 @@ void MonitorEngine::MainThread() {
             unsigned long raw = 0;
             if (!core_.GetState(state::MotionLevel, raw)) raw = 0;
             int32_t level = static_cast<int32_t>(raw);
-            if (level >= AtLeastOne(w.MotionSensitivity) && !requestCapture_.IsSet()) {
-                requestCrossTick_ = crossValid_.exchange(0) ? crossTick_.load() : 0;
+            bool requested = requestCapture_.IsSet();
+            if (level >= AtLeastOne(w.MotionSensitivity) && !requested) {
+                requested = true;
                 captureKind_ = 0;
                 requestCapture_.Set();
                 ++detectCount_;
@@ -493,8 +507,9 @@ void MonitorEngine::MainThread() {
                 host_.Repaint(Area::Whole);
             }
             if (w.TimerEnable && DeadlineReached(timerDeadline_, now) && timerFired_ == 0) {
-                if (!requestCapture_.IsSet()) {
-                    requestCrossTick_ = 0;
+                // A detection of this same sample takes the capture, even when the capture
+                // thread has already picked it up.
+                if (!requested && !requestCapture_.IsSet()) {
                     captureKind_ = 1;
                     requestCapture_.Set();
                 }
@@ -503,7 +518,7 @@ void MonitorEngine::MainThread() {
         }
         Nap();
         if (endMain_.IsSet()) {
-            mainAlive_ = 0;
+            Ended(mainAlive_);
             return;
         }
     }
@@ -513,29 +528,26 @@ void MonitorEngine::MainThread() {
 // CaptureThread: one frame per request
 
 void MonitorEngine::CaptureThread() {
-    int waiting = 0;
+    const auto step = std::chrono::milliseconds(options_.PollMs);
     for (;;) {
-        Nap();
+        const bool requested = requestCapture_.Wait(kIdleWait, &endCapture_);
         if (endCapture_.IsSet()) {
-            captureAlive_ = 0;
+            Ended(captureAlive_);
             return;
         }
-        if (!requestCapture_.IsSet()) continue;
+        if (!requested) continue;
         if (requestHd_.IsSet()) {
-            // HdThread still busy: the request survives about six checks, then it is dropped.
-            if (++waiting > 5) {
-                requestCapture_.Reset();
-                waiting = 0;
-            }
+            // HdThread still busy: the request waits about six sampling steps, then it is dropped.
+            bell_.WaitUntil(6 * step,
+                            [this] { return !requestHd_.IsSet() || endCapture_.IsSet(); });
+            if (requestHd_.IsSet()) requestCapture_.Reset();
             continue;
         }
         captureTime_ = clock_.Now();
-        frameCrossTick_ = requestCrossTick_;
         core_.CaptureSingleFrame(tmpFrame_);
         saveKind_ = captureKind_.load();
         requestHd_.Set();
         requestCapture_.Reset();
-        waiting = 0;
     }
 }
 
@@ -544,12 +556,12 @@ void MonitorEngine::CaptureThread() {
 
 void MonitorEngine::HdThread() {
     for (;;) {
-        Nap();
+        const bool requested = requestHd_.Wait(kIdleWait, &endHd_);
         if (endHd_.IsSet()) {
-            hdAlive_ = 0;
+            Ended(hdAlive_);
             return;
         }
-        if (!requestHd_.IsSet()) continue;
+        if (!requested) continue;
         SaveFrame();
         for (const auto* path : {&tmpFrame_, &tmp24_, &tmpStamped_, &tmpJpeg_}) RemoveFile(*path);
         requestHd_.Reset();
@@ -589,7 +601,7 @@ void MonitorEngine::SaveFrame() {
         RemoveFile(tmpJpeg_);
 
     const std::string folder = PictureFolder(kind);
-    ::mkdir(folder.c_str(), 0755);
+    ::mkdir(folder.c_str(), kPrivateFolderMode);
     std::tm tm = LocalTime(captured.Seconds);
     std::string saved;
     for (int seq = 0; seq <= 10; ++seq) {
@@ -606,13 +618,6 @@ void MonitorEngine::SaveFrame() {
     }
     if (saved.empty()) return;
 
-    if (kind == kLogDetectSave && !options_.LatencyFile.empty() && frameCrossTick_ != 0) {
-        if (std::FILE* f = std::fopen(options_.LatencyFile.c_str(), "a")) {
-            std::fprintf(f, "%s %u\n", saved.c_str(),
-                         static_cast<unsigned>(Now() - frameCrossTick_));
-            std::fclose(f);
-        }
-    }
     WriteLog(kind, saved);
     if (kind == kLogDetectSave && CheckWarning() && Mode(*s).SendMail == 1 && mailSwitch_ != 0)
         RequestMail();
@@ -672,6 +677,13 @@ void MonitorEngine::RequestMail() {
     // One mail per signalled request: a warning during a running job makes no mail. Each job
     // gets its own copy of the picture, so nothing overwrites the file a job is reading.
     if (requestMail_.IsSet()) return;
+    // However the warnings come (the hold also ends when a settings sheet closes), mails are at
+    // least MailInterval minutes apart; counted on the wrapping tick by unsigned difference.
+    const uint32_t now = Now();
+    const int64_t interval = std::max<int64_t>(0, Mode(*Settings()).MailInterval) * kMinute;
+    if (mailSent_ && int64_t{now - lastMailTick_} < interval) return;
+    mailSent_ = true;
+    lastMailTick_ = now;
     std::string copy = temp_.File("QVTmp200-" + std::to_string(++mailSerial_) + ".___");
     if (!CopyFileReplacing(tmp24_, copy)) RemoveFile(copy);
     mailRequest_.PicturePath = copy;
@@ -686,12 +698,12 @@ void MonitorEngine::RequestMail() {
 
 void MonitorEngine::MailThread() {
     for (;;) {
-        Nap();
+        const bool requested = requestMail_.Wait(kIdleWait, &endMail_);
         if (endMail_.IsSet()) {
-            mailAlive_ = 0;
+            Ended(mailAlive_);
             return;
         }
-        if (!requestMail_.IsSet()) continue;
+        if (!requested) continue;
         MailRequest request = mailRequest_;
         DoMailJob(request);
         RemoveFile(request.PicturePath);
@@ -700,7 +712,6 @@ void MonitorEngine::MailThread() {
 }
 
 void MonitorEngine::DoMailJob(const MailRequest& request) {
-#ifdef QUORVEX_MAIL_JOB
     auto s = Settings();
     MailJobRequest job;
     job.Basic = s->Basic;
@@ -716,11 +727,6 @@ void MonitorEngine::DoMailJob(const MailRequest& request) {
     // On exit a job in progress gets a short grace to finish, then is cut short.
     job.StopRequested = [this] { return endMail_.IsSet(); };
     ::RunMailJob(job);
-#else
-    // Built without the mail module: the job ends as a failed send.
-    (void)request;
-    WriteLog(kLogMailNotice, "メール送信に失敗しました");
-#endif
 }
 
 // ---------------------------------------------------------------------------------------
@@ -738,12 +744,12 @@ void MonitorEngine::WriteLog(int kind, const std::string& text, const std::strin
         events_.Insert(std::move(visible), std::move(hidden), std::move(detail));
         host_.EventListChanged();
     });
-    std::string folder = options_.ProgramFolder + "log/";
-    ::mkdir(folder.c_str(), 0755);
-    if (std::FILE* f = std::fopen((folder + LogFileName(tm)).c_str(), "ab")) {
-        std::string bytes = text::Utf8ToCp932(line) + "\r\n";
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
+    // The day's file keeps its kinds 0 to 2, which its readers rely on; a camera's loss or
+    // return is for the window and standard output only.
+    if (kind >= kLogDetectSave && kind <= kLogMailNotice) {
+        std::string folder = options_.ProgramFolder + "log/";
+        ::mkdir(folder.c_str(), kPrivateFolderMode);
+        AppendPrivate(folder + LogFileName(tm), text::Utf8ToCp932(line) + "\r\n");
     }
     if (options_.Echo) {
         std::fprintf(options_.Echo, "%s\n", line.c_str());

@@ -43,13 +43,13 @@ enum class Area {
 class EngineHost {
   public:
     virtual ~EngineHost() = default;
-    // Any thread. Repaints an area soon (the window coalesces repeated requests).
+    // Thread-safe. Repaints an area soon (the window coalesces repeated requests).
     virtual void Repaint(Area area) = 0;
-    // Any thread. Runs fn on the window thread after everything posted before; returns at once.
+    // Thread-safe. Runs fn on the window thread after everything posted before; returns at once.
     virtual void Post(std::function<void()> fn) = 0;
     // Window thread. The engine's EventList changed: show it again.
     virtual void EventListChanged() = 0;
-    // Any thread. Shows or hides the event list (the caution pictures take its place).
+    // Thread-safe. Shows or hides the event list (the caution pictures take its place).
     virtual void SetEventListVisible(bool visible) = 0;
     // Window thread. A message box with OK, captioned "TavorinSekuvo"; returns when closed.
     virtual void ShowMessage(const std::string& text) = 0;
@@ -65,16 +65,13 @@ class EngineHost {
 struct EngineOptions {
     std::string ProgramFolder;  // ends with '/'
     std::string SettingsFile;
-    int PollMs = 100;             // the worker threads' sleep step
+    int PollMs = 100;             // MainThread's sampling period
     Clock* TimeSource = nullptr;  // nullptr: SystemClock()
     std::string TempParent;       // "" = $TMPDIR or /tmp
     std::FILE* Echo = stdout;     // every event-log entry as one UTF-8 line; nullptr: none
     // Folders with the program's data (sounds under "sounds/"), searched after the current
     // directory and the program folder for a relative sound name.
     std::vector<std::string> DataFolders;
-    // When set: one line per detect picture, the milliseconds from the frame whose level
-    // crossed the sensitivity to the JPEG under its final name.
-    std::string LatencyFile;
 };
 
 // The mail hand-off: each job gets its own copy of the warning picture.
@@ -127,14 +124,21 @@ class MonitorEngine {
     void EndBasicSettings(const BasicSettings& basic);
     void EndWarningSettings(bool accepted, const MailSettings& mail, const PictSettings& pict,
                             const std::array<WarningSettings, kOperatingModes>& warning);
-    // The core library's frame notification arrived.
-    void OnFrameNotify();
-    // Picks the capture device (count: QvGetDeviceCount()); 1 runs, 0 none found, -1 failed.
+    // Window thread, start-up: opens the device named in the settings (the first one when none
+    // is named) and says what went wrong in a message; count: GetDeviceCount(). 1 runs, 0 none
+    // found, -1 failed. The name of the opened device is saved.
     int StartDevice(int count);
+    // Window thread, after a device selection: closes the open device and opens the named one
+    // (device 0 when none has that name) with the window's preview and basic's motion display
+    // and frame rate. No message (the dialog tells); *opened gets the name of the device
+    // opened. True when it started.
+    bool RestartDevice(const std::string& name, const BasicSettings& basic,
+                       std::string* opened = nullptr);
     void SetPreview(bool on);
 
-    // Any thread: the event log (both lists, the day's file, standard output).
-    // detail: why a mail failed, shown as the event line's tooltip ("" for none).
+    // Thread-safe: the event log (both lists, standard output, and for kinds 0 to 2 the day's
+    // file, made 0600 in a 0700 folder). detail: why a mail failed, shown as the event line's
+    // tooltip ("" for none).
     void WriteLog(int kind, const std::string& text, const std::string& detail = "");
     // HdThread: the warning rule after a saved detect picture; true when a warning was raised.
     bool CheckWarning();
@@ -180,7 +184,7 @@ class MonitorEngine {
     void CaptureThread();
     void HdThread();
     void MailThread();
-    void Nap() const;
+    void Nap();
     void SaveFrame();
     void RequestMail();
     void DoMailJob(const MailRequest& request);
@@ -190,6 +194,7 @@ class MonitorEngine {
     void StartSound(const WarningSettings& w);
     std::string ResolveSound(const std::string& name) const;
     void RefreshDeviceLine();
+    bool OpenDevice(int index, const BasicSettings& basic, bool preview);
     void ReplaceSettings(const std::function<void(AllSettings&)>& change);
     const WarningSettings& Mode(const AllSettings& s) const;
     uint32_t Now() const { return clock_.TickMs(); }
@@ -216,30 +221,28 @@ class MonitorEngine {
     std::atomic<int32_t> inTray_{0};
     // Written by CaptureThread before RequestHd is set, read by HdThread after.
     WallTime captureTime_{};
-    // Latency tracing: tick of the frame whose level crossed the sensitivity, carried along.
-    std::atomic<uint32_t> crossTick_{0};
-    std::atomic<int32_t> crossValid_{0};
-    uint32_t requestCrossTick_ = 0;  // MainThread -> CaptureThread, ordered by RequestCapture
-    uint32_t frameCrossTick_ = 0;    // CaptureThread -> HdThread, ordered by RequestHd
-    int32_t lastFrameLevel_ = 0;     // window thread
 
-    // The seven named events.
-    NamedEvent endMain_{"QuorvexRequestEndMainThread"};
-    NamedEvent endCapture_{"QuorvexRequestEndCaptureThread"};
-    NamedEvent requestCapture_{"QuorvexRequestCapture"};
-    NamedEvent endHd_{"QuorvexRequestEndHdThread"};
-    NamedEvent requestHd_{"QuorvexRequestHd"};
-    NamedEvent endMail_{"QuorvexRequestEndMailThread"};
-    NamedEvent requestMail_{"QuorvexRequestMail"};
+    // The seven named events; any change rings the bell, which also announces a thread's end.
+    EventBell bell_;
+    NamedEvent endMain_{"QuorvexRequestEndMainThread", &bell_};
+    NamedEvent endCapture_{"QuorvexRequestEndCaptureThread", &bell_};
+    NamedEvent requestCapture_{"QuorvexRequestCapture", &bell_};
+    NamedEvent endHd_{"QuorvexRequestEndHdThread", &bell_};
+    NamedEvent requestHd_{"QuorvexRequestHd", &bell_};
+    NamedEvent endMail_{"QuorvexRequestEndMailThread", &bell_};
+    NamedEvent requestMail_{"QuorvexRequestMail", &bell_};
 
     // The four threads and their "handle fields" (cleared by each thread as its last act).
     std::thread mainThread_, captureThread_, hdThread_, mailThread_;
     std::atomic<int32_t> mainAlive_{0}, captureAlive_{0}, hdAlive_{0}, mailAlive_{0};
+    void Ended(std::atomic<int32_t>& alive);  // a thread's last act
 
     TempFolder temp_;
     std::string tmpFrame_, tmp24_, tmpStamped_, tmpJpeg_;  // QVTmp100..103
     MailRequest mailRequest_;  // HdThread -> MailThread, ordered by RequestMail
     uint32_t mailSerial_ = 0;  // HdThread only
+    bool mailSent_ = false;    // HdThread only: a mail job was started, at lastMailTick_
+    uint32_t lastMailTick_ = 0;
 
     std::mutex logMutex_;  // one event-log writer at a time
     EventList events_;     // window thread

@@ -71,7 +71,7 @@ std::string CopyToHiddenTemp(const std::string& src, const std::string& folder) 
     name.push_back('\0');
     Fd out(::mkostemp(name.data(), O_CLOEXEC));
     if (out.fd < 0) return "";
-    ::fchmod(out.fd, 0644);
+    ::fchmod(out.fd, kPrivateFileMode);
     bool ok = CopyFd(in.fd, out.fd);
     ok = ::fsync(out.fd) == 0 && ok;
     int fd = out.fd;
@@ -166,6 +166,18 @@ PublishResult PublishCopy(const std::string& src, const std::string& folder,
     }
     ::unlink(temp.c_str());
     return result;
+}
+
+bool AppendPrivate(const std::string& path, const std::string& bytes) {
+    Fd out(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kPrivateFileMode));
+    if (out.fd < 0) return false;
+    for (size_t done = 0; done < bytes.size();) {
+        ssize_t put = ::write(out.fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += static_cast<size_t>(put);
+    }
+    return true;
 }
 
 bool CopyFileReplacing(const std::string& src, const std::string& dst) {

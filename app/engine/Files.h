@@ -48,11 +48,18 @@ class InstanceLock {
     int fd_ = -1;
 };
 
+// Pictures of the room and the logs are the user's alone, as the settings file is.
+inline constexpr unsigned kPrivateFolderMode = 0700;
+inline constexpr unsigned kPrivateFileMode = 0600;
+
+// Appends bytes to a file, made with kPrivateFileMode when new; false on any failure.
+bool AppendPrivate(const std::string& path, const std::string& bytes);
+
 enum class PublishResult { Published, NameTaken, Failed };
 
-// Copies src to folder/name unless that name exists. The copy is written to a hidden temporary
-// name in the same folder and linked to the final name only when complete, so a full disk or a
-// crash never leaves a partial file under the final name.
+// Copies src to folder/name (kPrivateFileMode) unless that name exists. The copy is written to a
+// hidden temporary name in the same folder and linked to the final name only when complete, so a
+// full disk or a crash never leaves a partial file under the final name.
 PublishResult PublishCopy(const std::string& src, const std::string& folder,
                           const std::string& name);
 

@@ -33,6 +33,16 @@ class QuorCoreApi : public CoreApi {
         info.hwndParent = window;
         return QvStartupDevice(&info, index) == 1;
     }
+    void CleanupDevice() override { QvCleanupDevice(); }
+    void SetStreamSources(const std::vector<StreamSource>& sources) override {
+        std::vector<const char*> names, urls;
+        for (const StreamSource& s : sources) {
+            names.push_back(s.Name.c_str());
+            urls.push_back(s.Url.c_str());
+        }
+        QvSetStreamSources(names.data(), urls.data(), static_cast<int>(sources.size()));
+    }
+    void OpenDriverDialog(unsigned long dialog) override { QvOpenDialog(dialog); }
     void SetPreviewRate(int framesPerSecond) override { QvCoreSetPreviewRate(framesPerSecond); }
     bool GetVideoFormat(VideoFormatInfo& format) override {
         BITMAPINFOHEADER header{};

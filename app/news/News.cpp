@@ -10,53 +10,34 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStringDecoder>
-#include <QTimer>
-#include <atomic>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <set>
-#include <thread>
 
 #include "core/include/QuorCore.h"
 #include "platform/registry/Registry.h"
+#include "platform/thread/Handoff.h"
 
 namespace qv::news {
 namespace {
 
 constexpr int kMaxImages = 32;
 
-// Owns the thread of one background job; a timer on the window thread watches for its
-// end. (Qt's cross-thread queues would do, but ThreadSanitizer cannot see through them.)
-class BackgroundJob : public QObject {
-  public:
-    BackgroundJob(std::function<void()> work, std::function<void()> done, QObject* receiver)
-        : QObject(QCoreApplication::instance()), done_(std::move(done)), receiver_(receiver) {
-        thread_ = std::thread([this, work = std::move(work)] {
-            work();
-            finished_ = true;
-        });
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            if (!finished_) return;
-            timer_.stop();
-            thread_.join();
-            if (receiver_) done_();
-            deleteLater();
-        });
-        timer_.start(20);
-    }
-    ~BackgroundJob() override {
-        if (thread_.joinable()) thread_.join();
-    }
-
-  private:
-    std::function<void()> done_;
-    QPointer<QObject> receiver_;
-    std::atomic<bool> finished_{false};
-    QTimer timer_;
-    std::thread thread_;
-};
+// The news board's background jobs: joined when the application object goes, as the program
+// ends (a window closed meanwhile only drops the job's result).
+thread::Handoff& Jobs() {
+    struct Holder : QObject {
+        Holder() : QObject(QCoreApplication::instance()), jobs(this) {}
+        thread::Handoff jobs;
+    };
+    static QPointer<Holder> holder;
+    if (!holder) holder = new Holder;
+    return holder->jobs;
+}
 
 // Any thread: the page's thread and the window thread.
 QString DecodeHtml(const std::string& bytes, const std::string& contentType) {
@@ -71,6 +52,22 @@ QString DecodeHtml(const std::string& bytes, const std::string& contentType) {
     QStringDecoder decoder = QStringDecoder::decoderForHtml(data);
     if (decoder.isValid()) return decoder.decode(data);
     return QString::fromUtf8(data);
+}
+
+// The pictures the browser will draw, in page order: the HTML as Qt's own text document reads
+// it, so text inside <script>, <style> or comments asks for nothing.
+// Any thread: the document is a private one that loads nothing.
+std::vector<QString> ShownImages(const QString& html) {
+    QTextDocument document;
+    document.setHtml(html);
+    std::vector<QString> out;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (format.isImageFormat()) out.push_back(format.toImageFormat().name());
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -126,7 +123,9 @@ QUrl NoticePageUrl(const std::string& baseUrl, int shownNumber) {
 }
 
 void RunInBackground(std::function<void()> work, std::function<void()> done, QObject* receiver) {
-    new BackgroundJob(std::move(work), std::move(done), receiver);
+    Jobs().RunInBackground(std::move(work), [done = std::move(done), guard = QPointer(receiver)] {
+        if (guard) done();
+    });
 }
 
 // One GET through the core library; the block goes back through its release.
@@ -159,15 +158,10 @@ FetchedBytes FetchPage(const std::string& url) {
     page.Body = std::move(reply.Body);
     page.ContentType = std::move(reply.ContentType);
     const QUrl base(QString::fromStdString(url));
-    const QString html = DecodeHtml(page.Body, page.ContentType);
-    const QRegularExpression imgRe(
-        QStringLiteral("<img\\b[^>]*\\bsrc\\s*=\\s*(?:\"([^\"]*)\"|'([^']*)'|([^\\s>]+))"),
-        QRegularExpression::CaseInsensitiveOption);
-    auto it = imgRe.globalMatch(html);
     std::set<std::string> seen;
-    while (it.hasNext() && static_cast<int>(seen.size()) < kMaxImages) {
-        const auto m = it.next();
-        const QUrl imageUrl = base.resolved(QUrl(m.captured(1) + m.captured(2) + m.captured(3)));
+    for (const QString& source : ShownImages(DecodeHtml(page.Body, page.ContentType))) {
+        if (static_cast<int>(seen.size()) >= kMaxImages) break;
+        const QUrl imageUrl = base.resolved(QUrl(source));
         const std::string image = imageUrl.toString(QUrl::FullyEncoded).toStdString();
         if (imageUrl.scheme() != QLatin1String("http") || !seen.insert(image).second) continue;
         auto got = Get(image);

@@ -65,9 +65,8 @@ struct FetchedPage {
 // Window thread: decodes what FetchPage brought.
 FetchedPage DecodePage(const FetchedBytes& bytes);
 
-// Runs work on a thread of its own and then done on the window thread, unless receiver
-// is gone by then. The thread is joined before done runs (and at program exit).
-// Window thread.
+// Window thread. Runs work on a thread of its own and then done on the window thread, unless
+// receiver is gone by then. The threads are joined when the application object is destroyed.
 void RunInBackground(std::function<void()> work, std::function<void()> done, QObject* receiver);
 
 // A text browser that shows only what was fetched for it; it never blocks on the network.

@@ -11,6 +11,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -18,17 +20,11 @@
 
 #include "QuorCore.h"
 #include "app/dialogs/DialogWidgets.h"
+#include "app/mail/TestMail.h"
+#include "app/news/News.h"
 #include "app/window/Menus.h"
 #include "app/window/PictureViewer.h"
-#if QUORVEX_WITH_DIALUP
 #include "platform/dialup/DialUp.h"
-#endif
-#if QUORVEX_WITH_NEWS
-#include "app/news/News.h"
-#endif
-#if QUORVEX_WITH_TEST_MAIL
-#include "app/mail/TestMail.h"
-#endif
 
 using qv::engine::Area;
 namespace state = qv::engine::state;
@@ -73,6 +69,7 @@ QImage DecodeWithCore(const std::string& path) {
 CMonitorDlg::CMonitorDlg(qv::engine::CoreApi& core, qv::sound::SoundPlayer& sound,
                          qv::engine::EngineOptions options)
     : QDialog(nullptr, Qt::Window | Qt::FramelessWindowHint),
+      handoff_(this),
       core_(core),
       settingsFile_(options.SettingsFile) {
     setWindowTitle(QString::fromLatin1(kTitle));
@@ -86,12 +83,10 @@ CMonitorDlg::CMonitorDlg(qv::engine::CoreApi& core, qv::sound::SoundPlayer& soun
     setAutoFillBackground(true);
 
     OpenHelpFile = [](const std::string& path) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
     };
     TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-#if QUORVEX_WITH_DIALUP
     DialEntries = [] { return qv::dialup::PhonebookEntries(); };
-#endif
 
     // The event list; it gives way to the caution pictures during an alarm.
     events_ = new QListWidget(this);
@@ -103,8 +98,17 @@ CMonitorDlg::CMonitorDlg(qv::engine::CoreApi& core, qv::sound::SoundPlayer& soun
     events_->setStyleSheet(
         QStringLiteral("QListWidget { background: #121b25; color: #e2ecf4; }"
                        "QListWidget::item:selected { background: #2f6482; color: white; }"));
+    // The scroll bar is always there, and the font small enough that a picture line keeps its
+    // file name whole beside it.
+    events_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    events_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     QFont listFont(QStringLiteral("IPAGothic"));
-    listFont.setPixelSize(12);
+    const QString widest = QStringLiteral("12/31 23:59:59 動体検知保存 d2026123123595900.jpg");
+    const int room = kEventListRect.width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent) - 8;
+    for (int px = 12; px >= 9; --px) {
+        listFont.setPixelSize(px);
+        if (QFontMetrics(listFont).horizontalAdvance(widest) <= room) break;
+    }
     events_->setFont(listFont);
     connect(events_, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { OpenEventPicture(events_->row(item)); });
@@ -137,12 +141,10 @@ CMonitorDlg::CMonitorDlg(qv::engine::CoreApi& core, qv::sound::SoundPlayer& soun
     }
     LoadCautionPictures();
     engine_->Start();
-    UpdateTrayIcon(1);
+    UpdateTrayIcon(TrayAction::Update);
     tickTimer_ = startTimer(250);
-#if QUORVEX_WITH_NEWS
     // Last: the exchange runs on a thread of its own, so the window does not wait for it.
     qv::news::StartNewsCheck(this);
-#endif
 }
 
 CMonitorDlg::~CMonitorDlg() {
@@ -153,6 +155,8 @@ CMonitorDlg::~CMonitorDlg() {
     delete viewer_;
     viewer_ = nullptr;
     engine_->Finish();
+    // Nothing the engine posted runs on a window that is going away.
+    handoff_.Close();
 }
 
 void CMonitorDlg::RequestExit() {
@@ -161,37 +165,40 @@ void CMonitorDlg::RequestExit() {
 
 // ----------------------------------------------------------------- EngineHost
 
-// Any thread.
+// Thread-safe.
 void CMonitorDlg::Repaint(Area area) {
-    QMetaObject::invokeMethod(
-        this, [this, area] { Refresh(area); }, Qt::QueuedConnection);
+    handoff_.Post([this, area] { Refresh(area); });
 }
 
-// Any thread.
+// Thread-safe.
 void CMonitorDlg::Post(std::function<void()> fn) {
-    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+    handoff_.Post(std::move(fn));
 }
 
+// Window thread. The engine put one line on top (and may have dropped its oldest): the widget
+// does the same, so the highlighted line and a scrolled view stay on their entries.
 void CMonitorDlg::EventListChanged() {
     const auto& list = engine_->Events();
-    const int current = events_->currentRow();
-    events_->clear();
-    for (int i = 0; i < list.Count(); ++i) {
-        events_->addItem(Q(list.Visible(i)));
-        events_->item(i)->setToolTip(Q(list.Detail(i)));
+    if (list.Count() == 0) return;
+    // At the top the newest line shows; further down the view stays on the lines it showed
+    // (the list scrolls by whole lines).
+    QScrollBar* bar = events_->verticalScrollBar();
+    const int scrolled = bar->value();
+    events_->insertItem(0, Q(list.Visible(0)));
+    events_->item(0)->setToolTip(Q(list.Detail(0)));
+    while (events_->count() > list.Count()) delete events_->takeItem(events_->count() - 1);
+    if (scrolled > 0) {
+        events_->doItemsLayout();
+        bar->setValue(scrolled + 1);
     }
-    if (current >= 0 && current < events_->count()) events_->setCurrentRow(current);
 }
 
-// Any thread.
+// Thread-safe.
 void CMonitorDlg::SetEventListVisible(bool visible) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, visible] {
-            events_->setVisible(visible);
-            update(kLogArea);
-        },
-        Qt::QueuedConnection);
+    handoff_.Post([this, visible] {
+        events_->setVisible(visible);
+        update(kLogArea);
+    });
 }
 
 void CMonitorDlg::ShowMessage(const std::string& text) {
@@ -213,7 +220,7 @@ void CMonitorDlg::EndMonitor() {
     ending_ = true;
     if (tickTimer_) killTimer(tickTimer_);
     tickTimer_ = 0;
-    UpdateTrayIcon(2);
+    UpdateTrayIcon(TrayAction::Remove);
     viewer_->hide();
     hide();
     QCoreApplication::exit(0);
@@ -268,31 +275,33 @@ void CMonitorDlg::Refresh(Area area) {
             update();
             break;
         case Area::Switches:
-            update(ButtonRect(0).united(ButtonRect(1)).united(ButtonRect(2)));
+            update(ButtonRect(BtnStartStop)
+                       .united(ButtonRect(BtnPreview))
+                       .united(ButtonRect(BtnMail)));
             break;
         case Area::Modes:
-            update(ButtonRect(7).united(ButtonRect(9)));
+            update(ButtonRect(BtnMode1).united(ButtonRect(BtnMode3)));
             break;
         case Area::Level:
-            update(TextLines({})[2].Rect);
+            update(TextLines({})[LineLevel].Rect);
             break;
         case Area::Countdown:
-            update(TextLines({})[3].Rect);
+            update(TextLines({})[LineCountdown].Rect);
             break;
         case Area::DetectCounter:
-            update(TextLines({})[4].Rect);
+            update(TextLines({})[LineDetectCount].Rect);
             break;
         case Area::WarningCounter:
-            update(TextLines({})[5].Rect);
+            update(TextLines({})[LineWarningCount].Rect);
             break;
         case Area::DeviceLine:
-            update(TextLines({})[0].Rect.united(TextLines({})[1].Rect));
+            update(TextLines({})[LineDevice].Rect.united(TextLines({})[LineFormat].Rect));
             break;
         case Area::Caution:
             update(kLogArea);
             break;
         case Area::TrayTip:
-            UpdateTrayIcon(1);
+            UpdateTrayIcon(TrayAction::Update);
             break;
     }
 }
@@ -313,7 +322,6 @@ void CMonitorDlg::LoadCautionPictures() {
 
 bool CMonitorDlg::event(QEvent* e) {
     if (e->type() == static_cast<QEvent::Type>(QV_FRAME_NOTIFY_EVENT)) {
-        engine_->OnFrameNotify();
         update(kPreviewRect);
         return true;
     }
@@ -383,39 +391,41 @@ void CMonitorDlg::mouseReleaseEvent(QMouseEvent* e) {
     if (mouse_.Current() != SkinMouse::Kind::Button) return;
     const int button = mouse_.Release(e->position().toPoint());
     // Switches act at once; dialogs, the tray and exit after the button shows released.
-    if (button == 0 || button == 1 || button == 2 || button >= 7) RunButton(button);
+    const bool isSwitch =
+        button == BtnStartStop || button == BtnPreview || button == BtnMail || button >= BtnMode1;
+    if (isSwitch) RunButton(button);
     repaint();
-    if (button >= 3 && button <= 6) RunButton(button);
+    if (button >= 0 && !isSwitch) RunButton(button);
 }
 
 void CMonitorDlg::RunButton(int index) {
     switch (index) {
-        case 0:
+        case BtnStartStop:
             engine_->StartStop();
             break;
-        case 1:
+        case BtnPreview:
             engine_->TogglePreview();
             break;
-        case 2:
+        case BtnMail:
             // A mode that sends no mail keeps its switch off.
             if (CurrentSkinState().ModeSendMail) engine_->ToggleMailSwitch();
             break;
-        case 3:
+        case BtnBasicSettings:
             OnCommand(CmdBasicSettings);
             break;
-        case 4:
+        case BtnWarningSettings:
             OnCommand(CmdWarningSettings);
             break;
-        case 5:
+        case BtnToTray:
             OnCommand(CmdToTray);
             break;
-        case 6:
+        case BtnExit:
             OnCommand(CmdExit);
             break;
-        case 7:
-        case 8:
-        case 9:
-            engine_->SelectMode(index - 7);
+        case BtnMode1:
+        case BtnMode2:
+        case BtnMode3:
+            engine_->SelectMode(index - BtnMode1);
             break;
         default:
             break;
@@ -426,13 +436,13 @@ void CMonitorDlg::contextMenuEvent(QContextMenuEvent* e) {
     if (engine_->DialogOpen()) return;
     const QPoint at =
         e->reason() == QContextMenuEvent::Keyboard ? mapToGlobal(QPoint(5, 5)) : e->globalPos();
-    std::unique_ptr<QMenu> menu(BuildMenu(105));
+    std::unique_ptr<QMenu> menu(BuildMenu(kWindowMenu));
     if (QAction* chosen = menu->exec(at)) OnCommand(chosen->data().toInt());
 }
 
 QMenu* CMonitorDlg::BuildMenu(int id) {
     auto* menu = new QMenu;
-    if (id == 104) {
+    if (id == kTrayMenu) {
         BuildTrayMenu(*menu);
     } else {
         BuildContextMenu(*menu);
@@ -484,7 +494,15 @@ void CMonitorDlg::OnCommand(int command) {
 
 void CMonitorDlg::OpenHelp() {
     const std::string path = FindAsset(assetFolders_, "help/help.html");
-    if (!path.empty() && OpenHelpFile) OpenHelpFile(path);
+    if (path.empty()) {
+        ShowMessage("ヘルプのページが見つかりませんでした。インストールしなおしてください");
+    } else if (!OpenHelpFile || !OpenHelpFile(path)) {
+        // No browser registered for HTML files: the user can still open the page by hand.
+        ShowMessage(
+            "ヘルプを表示するブラウザが見つかりませんでした。ヘルプのページは次の場所に"
+            "あります：\n" +
+            path);
+    }
 }
 
 void CMonitorDlg::OpenEventPicture(int row) {
@@ -501,8 +519,8 @@ void CMonitorDlg::ToTray() {
         showMinimized();
         return;
     }
-    UpdateTrayIcon(0);
-    UpdateTrayIcon(1);
+    UpdateTrayIcon(TrayAction::Add);
+    UpdateTrayIcon(TrayAction::Update);
     engine_->EnterTray();
     inTray_ = true;
     hide();
@@ -515,7 +533,7 @@ void CMonitorDlg::Restore() {
         activateWindow();
         return;
     }
-    UpdateTrayIcon(2);
+    UpdateTrayIcon(TrayAction::Remove);
     engine_->LeaveTray();
     inTray_ = false;
     move(remembered_);
@@ -525,11 +543,11 @@ void CMonitorDlg::Restore() {
     activateWindow();
 }
 
-void CMonitorDlg::UpdateTrayIcon(int action) {
-    if (action == 0) {
+void CMonitorDlg::UpdateTrayIcon(TrayAction action) {
+    if (action == TrayAction::Add) {
         if (tray_) return;
         tray_ = new QSystemTrayIcon(this);
-        trayMenu_ = BuildMenu(104);
+        trayMenu_ = BuildMenu(kTrayMenu);
         trayMenu_->setParent(this, trayMenu_->windowFlags());
         connect(trayMenu_, &QMenu::triggered, this,
                 [this](QAction* action) { OnCommand(action->data().toInt()); });
@@ -543,7 +561,7 @@ void CMonitorDlg::UpdateTrayIcon(int action) {
             });
         return;
     }
-    if (action == 2) {
+    if (action == TrayAction::Remove) {
         // Restore may come from the icon's own signals: let them return first.
         if (tray_) {
             tray_->hide();
@@ -579,14 +597,14 @@ qv::dialogs::DeviceHooks CMonitorDlg::MakeDeviceHooks(BasicSettings& edited) {
         return names;
     };
     hooks.RestartDevice = [this, &edited](const std::string& name) {
-        return RestartDevice(name, edited);
+        return engine_->RestartDevice(name, edited);
     };
     hooks.DialogCaps = [this] {
         unsigned long caps = 0;
-        core_.GetState(QV_DS_DIALOG_CAPS, caps);
+        core_.GetState(state::DialogCaps, caps);
         return caps;
     };
-    hooks.OpenDriverDialog = [](unsigned long dialog) { QvOpenDialog(dialog); };
+    hooks.OpenDriverDialog = [this](unsigned long dialog) { core_.OpenDriverDialog(dialog); };
     hooks.SetPreviewRate = [this](int fps) { core_.SetPreviewRate(fps); };
     hooks.StreamSourcesFile = settingsFile_;
     hooks.StreamSourcesChanged = [this, &edited](const std::vector<StreamSource>& sources,
@@ -598,54 +616,14 @@ qv::dialogs::DeviceHooks CMonitorDlg::MakeDeviceHooks(BasicSettings& edited) {
 
 void CMonitorDlg::StreamSourcesChanged(const std::vector<StreamSource>& sources,
                                        const std::string& reopen, BasicSettings& edited) {
-    std::vector<const char*> names, urls;
-    for (const StreamSource& s : sources) {
-        names.push_back(s.Name.c_str());
-        urls.push_back(s.Url.c_str());
-    }
-    QvSetStreamSources(names.data(), urls.data(), static_cast<int>(sources.size()));
+    core_.SetStreamSources(sources);
     // The core library lists its devices once per start-up: start it again and bring the
     // open device back (the first one when it is gone).
     core_.Cleanup();
     core_.Startup();
-    const int count = core_.GetDeviceCount();
-    if (count <= 0) return;
-    std::string name = reopen;
-    bool found = false;
-    for (int i = 0; i < count && !found; ++i) {
-        std::string n;
-        found = core_.GetDeviceName(i, n) && n == name;
-    }
-    if (!found) core_.GetDeviceName(0, name);
-    if (RestartDevice(name, edited)) edited.DeviceName = name;
-}
-
-bool CMonitorDlg::RestartDevice(const std::string& name, const BasicSettings& edited) {
-    int index = 0;
-    const int count = core_.GetDeviceCount();
-    for (int i = 0; i < count; ++i) {
-        std::string n;
-        if (core_.GetDeviceName(i, n) && n == name) {
-            index = i;
-            break;
-        }
-    }
-    QvCleanupDevice();
-    if (!core_.StartupDevice(CaptureWindow(), index)) return false;
-    const bool previewOn = engine_->PreviewOn();
-    core_.SetState(state::WindowX, 325);
-    core_.SetState(state::WindowY, 25);
-    core_.SetState(state::WindowWidth, previewOn ? 320 : 1);
-    core_.SetState(state::WindowHeight, previewOn ? 240 : 1);
-    unsigned long display = 0;
-    if (core_.GetState(state::DisplayCaps, display) && (display & 6) != 0) {
-        core_.SetState(state::DisplayMode,
-                       (display & 4) != 0 ? state::DisplayOverlay : state::DisplayPreview);
-    }
-    core_.SetState(state::MotionMode,
-                   edited.DetectPreview ? state::MotionShow : state::MotionMeasure);
-    core_.SetPreviewRate(qv::dialogs::PreviewRateFps(edited.PreviewRate));
-    return true;
+    if (core_.GetDeviceCount() <= 0) return;
+    std::string opened;
+    if (engine_->RestartDevice(reopen, edited, &opened)) edited.DeviceName = opened;
 }
 
 void CMonitorDlg::BasicSettingsDialog() {
@@ -669,7 +647,6 @@ void CMonitorDlg::WarningSettingsDialog() {
     qv::dialogs::WarningDialogData data{settings->Mail, settings->Pict, settings->Warning};
     qv::dialogs::CWarningSetDlg dialog(this, data, engine_->CurrentMode(), engine_->ProgramFolder(),
                                        [this] { OpenHelp(); });
-#if QUORVEX_WITH_TEST_MAIL
     // Worker thread of the dialog: its own mail session, nothing shared.
     dialog.SetTestSend([](const MailSettings& mail, std::function<bool()> stop) {
         TestMailOptions options;
@@ -677,7 +654,6 @@ void CMonitorDlg::WarningSettingsDialog() {
         const TestMailResult result = SendTestMail(mail, options);
         return qv::dialogs::TestSendOutcome{result.Sent, result.Text};
     });
-#endif
     const bool accepted = RunDialog(dialog) == QDialog::Accepted;
     const auto& result = dialog.Result();
     engine_->EndWarningSettings(accepted, result.Mail, result.Pict, result.Warning);

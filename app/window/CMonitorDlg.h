@@ -17,6 +17,7 @@
 #include "app/dialogs/SettingsDialogs.h"
 #include "app/engine/Engine.h"
 #include "app/window/Skin.h"
+#include "platform/thread/Handoff.h"
 
 class QListWidget;
 class QMenu;
@@ -37,13 +38,13 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     void RequestExit();
     qv::engine::MonitorEngine& Engine() { return *engine_; }
 
-    // Runs a menu command (the ids of menus 104 and 105).
+    // Runs a menu command (the ids of Command).
     void OnCommand(int command);
 
     // Seams for the tests: how modal dialogs run, how the help and the dial-up phonebook are
     // reached, whether a system tray exists.
     std::function<int(QDialog&)> RunDialog = [](QDialog& d) { return d.exec(); };
-    std::function<void(const std::string& path)> OpenHelpFile;
+    std::function<bool(const std::string& path)> OpenHelpFile;  // false: nothing opened it
     std::function<std::vector<std::string>()> DialEntries;
     std::function<bool()> TrayAvailable;
     // What the core library's device list and driver dialogs are reached through.
@@ -56,7 +57,7 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     QListWidget* EventListWidget() const { return events_; }
     qv::window::CPictureViewer* Viewer() const { return viewer_; }
     const QImage& BackBuffer() const { return backBuffer_; }
-    QMenu* BuildMenu(int id);  // 104 or 105; the caller owns it
+    QMenu* BuildMenu(int id);  // a MenuId; the caller owns it
 
     // EngineHost.
     void Repaint(qv::engine::Area area) override;
@@ -89,7 +90,8 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     qv::window::SkinState CurrentSkinState() const;
     void DrawBackBuffer();
     void LoadCautionPictures();
-    void UpdateTrayIcon(int action);
+    enum class TrayAction { Add, Update, Remove };  // Update: tooltip and icon shown
+    void UpdateTrayIcon(TrayAction action);
     void ToTray();
     void Restore();
     void OpenHelp();
@@ -97,11 +99,10 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     void WarningSettingsDialog();
     void OpenEventPicture(int row);
     void RunButton(int index);
-    bool RestartDevice(const std::string& name, const BasicSettings& edited);
-
     void StreamSourcesChanged(const std::vector<StreamSource>& sources, const std::string& reopen,
                               BasicSettings& edited);
 
+    qv::thread::Handoff handoff_;  // before the engine, which posts through it
     std::unique_ptr<qv::engine::MonitorEngine> engine_;
     qv::engine::CoreApi& core_;
     std::string settingsFile_;

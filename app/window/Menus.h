@@ -1,10 +1,15 @@
-// The main window's menus: 104 in the tray, 105 on the window. Every action carries its
+// The main window's menus: the tray icon's and the window's own. Every action carries its
 // command id in data().
 #pragma once
 
 class QMenu;
 
 namespace qv::window {
+
+enum MenuId : int {
+    kTrayMenu = 104,
+    kWindowMenu = 105,
+};
 
 enum Command : int {
     CmdBasicSettings = 1000,
@@ -20,9 +25,9 @@ enum Command : int {
     CmdHelp = 57670,
 };
 
-// Menu 104: 開始・停止 | モード１-３ | 基本設定, 警告設定 | ヘルプ | 元に戻す, 終了.
+// The tray menu: 開始・停止 | モード１-３ | 基本設定, 警告設定 | ヘルプ | 元に戻す, 終了.
 void BuildTrayMenu(QMenu& menu);
-// Menu 105: 基本設定, 警告設定 | モード切替 ▶ モード１-３ | ヘルプ | アイコン化, 終了.
+// The window menu: 基本設定, 警告設定 | モード切替 ▶ モード１-３ | ヘルプ | アイコン化, 終了.
 void BuildContextMenu(QMenu& menu);
 
 }  // namespace qv::window

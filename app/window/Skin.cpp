@@ -1,6 +1,7 @@
 #include "app/window/Skin.h"
 
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QPainter>
 #include <cstdio>
 
@@ -122,40 +123,51 @@ std::string TrayTooltip(bool running, int currentMode, unsigned long level) {
 bool ButtonDrawnOn(const SkinState& s, int index) {
     const bool pressed = s.Pressed == index && s.PressedInside;
     switch (index) {
-        case 0:
+        case BtnStartStop:
             return pressed || s.Running;
-        case 1:
+        case BtnPreview:
             return pressed || s.PreviewOn;
-        case 2:
+        case BtnMail:
             return s.ModeSendMail && (pressed || s.MailSwitch);
-        case 7:
-        case 8:
-        case 9:
-            return pressed || s.CurrentMode == index - 7;
+        case BtnMode1:
+        case BtnMode2:
+        case BtnMode3:
+            return pressed || s.CurrentMode == index - BtnMode1;
         default:
             return pressed;
     }
 }
 
-std::array<TextLine, 6> TextLines(const SkinState& s) {
-    std::array<TextLine, 6> lines;
-    lines[0] = {QRect(QPoint(13, 155), QPoint(316, 172)), "デバイス：" + s.DeviceName};
-    lines[1] = {QRect(QPoint(13, 173), QPoint(316, 190)), s.DeviceLine};
-    lines[2] = {QRect(QPoint(25, 196), QPoint(154, 213)), Format("動体検知：%04d", s.Level)};
+std::array<TextLine, kTextLineCount> TextLines(const SkinState& s) {
+    std::array<TextLine, kTextLineCount> lines;
+    lines[LineDevice] = {QRect(QPoint(13, 155), QPoint(316, 172)), "デバイス：" + s.DeviceName};
+    lines[LineFormat] = {QRect(QPoint(13, 173), QPoint(316, 190)), s.DeviceLine};
+    lines[LineLevel] = {QRect(QPoint(25, 196), QPoint(154, 213)),
+                        Format("動体検知：%04d", s.Level)};
     std::string timer = "タイマー：00:00";
     if (s.TimerEnable) {
-        // Whole minutes: timer intervals go up to 120 minutes.
+        // Whole minutes: timer intervals go up to 120 minutes, and a file may hold more.
         const int seconds = s.Countdown < 0 ? 0 : s.Countdown;
         char buffer[64];
         std::snprintf(buffer, sizeof buffer, "タイマー：%02d:%02d", seconds / 60, seconds % 60);
         timer = buffer;
     }
-    lines[3] = {QRect(QPoint(165, 196), QPoint(294, 213)), timer};
-    lines[4] = {QRect(QPoint(86, 218), QPoint(243, 235)),
-                Format("動体検知回数：%04d", s.DetectCount)};
-    lines[5] = {QRect(QPoint(86, 238), QPoint(239, 255)),
-                Format("警告検知回数：%04d", s.WarningCount)};
+    // Up to the panel's right edge, as the device lines: three-digit minutes fit.
+    lines[LineCountdown] = {QRect(QPoint(165, 196), QPoint(316, 213)), timer};
+    lines[LineDetectCount] = {QRect(QPoint(86, 218), QPoint(243, 235)),
+                              Format("動体検知回数：%04d", s.DetectCount)};
+    lines[LineWarningCount] = {QRect(QPoint(86, 238), QPoint(239, 255)),
+                               Format("警告検知回数：%04d", s.WarningCount)};
     return lines;
+}
+
+QFont FittedFont(const QFont& font, const std::string& text, int width) {
+    const QString shown = Q(text);
+    QFont fitted = font;
+    for (int stretch = 95; stretch >= 50 && QFontMetrics(fitted).horizontalAdvance(shown) > width;
+         stretch -= 5)
+        fitted.setStretch(stretch);
+    return fitted;
 }
 
 QFont SkinFont(int dpiY) {
@@ -199,17 +211,17 @@ void DrawWindow(QPainter& p, const Skin& skin, const SkinState& s, const QFont& 
     draw(BaseState, 5, 145);
     draw(BaseSw, 5, 265);
     draw(BaseLog, 325, 265);
-    for (int i = 0; i < 3; ++i) {
+    for (int i : {BtnStartStop, BtnPreview, BtnMail}) {
         draw(ButtonDrawnOn(s, i) ? SwOn : SwOff, ButtonRect(i).x(), ButtonRect(i).y());
     }
-    for (int i = 7; i <= 9; ++i) {
-        const int off = Mosw1Off + (i - 7) * 2;
+    for (int i : {BtnMode1, BtnMode2, BtnMode3}) {
+        const int off = Mosw1Off + (i - BtnMode1) * 2;
         draw(ButtonDrawnOn(s, i) ? off + 1 : off, ButtonRect(i).x(), ButtonRect(i).y());
     }
-    draw(ButtonDrawnOn(s, 3) ? SetCOn : SetCOff, 135, 395);
-    draw(ButtonDrawnOn(s, 4) ? SetHmOn : SetHmOff, 242, 395);
-    draw(ButtonDrawnOn(s, 5) ? Btn12 : Btn11, 602, 3);
-    draw(ButtonDrawnOn(s, 6) ? Btn22 : Btn21, 627, 3);
+    draw(ButtonDrawnOn(s, BtnBasicSettings) ? SetCOn : SetCOff, 135, 395);
+    draw(ButtonDrawnOn(s, BtnWarningSettings) ? SetHmOn : SetHmOff, 242, 395);
+    draw(ButtonDrawnOn(s, BtnToTray) ? Btn12 : Btn11, 602, 3);
+    draw(ButtonDrawnOn(s, BtnExit) ? Btn22 : Btn21, 627, 3);
     if (s.CautionShown) {
         const QImage* picture = s.AlarmTicks % 4 == 0 ? s.Caution1 : s.Caution2;
         if (picture && !picture->isNull()) {
@@ -223,8 +235,10 @@ void DrawWindow(QPainter& p, const Skin& skin, const SkinState& s, const QFont& 
     p.setFont(font);
     p.setPen(Qt::white);
     for (const TextLine& line : TextLines(s)) {
+        const QString text = Q(line.Text);
+        p.setFont(FittedFont(font, line.Text, line.Rect.width()));
         p.setClipRect(line.Rect);
-        p.drawText(line.Rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, Q(line.Text));
+        p.drawText(line.Rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
     }
     p.restore();
 }

@@ -18,7 +18,6 @@ namespace qv::window {
 inline constexpr int kWindowWidth = 650;
 inline constexpr int kWindowHeight = 510;
 inline constexpr int kSnapDistance = 16;
-inline constexpr int kButtonCount = 10;
 inline const QRect kPreviewRect(325, 25, 320, 240);
 inline const QRect kLogArea(325, 265, 320, 240);
 // The event list's place when the window is first shown.
@@ -79,7 +78,34 @@ class Skin {
     bool loaded_ = false;
 };
 
-// Hit rectangle of skin button index (0..9).
+// The ten skin buttons, in the order of their table: three switches, the two settings
+// buttons, tray and exit in the title bar, the three mode switches.
+enum SkinButton : int {
+    BtnStartStop,
+    BtnPreview,
+    BtnMail,
+    BtnBasicSettings,
+    BtnWarningSettings,
+    BtnToTray,
+    BtnExit,
+    BtnMode1,
+    BtnMode2,
+    BtnMode3,
+    kButtonCount
+};
+
+// The six text lines, in the order TextLines gives them.
+enum TextLineIndex : int {
+    LineDevice,
+    LineFormat,
+    LineLevel,
+    LineCountdown,
+    LineDetectCount,
+    LineWarningCount,
+    kTextLineCount
+};
+
+// Hit rectangle of a skin button.
 QRect ButtonRect(int index);
 // First button whose rectangle holds the point, or -1.
 int HitTest(QPoint clientPoint);
@@ -122,11 +148,14 @@ struct TextLine {
     QRect Rect;
     std::string Text;
 };
-std::array<TextLine, 6> TextLines(const SkinState& state);
+std::array<TextLine, kTextLineCount> TextLines(const SkinState& state);
 
 // The text font: "ＭＳ ゴシック", 12 points at dpiY, bold, fixed pitch; the family is
 // substituted by the installed Japanese gothic font so the digits keep their width.
 QFont SkinFont(int dpiY);
+// Window thread. font, narrowed when text is wider than width pixels: a text too wide for its
+// place is drawn narrower rather than cut off.
+QFont FittedFont(const QFont& font, const std::string& text, int width);
 
 // DrawWindow: everything into a 650 x 510 back buffer.
 void DrawWindow(QPainter& painter, const Skin& skin, const SkinState& state, const QFont& font);

@@ -1,19 +1,12 @@
 // The real program with the demo camera under the offscreen platform: pictures with their time
 // stamp, the day's log, a warning, the end on SIGTERM, and a second instance that ends at once.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csetjmp>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -96,50 +89,6 @@ int BestGlyph(const Gray& picture, int left, int top) {
     return best;
 }
 
-// Starts the program with its output in logPath; its process id.
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int out = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        if (out >= 0) {
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-        }
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-// SIGTERM, then up to limit for the orderly end; SIGKILL after that. The wait status.
-int TerminateAndWait(pid_t pid, std::chrono::seconds limit) {
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
-        std::this_thread::sleep_for(50ms);
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return status;
-}
-
-std::vector<std::string> Lines(const std::string& text, const std::string& end) {
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t e = text.find(end, pos);
-        if (e == std::string::npos) break;
-        out.push_back(text.substr(pos, e - pos));
-        pos = e + end.size();
-    }
-    return out;
-}
-
 class MonitorRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -158,7 +107,6 @@ class MonitorRunTest : public ::testing::Test {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
         setenv("TMPDIR", tmp.Path().c_str(), 1);
-        setenv("QUORVEX_LATENCY_FILE", home.File("latency.txt").c_str(), 1);
         // The program checks the news at start: never the real service from a test.
         setenv("QUORVEX_NEWS_URL", kNoNews, 1);
         setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
@@ -175,8 +123,8 @@ class MonitorRunTest : public ::testing::Test {
 
 TEST_F(MonitorRunTest, DemoCameraHalfAMinute) {
     const std::string output = logs.File("quorvex.out");
-    pid_t program = Spawn(Argv(), output);
-    ASSERT_GT(program, 0);
+    qvtest::ChildProcess program(Argv(), output);
+    ASSERT_TRUE(program.Running());
     std::this_thread::sleep_for(3s);
 
     // A second instance ends at once, silently, with 0.
@@ -194,7 +142,7 @@ TEST_F(MonitorRunTest, DemoCameraHalfAMinute) {
 
     std::this_thread::sleep_for(27s);
     // The shutdown takes at least five ticks of 250 ms; sanitizer builds are slower.
-    int status = TerminateAndWait(program, 60s);
+    int status = program.Stop(60000);
     ASSERT_TRUE(WIFEXITED(status)) << qvtest::ReadFile(output);
     EXPECT_EQ(WEXITSTATUS(status), 0) << qvtest::ReadFile(output);
 
@@ -235,9 +183,13 @@ TEST_F(MonitorRunTest, DemoCameraHalfAMinute) {
 
     // The day's log: one line per picture, CP932 with CR LF.
     std::vector<std::string> logLines;
-    for (const auto& file : qvtest::ListDir(home.File("log")))
-        for (auto& line : Lines(qvtest::ReadFile(home.File("log/" + file)), "\r\n"))
-            logLines.push_back(qv::text::Cp932ToUtf8(line));
+    for (const auto& file : qvtest::ListDir(home.File("log"))) {
+        std::istringstream text(qv::text::Cp932ToUtf8(qvtest::ReadFile(home.File("log/" + file))));
+        for (std::string line; std::getline(text, line);) {
+            ASSERT_EQ(line.back(), '\r');
+            logLines.push_back(line.substr(0, line.size() - 1));
+        }
+    }
     size_t detectLines = 0, timerLines = 0, mailLines = 0;
     for (const auto& line : logLines) {
         if (line.rfind("0,", 0) == 0) {
@@ -256,21 +208,6 @@ TEST_F(MonitorRunTest, DemoCameraHalfAMinute) {
     std::string printed = qvtest::ReadFile(output);
     for (const auto& line : logLines)
         EXPECT_NE(printed.find(line + "\n"), std::string::npos) << line;
-
-    // Frame whose level crossed the sensitivity -> its JPEG under the final name.
-    std::vector<int> delays;
-    std::ifstream latency(home.File("latency.txt"));
-    std::string pictureName;
-    int ms = 0;
-    while (latency >> pictureName >> ms) delays.push_back(ms);
-    if (!delays.empty()) {
-        if (delays.size() > 50) delays.resize(50);
-        std::sort(delays.begin(), delays.end());
-        std::printf("detection delay over %zu detections: median %d ms, worst %d ms\n",
-                    delays.size(), delays[delays.size() / 2], delays.back());
-        RecordProperty("delay_median_ms", delays[delays.size() / 2]);
-        RecordProperty("delay_worst_ms", delays.back());
-    }
 }
 
 }  // namespace

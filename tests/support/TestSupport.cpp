@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -58,6 +59,42 @@ std::vector<std::string> ListDir(const std::string& path) {
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+bool WaitFor(const std::function<bool()>& done, int limitMs, const std::function<void()>& pump) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (!done() && std::chrono::steady_clock::now() < end) {
+        if (pump) {
+            pump();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } else if (QCoreApplication::instance()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    if (pump) pump();
+    return done();
+}
+
+std::string BmpBytes(int width, int height, int bitCount) {
+    const int stride = (width * bitCount / 8 + 3) & ~3;
+    const int palette = bitCount == 8 ? 256 * 4 : 0;
+    const uint32_t offset = 54 + palette, size = offset + uint32_t(stride) * uint32_t(height);
+    std::string b(size, '\0');
+    auto put = [&b](size_t at, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b[at + i] = char(v >> (8 * i));
+    };
+    b[0] = 'B', b[1] = 'M';
+    put(2, size, 4), put(10, offset, 4), put(14, 40, 4), put(18, uint32_t(width), 4);
+    put(22, uint32_t(height), 4), put(26, 1, 2), put(28, uint32_t(bitCount), 2);
+    put(34, size - offset, 4);
+    if (bitCount == 8) put(46, 256, 4);
+    for (int i = 0; i < palette / 4; ++i) put(54 + 4 * i, uint32_t(i) * 0x010101u, 4);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width * bitCount / 8; ++x)
+            b[offset + size_t(y) * stride + x] = char(100 + (x * 8 / bitCount) % 50);
+    return b;
 }
 
 int FreePort() {
@@ -115,12 +152,12 @@ ChildProcess::~ChildProcess() {
     Stop();
 }
 
-int ChildProcess::Stop() {
+int ChildProcess::Stop(int graceMs) {
     if (pid_ <= 0) return -1;
     ::kill(-pid_, SIGTERM);
     ::kill(pid_, SIGTERM);
     int status = 0;
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < graceMs / 20; ++i) {
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
             return status;

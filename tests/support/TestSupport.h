@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,14 @@ void WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 std::vector<std::string> ListDir(const std::string& path);  // names, sorted, without . and ..
 
+// Tests done() until it holds or limitMs pass, running pump between tests (by default the Qt
+// event loop when the test has an application object, else a short sleep); returns done().
+bool WaitFor(const std::function<bool()>& done, int limitMs = 15000,
+             const std::function<void()>& pump = {});
+
+// A bottom-up BMP of a horizontal grey ramp (100 + x % 50): 24 bits, or 8 with a grey palette.
+std::string BmpBytes(int width, int height, int bitCount = 24);
+
 // A TCP port on 127.0.0.1 that nothing listens on right now.
 int FreePort();
 // Polls until something accepts on 127.0.0.1:port; false after timeoutMs.
@@ -47,7 +56,7 @@ class ChildProcess {
     bool Running() const { return pid_ > 0; }
     pid_t Pid() const { return pid_; }
     // Sends SIGTERM and waits; returns the exit status as waitpid gives it.
-    int Stop();
+    int Stop(int graceMs = 2000);  // SIGKILL after graceMs
 
   private:
     pid_t pid_ = -1;

@@ -1,83 +1,49 @@
-// Stand-ins for the engine's surroundings: a clock the test moves, a core library whose
-// level the test sets and whose "camera" writes a BMP, a window that records what it was
-// asked, a silent sound player.
+// Stand-ins for the engine's surroundings where nothing real can run: a clock the test moves, a
+// core library whose level the test sets and whose "camera" writes a BMP, a window that records
+// what it was asked, a silent sound player.
 #pragma once
 
 #include <atomic>
-#include <chrono>
-#include <cstring>
 #include <ctime>
 #include <deque>
-#include <functional>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "app/engine/Engine.h"
-#include "app/imaging/DibImage.h"
+#include "tests/support/TestSupport.h"
 
 namespace qvtest {
 
 class FakeClock : public qv::engine::Clock {
   public:
-    explicit FakeClock(uint32_t tick = 1000, int64_t seconds = 1057000000)
-        : tick_(tick), seconds_(seconds) {}
+    explicit FakeClock(uint32_t tick) : tick_(tick) {}
     uint32_t TickMs() override { return tick_.load(); }
     qv::engine::WallTime Now() override {
         std::lock_guard lock(mutex_);
-        return {seconds_, millis_};
+        return {millis_ / 1000, int32_t(millis_ % 1000)};
     }
-    // Moves both clocks on.
-    void Advance(uint32_t ms) {
+    void Advance(uint32_t ms) {  // both clocks
         tick_ += ms;
         std::lock_guard lock(mutex_);
-        int64_t total = millis_ + static_cast<int64_t>(ms);
-        seconds_ += total / 1000;
-        millis_ = static_cast<int32_t>(total % 1000);
+        millis_ += ms;
     }
     void SetWall(int64_t seconds, int32_t millis = 0) {
         std::lock_guard lock(mutex_);
-        seconds_ = seconds;
-        millis_ = millis;
+        millis_ = seconds * 1000 + millis;
     }
 
   private:
     std::atomic<uint32_t> tick_;
     std::mutex mutex_;
-    int64_t seconds_;
-    int32_t millis_ = 0;
+    int64_t millis_ = 1057000000000;
 };
 
 // Seconds since 1970 of a local calendar time.
 inline int64_t LocalSeconds(int year, int month, int day, int hour, int minute, int second) {
     std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
+    tm.tm_year = year - 1900, tm.tm_mon = month - 1, tm.tm_mday = day;
+    tm.tm_hour = hour, tm.tm_min = minute, tm.tm_sec = second, tm.tm_isdst = -1;
     return static_cast<int64_t>(std::mktime(&tm));
-}
-
-// A 24-bit (or 8-bit) test picture: a horizontal grey ramp.
-inline bool WriteTestBmp(const std::string& path, int width, int height, int bitCount = 24) {
-    qv::DibImage image;
-    if (!image.Create(width, height, bitCount)) return false;
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = image.Row(y);
-        for (int x = 0; x < width; ++x) {
-            uint8_t v = static_cast<uint8_t>(100 + (x % 50));
-            if (bitCount == 24) {
-                row[x * 3] = row[x * 3 + 1] = row[x * 3 + 2] = v;
-            } else {
-                row[x] = v;
-            }
-        }
-    }
-    return image.SaveBmp(path);
 }
 
 class FakeCore : public qv::engine::CoreApi {
@@ -85,124 +51,92 @@ class FakeCore : public qv::engine::CoreApi {
     std::atomic<int> Level{0};
     std::atomic<int> PulseLevel{0};      // returned by one level read, then gone
     std::atomic<unsigned long> Link{0};  // the camera link state
-    std::atomic<int> Captures{0};
-    std::atomic<int> LastQuality{-1};
-    std::atomic<bool> GarbageFrames{false};
-    std::atomic<bool> BlockCapture{false};  // CaptureSingleFrame waits while true
-    std::atomic<int> Width{160};
-    std::atomic<int> Height{120};
+    std::atomic<int> Captures{0}, LastQuality{-1}, Width{160}, StartupCalls{0}, CleanupCalls{0};
+    std::atomic<bool> GarbageFrames{false}, BlockCapture{false};
     int DeviceCount = 1;
     std::vector<std::string> Names{"Scripted Camera"};
     bool FailStartup = false;
-    std::atomic<int> StartupCalls{0}, CleanupCalls{0};
+    int LastStarted = -1;
     std::mutex StateMutex;
     std::vector<std::pair<unsigned long, unsigned long>> StatesSet;
-
     std::deque<std::pair<int, std::string>> StreamEvents;  // window thread only
+    std::vector<StreamSource> Sources;
 
     int Startup() override { return 1; }
-    bool TakeStreamEvent(int& kind, std::string& name) override {
-        if (StreamEvents.empty()) return false;
-        kind = StreamEvents.front().first;
-        name = StreamEvents.front().second;
-        StreamEvents.pop_front();
-        return true;
-    }
-    int Cleanup() override {
-        ++CleanupCalls;
-        return 1;
-    }
+    int Cleanup() override { return ++CleanupCalls, 1; }
     int GetDeviceCount() override { return DeviceCount; }
     bool GetDeviceName(int index, std::string& name) override {
         if (index < 0 || index >= static_cast<int>(Names.size())) return false;
         name = Names[static_cast<size_t>(index)];
         return true;
     }
-    bool StartupDevice(void*, int) override {
+    bool StartupDevice(void*, int index) override {
         ++StartupCalls;
+        LastStarted = index;
         return !FailStartup;
     }
+    void CleanupDevice() override {}
+    void SetStreamSources(const std::vector<StreamSource>& sources) override { Sources = sources; }
+    void OpenDriverDialog(unsigned long) override {}
     void SetPreviewRate(int) override {}
     bool GetVideoFormat(qv::engine::VideoFormatInfo& format) override {
-        format.Width = Width;
-        format.Height = Height;
-        format.BitCount = 24;
+        format = {Width, 120, 24};
         return true;
     }
     bool GetState(unsigned long id, unsigned long& value) override {
-        if (id == qv::engine::state::MotionLevel) {
-            int pulse = PulseLevel.exchange(0);
-            value = static_cast<unsigned long>(pulse ? pulse : Level.load());
-            return true;
-        }
-        if (id == qv::engine::state::DeviceLink) {
-            value = Link.load();
-            return true;
-        }
-        if (id == qv::engine::state::DisplayCaps) {
-            value = qv::engine::state::DisplayPreview;
-            return true;
-        }
-        return false;
+        if (id == qv::engine::state::DisplayCaps) value = qv::engine::state::DisplayPreview;
+        if (id == qv::engine::state::DeviceLink) value = Link.load();
+        if (id != qv::engine::state::MotionLevel)
+            return id == qv::engine::state::DisplayCaps || id == qv::engine::state::DeviceLink;
+        const int pulse = PulseLevel.exchange(0);
+        value = static_cast<unsigned long>(pulse ? pulse : Level.load());
+        return true;
     }
     bool SetState(unsigned long id, unsigned long value) override {
         std::lock_guard lock(StateMutex);
         StatesSet.emplace_back(id, value);
         return true;
     }
+    bool HasState(unsigned long id, unsigned long value) {
+        std::lock_guard lock(StateMutex);
+        for (auto [i, v] : StatesSet)
+            if (i == id && v == value) return true;
+        return false;
+    }
     bool CaptureSingleFrame(const std::string& bmpPath) override {
         while (BlockCapture) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ++Captures;
-        if (GarbageFrames) {
-            FILE* f = std::fopen(bmpPath.c_str(), "wb");
-            if (f) {
-                std::fputs("this is no picture", f);
-                std::fclose(f);
-            }
-            return true;
-        }
-        return WriteTestBmp(bmpPath, Width, Height);
+        WriteFile(bmpPath, GarbageFrames ? "this is no picture" : BmpBytes(Width, 120));
+        return true;
     }
     // The "JPEG" is the stamped BMP itself: the rules do not care about the encoding.
     bool BmpToJpeg(const std::string& bmpPath, const std::string& jpegPath, int quality) override {
         LastQuality = quality;
-        FILE* in = std::fopen(bmpPath.c_str(), "rb");
-        if (!in) return false;
-        FILE* out = std::fopen(jpegPath.c_str(), "wb");
-        bool ok = out != nullptr;
-        char buffer[4096];
-        size_t n;
-        while (ok && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-            ok = std::fwrite(buffer, 1, n, out) == n;
-        std::fclose(in);
-        if (out) ok = std::fclose(out) == 0 && ok;
-        return ok;
+        if (!FileExists(bmpPath)) return false;
+        WriteFile(jpegPath, ReadFile(bmpPath));
+        return true;
+    }
+    bool TakeStreamEvent(int& kind, std::string& name) override {
+        if (StreamEvents.empty()) return false;
+        std::tie(kind, name) = StreamEvents.front();
+        StreamEvents.pop_front();
+        return true;
     }
 };
 
 class FakeHost : public qv::engine::EngineHost {
   public:
-    void Repaint(qv::engine::Area area) override {
-        std::lock_guard lock(mutex_);
-        repaints_.push_back(area);
-    }
+    void Repaint(qv::engine::Area) override {}
     void Post(std::function<void()> fn) override {
         std::lock_guard lock(mutex_);
         posted_.push_back(std::move(fn));
     }
-    void EventListChanged() override { ++listChanges; }
+    void EventListChanged() override {}
     void SetEventListVisible(bool visible) override { listVisible = visible; }
-    void ShowMessage(const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        messages_.push_back(text);
-    }
-    void WindowPosition(int32_t& left, int32_t& top) override {
-        left = 123;
-        top = 45;
-    }
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void WindowPosition(int32_t& left, int32_t& top) override { left = 123, top = 45; }
     void EndMonitor() override { ended = true; }
     void* CaptureWindow() override { return this; }
-
     // The test thread plays the window thread: runs what was posted.
     void Pump() {
         std::deque<std::function<void()>> work;
@@ -212,26 +146,12 @@ class FakeHost : public qv::engine::EngineHost {
         }
         for (auto& fn : work) fn();
     }
-    std::vector<std::string> Messages() {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-    int RepaintCount(qv::engine::Area area) {
-        std::lock_guard lock(mutex_);
-        int n = 0;
-        for (auto a : repaints_) n += a == area;
-        return n;
-    }
-
-    std::atomic<bool> listVisible{true};
-    std::atomic<int> listChanges{0};
-    std::atomic<bool> ended{false};
+    std::atomic<bool> listVisible{true}, ended{false};
+    std::vector<std::string> messages;  // window thread only
 
   private:
     std::mutex mutex_;
     std::deque<std::function<void()>> posted_;
-    std::vector<qv::engine::Area> repaints_;
-    std::vector<std::string> messages_;
 };
 
 class FakeSound : public qv::sound::SoundPlayer {
@@ -245,7 +165,6 @@ class FakeSound : public qv::sound::SoundPlayer {
     void Stop() override {
         std::lock_guard lock(mutex_);
         playing_ = false;
-        ++stops_;
     }
     std::vector<std::string> Plays() {
         std::lock_guard lock(mutex_);
@@ -259,17 +178,11 @@ class FakeSound : public qv::sound::SoundPlayer {
         std::lock_guard lock(mutex_);
         return looping_;
     }
-    int Stops() {
-        std::lock_guard lock(mutex_);
-        return stops_;
-    }
 
   private:
     std::mutex mutex_;
     std::vector<std::string> plays_;
-    bool looping_ = false;
-    bool playing_ = false;
-    int stops_ = 0;
+    bool looping_ = false, playing_ = false;
 };
 
 }  // namespace qvtest

@@ -6,7 +6,6 @@
 #include "app/engine/StampTime.h"
 #include "app/imaging/DibImage.h"
 #include "tests/app/engine/EngineFakes.h"
-#include "tests/support/TestSupport.h"
 
 using qv::engine::StampGlyphPixel;
 using qv::engine::StampTime;
@@ -41,18 +40,22 @@ void ExpectGlyphAt(const qv::DibImage& stamped, const qv::DibImage& original, ch
 
 class StampTimeTest : public ::testing::Test {
   protected:
+    // Stamps a ramp picture of the given size (after edit of its bytes) and loads both.
+    bool Stamp(int width, int height, const std::function<void(std::string&)>& edit = {}) {
+        std::string bytes = qvtest::BmpBytes(width, height);
+        if (edit) edit(bytes);
+        qvtest::WriteFile(Src(), bytes);
+        return StampTime(Src(), Dst(), When()) && in.LoadBmp(Src()) && out.LoadBmp(Dst());
+    }
     std::string Src() { return dir.File("src.bmp"); }
     std::string Dst() { return dir.File("dst.bmp"); }
     WallTime When() { return {qvtest::LocalSeconds(2003, 7, 15, 12, 30, 45), 500}; }
     qvtest::TempDir dir;
+    qv::DibImage in, out;
 };
 
 TEST_F(StampTimeTest, OneLineAtTheTopLeftOfAWidePicture) {
-    ASSERT_TRUE(qvtest::WriteTestBmp(Src(), 160, 120));
-    ASSERT_TRUE(StampTime(Src(), Dst(), When()));
-    qv::DibImage in, out;
-    ASSERT_TRUE(in.LoadBmp(Src()));
-    ASSERT_TRUE(out.LoadBmp(Dst()));
+    ASSERT_TRUE(Stamp(160, 120));
     const std::string text = "2003/07/15 12:30:45";
     int x = 0;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -72,52 +75,27 @@ TEST_F(StampTimeTest, OneLineAtTheTopLeftOfAWidePicture) {
     EXPECT_EQ(qvtest::ReadFile(Dst()).size(), qvtest::ReadFile(Src()).size());
 }
 
-TEST_F(StampTimeTest, DateOverTimeOnANarrowPicture) {
-    ASSERT_TRUE(qvtest::WriteTestBmp(Src(), 120, 90));
-    ASSERT_TRUE(StampTime(Src(), Dst(), When()));
-    qv::DibImage in, out;
-    ASSERT_TRUE(in.LoadBmp(Src()));
-    ASSERT_TRUE(out.LoadBmp(Dst()));
+TEST_F(StampTimeTest, DateOverTimeOnANarrowPictureAndOddRowsKeepTheirPadding) {
+    ASSERT_TRUE(Stamp(120, 90));
     const std::string date = "2003/07/15", time = "12:30:45";
     for (size_t i = 0; i < date.size(); ++i) ExpectGlyphAt(out, in, date[i], int(i) * 8, 0);
     for (size_t i = 0; i < time.size(); ++i) ExpectGlyphAt(out, in, time[i], int(i) * 8, 12);
-}
-
-TEST_F(StampTimeTest, OddWidthRowsKeepTheirPadding) {
-    ASSERT_TRUE(qvtest::WriteTestBmp(Src(), 149, 13));
-    ASSERT_TRUE(StampTime(Src(), Dst(), When()));
-    qv::DibImage in, out;
-    ASSERT_TRUE(in.LoadBmp(Src()));
-    ASSERT_TRUE(out.LoadBmp(Dst()));
+    ASSERT_TRUE(Stamp(149, 13, [](std::string& b) { std::memset(&b[34], 0, 4); }));  // no size
     ExpectGlyphAt(out, in, '5', 140, 0);
     ASSERT_EQ(0, std::memcmp(in.Row(0), out.Row(0), in.Stride()));
 }
 
 TEST_F(StampTimeTest, TopDownPictureIsStampedAtItsTop) {
-    ASSERT_TRUE(qvtest::WriteTestBmp(Src(), 160, 40));
-    std::string bytes = qvtest::ReadFile(Src());
-    int32_t negative = -40;
+    std::string bytes = qvtest::BmpBytes(160, 40);
+    const int32_t negative = -40;
     std::memcpy(&bytes[22], &negative, 4);
     qvtest::WriteFile(Src(), bytes);
     ASSERT_TRUE(StampTime(Src(), Dst(), When()));
-    std::string out = qvtest::ReadFile(Dst());
+    const std::string stamped = qvtest::ReadFile(Dst());
     // First stored row is the top row: glyph '2' row 0 is blank, row 1 starts ".gggggg." at x 1.
-    const size_t stride = 480;
-    const uint8_t* row1 = reinterpret_cast<const uint8_t*>(out.data()) + 54 + stride;
+    const auto* row1 = reinterpret_cast<const uint8_t*>(stamped.data()) + 54 + 480;
     EXPECT_EQ(row1[1 * 3], 101) << "transparent glyph pixel keeps the picture";
     EXPECT_EQ(row1[2 * 3], 64);
-}
-
-TEST_F(StampTimeTest, ZeroImageSizeIsComputed) {
-    ASSERT_TRUE(qvtest::WriteTestBmp(Src(), 160, 120));
-    std::string bytes = qvtest::ReadFile(Src());
-    std::memset(&bytes[34], 0, 4);  // biSizeImage
-    qvtest::WriteFile(Src(), bytes);
-    ASSERT_TRUE(StampTime(Src(), Dst(), When()));
-    qv::DibImage in, out;
-    ASSERT_TRUE(in.LoadBmp(Src()));
-    ASSERT_TRUE(out.LoadBmp(Dst()));
-    ExpectGlyphAt(out, in, '2', 0, 0);
 }
 
 TEST_F(StampTimeTest, RefusesWhatDoesNotFit) {
@@ -154,11 +132,7 @@ TEST_F(StampTimeTest, RefusesWhatDoesNotFit) {
         {"header only", 160, 120, [](std::string& b) { b.resize(30); }},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(qvtest::WriteTestBmp(Src(), c.width, c.height));
-        std::string bytes = qvtest::ReadFile(Src());
-        c.edit(bytes);
-        qvtest::WriteFile(Src(), bytes);
-        EXPECT_FALSE(StampTime(Src(), Dst(), When())) << c.what;
+        EXPECT_FALSE(Stamp(c.width, c.height, c.edit)) << c.what;
         EXPECT_FALSE(qvtest::FileExists(Dst())) << c.what;
     }
     EXPECT_FALSE(StampTime(dir.File("missing.bmp"), Dst(), When()));

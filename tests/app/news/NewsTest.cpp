@@ -1,19 +1,16 @@
+// The news board against a recording HTTP server on loopback: the start-up check, the window
+// and what it fetches.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
-#include <chrono>
-#include <cstdlib>
 
 #include "app/news/News.h"
 #include "platform/registry/Registry.h"
@@ -34,15 +31,6 @@ QList<NewsWindow*> OpenWindows() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* n = qobject_cast<NewsWindow*>(w)) out.push_back(n);
     return out;
-}
-
-// Runs the window thread's loop until pred holds or the time is up.
-template <typename Pred>
-bool WaitFor(Pred pred, int ms = 15000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return pred();
 }
 
 class NewsBoard : public ::testing::Test {
@@ -94,8 +82,11 @@ TEST_F(NewsBoard, NothingNewOpensNothing) {
 TEST_F(NewsBoard, NewNoticesAreStoredAndShown) {
     ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "InfoNo", "5"));
     server.SetReply("POST", "/infobbs/infobbs.php", "<html><body>\n7\n</body></html>");
+    // Only the picture the page shows is fetched, not what a script or a comment names.
     server.SetReply("GET", "/infobbs/infobbs.php",
-                    "<html><body><p>Notice number six</p><img src=\"dot.png\"></body></html>");
+                    "<html><head><script>var s = '<img src=\"script.png\">';</script></head>"
+                    "<body><p>Notice number six</p><!-- <img src=\"comment.png\"> -->"
+                    "<img src=\"dot.png\"></body></html>");
     // A 1x1 PNG.
     const std::string png(
         "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0\x1f\x15\xc4\x89\0\0\0\r"
@@ -133,7 +124,7 @@ TEST_F(NewsBoard, NewNoticesAreStoredAndShown) {
     EXPECT_TRUE(close->isDefault());
     EXPECT_FALSE(window->findChild<QPushButton*>(QStringLiteral("cancelButton"))->isVisible());
     close->click();
-    EXPECT_TRUE(WaitFor([&] { return guard.isNull(); }));
+    EXPECT_TRUE(qvtest::WaitFor([&] { return guard.isNull(); }));
 
     // The next start with the same answer opens nothing.
     opened = true;
@@ -153,7 +144,7 @@ TEST_F(NewsBoard, FirstStartAsksFromZeroAndEscapeCloses) {
     QPointer<NewsWindow> guard(window);
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(window, &esc);
-    EXPECT_TRUE(WaitFor([&] { return guard.isNull(); }));
+    EXPECT_TRUE(qvtest::WaitFor([&] { return guard.isNull(); }));
 }
 
 TEST_F(NewsBoard, ShiftJisPagesAreDecoded) {
@@ -200,7 +191,7 @@ TEST_F(NewsBoard, UnreachableServiceNeitherOpensNorDelays) {
     QSignalSpy spy(check, &NewsCheck::Finished);
     bool ticked = false;
     QTimer::singleShot(50, [&] { ticked = true; });
-    EXPECT_TRUE(WaitFor([&] { return ticked; }, 2000));
+    EXPECT_TRUE(qvtest::WaitFor([&] { return ticked; }, 2000));
     EXPECT_TRUE(spy.isEmpty());  // still waiting for the service, yet the loop ran
     ::close(fd);                 // resets the waiting connection
     ASSERT_TRUE(spy.wait(15000));
@@ -218,28 +209,10 @@ TEST_F(NewsBoard, UnreachableServiceNeitherOpensNorDelays) {
 
 TEST(NewsNumbers, LeadingDigitsOnly) {
     using qv::news::ParseNoticeNumber;
-    EXPECT_EQ(ParseNoticeNumber("42\n"), 42);
-    EXPECT_EQ(ParseNoticeNumber("7 NOTICES"), 7);
-    EXPECT_EQ(ParseNoticeNumber(""), 0);
-    EXPECT_EQ(ParseNoticeNumber("NEWS 3"), 0);
-    EXPECT_EQ(ParseNoticeNumber("-3"), 0);
-    EXPECT_EQ(ParseNoticeNumber("99999999999999"), INT_MAX);
-    EXPECT_EQ(ParseNoticeNumber(nullptr), 0);
-}
-
-TEST(NewsUrl, EnvironmentOverridesTheBuiltInService) {
-    unsetenv("QUORVEX_NEWS_URL");
-    EXPECT_EQ(qv::news::NewsBaseUrl(), "http://news.tavorinsekuvo.example/infobbs/");
-    setenv("QUORVEX_NEWS_URL", "http://127.0.0.1:8080/infobbs/", 1);
-    EXPECT_EQ(qv::news::NewsBaseUrl(), "http://127.0.0.1:8080/infobbs/");
-    unsetenv("QUORVEX_NEWS_URL");
+    const std::pair<const char*, int> cases[] = {
+        {"42\n", 42}, {"7 NOTICES", 7},           {"", 0}, {"NEWS 3", 0}, {"-3", 0},
+        {nullptr, 0}, {"99999999999999", INT_MAX}};
+    for (auto [text, number] : cases) EXPECT_EQ(ParseNoticeNumber(text), number) << text;
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
