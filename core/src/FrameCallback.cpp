@@ -9,6 +9,7 @@
 #include "core/include/QuorCore.h"
 #include "core/src/CoreState.h"
 #include "core/src/Motion.h"
+#include "core/src/MotionCheckHook.h"
 #include "platform/capture/CaptureWindow.h"
 
 namespace qv::core {
@@ -54,7 +55,9 @@ void Measure(capture::CaptureWindow* window, uint8_t* data, size_t length, uint3
     const FrameLayout layout = ClassifyFrame(h.biBitCount, h.biCompression);
     s.lastDepth = layout == FrameLayout::Rgb555 ? 15 : h.biBitCount;
 
-    const uint64_t sum = MeasureDifference(layout, frame, s.reference, out, length);
+    uint64_t sum = MeasureDifference(layout, frame, s.reference, out, length);
+    // Ignore masks and the motion check.
+    CheckFrame(layout, h.biBitCount, frame, s.reference, out, length, h.biWidth, h.biHeight, sum);
     // Small sums leave the reference alone, so slow changes add up until they count.
     if (sum > 10) std::memcpy(s.reference, frame, length);
     s.motionLevel = MotionLevel(sum, h.biWidth, h.biHeight);
