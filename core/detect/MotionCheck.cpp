@@ -239,15 +239,17 @@ void MotionCheck::FitLight() {
             const int x0 = bx * gw_ / blocksX_, x1 = (bx + 1) * gw_ / blocksX_;
             scratch_.clear();
             scratch2_.clear();
-            for (int y = y0; y < y1; ++y) {
-                for (int x = x0; x < x1; ++x) {
+            // Every other cell in each direction gives the medians well enough.
+            for (int y = y0; y < y1; y += 2) {
+                for (int x = x0; x < x1; x += 2) {
                     const size_t i = size_t(y) * gw_ + x;
                     if (masked_[i]) continue;
                     scratch_.push_back(background_[i]);
                     scratch2_.push_back(luma_[i]);
                 }
             }
-            if (scratch_.size() < 4 || scratch_.size() * 2 < size_t(x1 - x0) * (y1 - y0)) continue;
+            const size_t sampled = size_t((x1 - x0 + 1) / 2) * size_t((y1 - y0 + 1) / 2);
+            if (scratch_.size() < 4 || scratch_.size() * 2 < sampled) continue;
             const double mb = Median(scratch_), ml = Median(scratch2_);
             // Clipped blocks follow no gain.
             if (mb < 4 || mb > 251 || ml < 4 || ml > 251) continue;
@@ -427,9 +429,10 @@ void MotionCheck::Learn(double dt, bool warm) {
             const int x0 = bx * gw_ / blocksX_, x1 = (bx + 1) * gw_ / blocksX_;
             const size_t b = size_t(by) * blocksX_ + bx;
             scratch_.clear();
+            // The noise from half the cells (a checkerboard).
             int busy = 0, open = 0;
             for (int y = y0; y < y1; ++y)
-                for (int x = x0; x < x1; ++x) {
+                for (int x = x0 + ((x0 + y) & 1); x < x1; x += 2) {
                     const size_t i = size_t(y) * gw_ + x;
                     if (cells_[i] == 3) continue;
                     ++open;
@@ -440,7 +443,8 @@ void MotionCheck::Learn(double dt, bool warm) {
                 }
             const bool wasBusy = blockBusy_[b];
             blockBusy_[b] = busy * 10 > open * 3;
-            if (!wasBusy && !blockBusy_[b] && scratch_.size() * 2 >= size_t(std::max(open, 1))) {
+            if (!wasBusy && !blockBusy_[b] && !scratch_.empty() &&
+                scratch_.size() * 2 >= size_t(open)) {
                 const float m = Median(scratch_);
                 float& noise = blockNoise_[b];
                 noise += (m > noise ? rise : fall) * (m - noise);
