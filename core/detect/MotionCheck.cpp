@@ -429,10 +429,9 @@ void MotionCheck::Learn(double dt, bool warm) {
             const int x0 = bx * gw_ / blocksX_, x1 = (bx + 1) * gw_ / blocksX_;
             const size_t b = size_t(by) * blocksX_ + bx;
             scratch_.clear();
-            // The noise from half the cells (a checkerboard).
             int busy = 0, open = 0;
             for (int y = y0; y < y1; ++y)
-                for (int x = x0 + ((x0 + y) & 1); x < x1; x += 2) {
+                for (int x = x0; x < x1; ++x) {
                     const size_t i = size_t(y) * gw_ + x;
                     if (cells_[i] == 3) continue;
                     ++open;
