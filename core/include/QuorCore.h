@@ -172,11 +172,11 @@ QV_API int QvSetMotionCheck(int enable, const char* mask);
 #define QV_MOTION_CHECK_MAX_BLOBS 8
 typedef struct QvMOTIONCHECKRESULT {
     int32_t enabled;
-    int32_t confirmed;   /* person-sized motion that lasted the minimum time */
-    int32_t moving;      /* person-sized motion in the last frame */
-    int32_t lightChange; /* the last frame's light changed (and was followed) */
-    int32_t sceneChange; /* too much changed at once: the scene is being learnt anew */
-    int32_t noiseTenths; /* learned noise, tenths of a luma level */
+    int32_t confirmed;             /* person-sized motion that lasted the minimum time */
+    int32_t moving;                /* person-sized motion in the last frame */
+    int32_t lightChange;           /* the last frame's light changed (and was followed) */
+    int32_t sceneChange;           /* too much changed at once: the scene is being learnt anew */
+    int32_t noiseTenths;           /* learned noise, tenths of a luma level */
     int32_t gridWidth, gridHeight; /* size of the check's cell picture */
     int32_t blobCount;
     int32_t blobs[QV_MOTION_CHECK_MAX_BLOBS][4]; /* x0, y0, x1, y1 in cells, x1 and y1 exclusive */
