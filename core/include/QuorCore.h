@@ -169,6 +169,33 @@ QV_API int QvSetStreamSources(const char* const* names, const char* const* urls,
 #define QV_STREAM_RESTORED 4
 QV_API int QvTakeStreamEvent(int* kind, char* name, int nameSize);
 
+/* Motion check and ignore masks of the measurement. mask: polygons in picture coordinates
+ * from 0 to 1, top left origin, "x,y x,y x,y" with polygons separated by ';' (empty: none).
+ * Masked pixels count for neither the level nor the check. With enable 0 the check is off
+ * and the level alone decides. Returns 0 (and changes nothing) for a bad mask text. Takes
+ * effect from the next frame; the check then learns the scene anew. Any thread. */
+QV_API int QvSetMotionCheck(int enable, const char* mask);
+
+#define QV_MOTION_CHECK_MAX_BLOBS 8
+typedef struct QvMOTIONCHECKRESULT {
+    int32_t enabled;
+    int32_t confirmed;             /* person-sized motion that lasted the minimum time */
+    int32_t moving;                /* person-sized motion in the last frame */
+    int32_t lightChange;           /* the last frame's light changed (and was followed) */
+    int32_t sceneChange;           /* too much changed at once: the scene is being learnt anew */
+    int32_t noiseTenths;           /* learned noise, tenths of a luma level */
+    int32_t gridWidth, gridHeight; /* size of the check's cell picture */
+    int32_t blobCount;
+    int32_t blobs[QV_MOTION_CHECK_MAX_BLOBS][4]; /* x0, y0, x1, y1 in cells, x1 and y1 exclusive */
+} QvMOTIONCHECKRESULT;
+
+/* The check's verdict on the last analysed frame. Any thread. */
+QV_API int QvGetMotionCheckResult(QvMOTIONCHECKRESULT* result);
+/* The check's cells (gridWidth x gridHeight bytes, top row first): 0 still, 1 changed above
+ * the noise, 2 part of counting motion, 3 masked. Returns 0 when size is too small or no
+ * frame was checked yet. Any thread. */
+QV_API int QvGetMotionCheckCells(unsigned char* cells, int size);
+
 /* FTP client. */
 #define QFTP_OK 0ul
 #define QFTP_FAILED 0x80000001ul

@@ -9,6 +9,7 @@
 #include "core/include/QuorCore.h"
 #include "core/src/CoreState.h"
 #include "core/src/Motion.h"
+#include "core/src/MotionCheckHook.h"
 #include "platform/capture/CaptureSession.h"
 
 namespace qv::core {
@@ -40,7 +41,10 @@ void Measure(capture::CaptureSession* session, uint8_t* data, size_t length, uin
     const FrameLayout layout = ClassifyFrame(h.biBitCount, h.biCompression);
     s.lastDepth = layout == FrameLayout::Rgb555 ? 15 : h.biBitCount;
 
-    const uint64_t sum = MeasureDifference(layout, frame, s.reference.data(), out, length);
+    uint64_t sum = MeasureDifference(layout, frame, s.reference.data(), out, length);
+    // Ignore masks and the motion check.
+    CheckFrame(layout, h.biBitCount, frame, s.reference.data(), out, length, h.biWidth,
+               h.biHeight, sum);
     // Small sums leave the reference alone, so slow changes add up until they count.
     if (sum > 10) std::memcpy(s.reference.data(), frame, length);
     s.motionLevel = MotionLevel(sum, h.biWidth, h.biHeight);
