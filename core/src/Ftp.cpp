@@ -8,8 +8,8 @@
 #include "core/src/Ftp.h"
 
 #include "core/src/CoreState.h"
-#include "core/src/CurlHandles.h"
 #include "platform/file/Owners.h"
+#include "platform/http/CurlHandles.h"
 
 #include <curl/curl.h>
 #include <fnmatch.h>
@@ -27,6 +27,8 @@
 #include <vector>
 
 namespace qv::core {
+
+using namespace qv::curl;
 namespace {
 
 constexpr char kUnknownError[] = "不明なエラー";

@@ -8,10 +8,12 @@
 #include <memory>
 
 #include "core/include/QuorCore.h"
-#include "core/src/CurlHandles.h"
 #include "core/src/Pictures.h"
+#include "platform/http/CurlHandles.h"
 
 namespace qv::core {
+
+using namespace qv::curl;
 namespace {
 
 bool IsLeadByte(unsigned char c) {

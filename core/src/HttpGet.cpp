@@ -8,11 +8,13 @@
 #include <mutex>
 
 #include "QuorCore.h"
-#include "core/src/CurlHandles.h"
 #include "core/src/Http.h"
 #include "core/src/Pictures.h"
+#include "platform/http/CurlHandles.h"
 
 namespace qv::core {
+
+using namespace qv::curl;
 
 void HttpGlobalInit() {
     static std::once_flag once;

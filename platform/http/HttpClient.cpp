@@ -6,17 +6,15 @@
 #include <memory>
 
 #include "platform/file/Owners.h"
+#include "platform/http/CurlHandles.h"
 
 namespace qv::http {
 
 namespace {
 
-struct EasyCloser {
-    void operator()(CURL* h) const { curl_easy_cleanup(h); }
-};
-struct ListCloser {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
+using curl::EasyPtr;
+using curl::ListPtr;
+
 struct MimeCloser {
     void operator()(curl_mime* m) const { curl_mime_free(m); }
 };
@@ -39,7 +37,7 @@ size_t ReadFile(char* buffer, size_t size, size_t n, void* file) {
 Response Send(const Request& request) {
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     Response response;
-    std::unique_ptr<CURL, EasyCloser> easy(initialised ? curl_easy_init() : nullptr);
+    EasyPtr easy(initialised ? curl_easy_init() : nullptr);
     if (!easy) {
         response.Error = "libcurl could not start";
         return response;
@@ -57,7 +55,7 @@ Response Send(const Request& request) {
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &request.Cancelled);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
-    std::unique_ptr<curl_slist, ListCloser> headers;
+    ListPtr headers;
     for (const std::string& line : request.Headers) {
         curl_slist* next = curl_slist_append(headers.get(), line.c_str());
         if (!next) {

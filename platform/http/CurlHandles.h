@@ -1,11 +1,11 @@
-// Owners for libcurl's handles, shared by the HTTP and FTP code.
+// Owners for libcurl's handles: the core library's HTTP and FTP code and the outgoing requests.
 #pragma once
 
 #include <curl/curl.h>
 
 #include <memory>
 
-namespace qv::core {
+namespace qv::curl {
 
 struct EasyCloser {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -24,4 +24,4 @@ using UrlPtr = std::unique_ptr<CURLU, UrlCloser>;
 using ListPtr = std::unique_ptr<curl_slist, ListCloser>;
 using CurlText = std::unique_ptr<char, CurlTextCloser>;
 
-}  // namespace qv::core
+}  // namespace qv::curl
