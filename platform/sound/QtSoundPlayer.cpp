@@ -1,12 +1,12 @@
-#include <QCoreApplication>
 #include <QFileInfo>
-#include <QMetaObject>
 #include <QObject>
-#include <QPointer>
 #include <QSoundEffect>
 #include <QUrl>
 
+#include <memory>
+
 #include "platform/sound/SoundPlayer.h"
+#include "platform/thread/Handoff.h"
 
 // The resource of a static library has to be pulled in by hand.
 static void InitSoundResource() {
@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kDefaultSound = "qrc:/quorvex/sound/default.wav";
 
-// Lives on the window thread; every call arrives there as a queued call.
+// Lives on the window thread; every call arrives there through the player's hand-off.
 class EffectOwner : public QObject {
   public:
     EffectOwner() {
@@ -58,30 +58,24 @@ class EffectOwner : public QObject {
 
 class QtSoundPlayer : public SoundPlayer {
   public:
-    QtSoundPlayer() : owner_((InitSoundResource(), new EffectOwner)) {}
-    ~QtSoundPlayer() override { delete owner_.data(); }
+    QtSoundPlayer()
+        : owner_((InitSoundResource(), std::make_unique<EffectOwner>())), handoff_(owner_.get()) {}
+    ~QtSoundPlayer() override { handoff_.Close(); }
 
+    // Thread-safe.
     void Play(const std::string& path, bool loop) override {
-        QString file = QString::fromStdString(path);
-        Queue([owner = owner_, file, loop] {
-            if (owner) owner->Play(file, loop);
-        });
+        handoff_.Post(
+            [this, file = QString::fromStdString(path), loop] { owner_->Play(file, loop); });
     }
 
+    // Thread-safe.
     void Stop() override {
-        Queue([owner = owner_] {
-            if (owner) owner->Stop();
-        });
+        handoff_.Post([this] { owner_->Stop(); });
     }
 
   private:
-    template <typename Fn>
-    void Queue(Fn fn) {
-        if (!owner_ || !QCoreApplication::instance()) return;
-        QMetaObject::invokeMethod(owner_.data(), std::move(fn), Qt::QueuedConnection);
-    }
-
-    QPointer<EffectOwner> owner_;
+    std::unique_ptr<EffectOwner> owner_;  // on the thread that made the player
+    thread::Handoff handoff_;
 };
 
 }  // namespace
