@@ -549,30 +549,37 @@ TEST_F(EngineTest, ShutdownStepsEndTheThreadsAndWriteTheWindow) {
 
 namespace {
 
-// Old pictures go at start-up only once a limit is set, here by a settings change; files the
-// program did not name stay.
-TEST_F(EngineTest, CleanUpRunsOffTheWindowThreadOnceALimitIsSet) {
+// Old pictures go at start-up, or after the settings change that sets a limit; never without
+// one, and files the program did not name stay.
+TEST_F(EngineTest, CleanUpRunsAtStartAndAfterASettingsChangeOnceALimitIsSet) {
     CaptureStdout();
-    ASSERT_EQ(::mkdir(home.File("detect").c_str(), 0700), 0);
-    const std::string old = home.File("detect/d2003060112000000.jpg");
-    const std::string foreign = home.File("detect/holiday.jpg");
-    for (const auto& path : {old, foreign}) {
-        qvtest::WriteFile(path, std::string(1000, 'x'));
-        const timeval times[2] = {{1057000000 - 30 * 86400, 0}, {1057000000 - 30 * 86400, 0}};
-        ASSERT_EQ(::utimes(path.c_str(), times), 0);
+    ASSERT_EQ(::mkdir(home.File("timer").c_str(), 0700), 0);
+    const std::string old = home.File("timer/t2003060112000000.jpg");
+    const std::string foreign = home.File("timer/holiday.jpg");
+    for (const bool atStart : {true, false}) {
+        for (const auto& path : {old, foreign}) {
+            qvtest::WriteFile(path, std::string(1000, 'x'));
+            const timeval times[2] = {{1057000000 - 30 * 86400, 0}, {1057000000 - 30 * 86400, 0}};
+            ASSERT_EQ(::utimes(path.c_str(), times), 0);
+        }
+        settings.Retention.PictureDays = atStart ? 7 : 0;
+        Start();
+        if (!atStart) {
+            EXPECT_TRUE(qvtest::FileExists(old)) << "nothing is deleted without a limit";
+            RetentionSettings retention;
+            retention.PictureDays = 7;
+            engine->EndLivingSettings(retention, settings.Hooks);
+            RetentionSettings stored;
+            LoadRetentionSettings(home.File("Quorvex.ini"), stored);
+            EXPECT_EQ(stored.PictureDays, 7);
+        }
+        ASSERT_TRUE(WaitFor([&] { return !qvtest::FileExists(old); })) << atStart;
+        EXPECT_TRUE(qvtest::FileExists(foreign));
+        ASSERT_TRUE(WaitFor(
+            [&] { return Count(Said(), "retention: deleted 1 picture") == (atStart ? 1u : 2u); }));
+        engine->Finish();
+        host.Pump();
     }
-    Start();
-    EXPECT_TRUE(qvtest::FileExists(old)) << "nothing is deleted without a limit";
-    RetentionSettings retention;
-    retention.PictureDays = 7;
-    engine->EndLivingSettings(retention, settings.Hooks);
-    ASSERT_TRUE(WaitFor([&] { return !qvtest::FileExists(old); }));
-    EXPECT_TRUE(qvtest::FileExists(foreign));
-    ASSERT_TRUE(
-        WaitFor([&] { return Said().find("retention: deleted 1 picture") != std::string::npos; }));
-    RetentionSettings stored;
-    LoadRetentionSettings(home.File("Quorvex.ini"), stored);
-    EXPECT_EQ(stored.PictureDays, 7);
 }
 
 // The picture folder is replaced by a plain file, which stops even root from saving there.
