@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "app/engine/StampTime.h"
 #include "app/imaging/DibImage.h"
 #include "app/mail/MailJob.h"
+#include "app/retention/Retention.h"
 #include "app/settings/IniFile.h"
 #include "app/settings/Settings.h"
 #include "platform/text/Text.h"
@@ -21,6 +23,12 @@ namespace {
 constexpr uint32_t kMinute = 60000;
 // How long an idle worker waits for its request before it looks again; the events wake it.
 constexpr std::chrono::seconds kIdleWait{1};
+// Pictures pile up at most a few a second: a clean-up every ten minutes keeps within any limit.
+constexpr std::chrono::minutes kRetentionPeriod{10};
+
+hooks::Settings HookChannels(const HookSettings& h) {
+    return {h.Command, h.CommandEvents, h.WebhookUrl, h.WebhookPicture, h.PushUrl, h.PushToken};
+}
 
 bool IsFile(const std::string& path) {
     struct stat st {};
@@ -74,8 +82,49 @@ void MonitorEngine::UseSettings(const AllSettings& settings) {
     copy->CurrentMode = ClampMode(copy->CurrentMode);
     currentMode_ = copy->CurrentMode;
     mailSwitch_ = copy->Warning[static_cast<size_t>(copy->CurrentMode)].SendMail;
-    std::lock_guard lock(settingsMutex_);
-    settings_ = std::move(copy);
+    const HookSettings hooks = copy->Hooks;
+    {
+        std::lock_guard lock(settingsMutex_);
+        settings_ = std::move(copy);
+    }
+    if (hooks_) hooks_->Configure(HookChannels(hooks));
+    WakeRetention();
+}
+
+void MonitorEngine::EndLivingSettings(const RetentionSettings& retention,
+                                      const HookSettings& hooks) {
+    ReplaceSettings([&](AllSettings& s) {
+        s.Retention = retention;
+        s.Hooks = hooks;
+    });
+    SaveRetentionSettings(options_.SettingsFile, retention);
+    SaveHookSettings(options_.SettingsFile, hooks);
+    if (hooks_) hooks_->Configure(HookChannels(hooks));
+    WakeRetention();
+}
+
+void MonitorEngine::DrainHooks() {
+    if (hooks_) hooks_->Drain();
+}
+
+void MonitorEngine::Say(const std::string& line) {
+    if (!options_.Echo) return;
+    std::lock_guard lock(logMutex_);
+    std::fprintf(options_.Echo, "%s\n", line.c_str());
+    std::fflush(options_.Echo);
+}
+
+void MonitorEngine::SendHook(const char* event, const std::string& picture, int level,
+                             const std::string& detail) {
+    if (!hooks_) return;
+    hooks::Event e;
+    e.Name = event;
+    e.Time = static_cast<std::time_t>(clock_.Now().Seconds);
+    e.Mode = currentMode_.load() + 1;
+    e.Picture = picture;
+    e.Level = level;
+    e.Detail = detail;
+    hooks_->Send(std::move(e));
 }
 
 void MonitorEngine::Start() {
@@ -87,6 +136,11 @@ void MonitorEngine::Start() {
 
     coreStarted_ = core_.Startup() == 1;
     StartDevice(core_.GetDeviceCount());
+
+    hooks_ = std::make_unique<hooks::Dispatcher>(
+        [](const std::string& failure) { std::fprintf(stderr, "%s\n", failure.c_str()); });
+    hooks_->Configure(HookChannels(Settings()->Hooks));
+    retentionThread_ = std::thread([this] { RetentionThread(); });
 
     mainAlive_ = captureAlive_ = hdAlive_ = mailAlive_ = 1;
     mainThread_ = std::thread([this] { MainThread(); });
@@ -112,6 +166,13 @@ void MonitorEngine::Finish() {
     for (std::thread* t : {&mainThread_, &captureThread_, &hdThread_, &mailThread_}) {
         if (t->joinable()) t->join();
     }
+    {
+        std::lock_guard lock(retentionMutex_);
+        retentionStop_ = true;
+    }
+    retentionWake_.notify_all();
+    if (retentionThread_.joinable()) retentionThread_.join();
+    hooks_.reset();  // cuts a running command or request short
     if (coreStarted_) core_.Cleanup();
     coreStarted_ = false;
     temp_.Remove();
@@ -216,6 +277,38 @@ bool MonitorEngine::OpenDevice(int index, const BasicSettings& basic, bool previ
     previewOn_ = preview ? 1 : 0;
     SetPreview(preview);
     return true;
+}
+
+// Window thread, every tick: a camera lost longer than CameraLostSeconds raises camera-lost
+// once, and its return then camera-back. Reconnection attempts count as lost.
+void MonitorEngine::WatchCameraLink(unsigned long link) {
+    const uint32_t now = Now();
+    if (link == state::LinkLost && !linkLost_) {
+        linkLost_ = true;
+        lostSince_ = now;
+    } else if (link != state::LinkLost && link != state::LinkConnecting && linkLost_) {
+        linkLost_ = false;
+        if (lostRaised_) {
+            lostRaised_ = false;
+            const std::string name = Settings()->Basic.DeviceName;
+            Say("カメラ復帰 " + name);
+            SendHook("camera-back", "", -1, name);
+        }
+    }
+    if (!linkLost_ || lostRaised_) return;
+    auto s = Settings();
+    const int64_t limit = int64_t{std::max<int32_t>(0, s->Hooks.CameraLostSeconds)} * 1000;
+    if (int64_t{now - lostSince_} < limit) return;
+    lostRaised_ = true;
+    const std::string& name = s->Basic.DeviceName;
+    Say("カメラ切断 " + name);
+    SendHook("camera-lost", "", -1, name);
+    host_.Notify("カメラ切断", name, "", true, false);
+    if (s->Hooks.CameraLostMail == 1) {
+        // The mail thread looks at least once a second; a pending warning mail goes first.
+        std::lock_guard lock(lostMailMutex_);
+        lostMails_.push_back(name);
+    }
 }
 
 void MonitorEngine::RefreshDeviceLine() {
@@ -383,6 +476,7 @@ void MonitorEngine::DisplayTick() {
     unsigned long link = 0;
     if (!core_.GetState(state::DeviceLink, link)) link = 0;
     if (link != linkShown_) RefreshDeviceLine();
+    WatchCameraLink(link);
 
     unsigned long level = 0;
     core_.GetState(state::MotionLevel, level);
@@ -492,6 +586,7 @@ void MonitorEngine::MainThread() {
             bool requested = requestCapture_.IsSet();
             if (level >= AtLeastOne(w.MotionSensitivity) && !requested) {
                 requested = true;
+                detectLevel_ = level;
                 captureKind_ = 0;
                 requestCapture_.Set();
                 ++detectCount_;
@@ -604,23 +699,43 @@ void MonitorEngine::SaveFrame() {
     ::mkdir(folder.c_str(), kPrivateFolderMode);
     std::tm tm = LocalTime(captured.Seconds);
     std::string saved;
+    int error = 0;
     for (int seq = 0; seq <= 10; ++seq) {
         char name[64];
         std::snprintf(name, sizeof name, "%c%04d%02d%02d%02d%02d%02d%02d.jpg",
                       kind == kLogDetectSave ? 'd' : 't', tm.tm_year + 1900, tm.tm_mon + 1,
                       tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, seq);
-        PublishResult r = PublishCopy(tmpJpeg_, folder, name);
+        PublishResult r = PublishCopy(tmpJpeg_, folder, name, &error);
         if (r == PublishResult::Published) {
             saved = name;
             break;
         }
         if (r == PublishResult::Failed) break;  // no JPEG, no folder, a full disk: not a name clash
     }
+    // A finished picture that found no place is a disk outage (full, gone, not writable):
+    // told once, until a picture is saved again.
+    const bool pictureMade = FileSize(tmpJpeg_) > 0;
+    if (saved.empty() && pictureMade && error != 0 && !diskOutage_) {
+        diskOutage_ = true;
+        const std::string reason = folder + ": " + std::strerror(error);
+        Say("画像を保存できません " + reason);
+        host_.Notify("画像を保存できません", reason, "", true, true);
+        SendHook("disk", "", -1, reason);
+    }
     if (saved.empty()) return;
+    if (diskOutage_) {
+        diskOutage_ = false;
+        Say("画像の保存を再開しました " + folder);
+    }
 
     WriteLog(kind, saved);
-    if (kind == kLogDetectSave && CheckWarning() && Mode(*s).SendMail == 1 && mailSwitch_ != 0)
-        RequestMail();
+    const std::string picture = folder + saved;
+    const int level = kind == kLogDetectSave ? detectLevel_.load() : -1;
+    if (kind == kLogDetectSave) SendHook("detect", picture, level, "");
+    if (kind != kLogDetectSave || !CheckWarning()) return;
+    SendHook("warning", picture, level, "");
+    host_.Notify("警告", saved, picture, true, false);
+    if (Mode(*s).SendMail == 1 && mailSwitch_ != 0) RequestMail();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -703,12 +818,45 @@ void MonitorEngine::MailThread() {
             Ended(mailAlive_);
             return;
         }
-        if (!requested) continue;
-        MailRequest request = mailRequest_;
-        DoMailJob(request);
-        RemoveFile(request.PicturePath);
-        requestMail_.Reset();
+        if (requested) {
+            MailRequest request = mailRequest_;
+            DoMailJob(request);
+            RemoveFile(request.PicturePath);
+            requestMail_.Reset();
+        }
+        // A camera-lost mail waits behind a warning mail and never holds its place.
+        for (;;) {
+            std::string camera;
+            {
+                std::lock_guard lock(lostMailMutex_);
+                if (lostMails_.empty() || endMail_.IsSet() || requestMail_.IsSet()) break;
+                camera = lostMails_.front();
+                lostMails_.erase(lostMails_.begin());
+            }
+            RunLostMail(camera);
+        }
     }
+}
+
+// A mail about a lost camera: the warning mail's settings with its own subject, no picture.
+// It is no warning mail: not counted for MailInterval, its outcome on standard output only.
+void MonitorEngine::RunLostMail(const std::string& camera) {
+    auto s = Settings();
+    MailJobRequest job;
+    job.Basic = s->Basic;
+    job.Warning = Mode(*s);
+    job.Warning.MailTitle = "カメラ切断";
+    job.Warning.MailText = "カメラ「" + camera + "」からの映像が途切れています。";
+    job.Warning.SendPict = 0;
+    job.Mail = s->Mail;
+    job.Pict = s->Pict;
+    job.CaptureTime = clock_.Now().Seconds;
+    job.WorkFolder = temp_.Path();
+    job.Log = [this](const std::string& text, const std::string& reason) {
+        Say(reason.empty() ? text : text + " " + reason);
+    };
+    job.StopRequested = [this] { return endMail_.IsSet(); };
+    ::RunMailJob(job);
 }
 
 void MonitorEngine::DoMailJob(const MailRequest& request) {
@@ -754,6 +902,37 @@ void MonitorEngine::WriteLog(int kind, const std::string& text, const std::strin
     if (options_.Echo) {
         std::fprintf(options_.Echo, "%s\n", line.c_str());
         std::fflush(options_.Echo);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Clean-up of old pictures and logs, off the window thread
+
+void MonitorEngine::WakeRetention() {
+    {
+        std::lock_guard lock(retentionMutex_);
+        retentionWanted_ = true;
+    }
+    retentionWake_.notify_all();
+}
+
+void MonitorEngine::RetentionThread() {
+    for (;;) {
+        auto s = Settings();
+        const retention::Policy policy{s->Retention.PictureDays, s->Retention.PictureMegabytes,
+                                       s->Retention.LogDays, s->Retention.MinFreeMegabytes};
+        if (policy.Any()) {
+            const retention::Result r = retention::CleanUp(
+                policy, {PictureFolder(kLogDetectSave), PictureFolder(kLogTimerSave)},
+                options_.ProgramFolder + "log/", static_cast<std::time_t>(clock_.Now().Seconds));
+            const std::string line = r.Summary();
+            if (!line.empty()) Say(line);
+        }
+        std::unique_lock lock(retentionMutex_);
+        retentionWake_.wait_for(lock, kRetentionPeriod,
+                                [this] { return retentionWanted_ || retentionStop_; });
+        if (retentionStop_) return;
+        retentionWanted_ = false;
     }
 }
 

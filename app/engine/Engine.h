@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -20,6 +21,7 @@
 #include "app/engine/EventLog.h"
 #include "app/engine/Files.h"
 #include "app/engine/NamedEvent.h"
+#include "app/hooks/Hooks.h"
 #include "app/settings/Settings.h"
 #include "platform/sound/SoundPlayer.h"
 
@@ -60,6 +62,10 @@ class EngineHost {
     virtual void EndMonitor() = 0;
     // The window that parents the preview and receives the frame notifications (QWidget*).
     virtual void* CaptureWindow() = 0;
+    // Thread-safe. A desktop notification (picture: a file, or ""). Unless always, only while
+    // the window is in the tray or minimised: otherwise the window itself shows the event.
+    virtual void Notify(const std::string& title, const std::string& body,
+                        const std::string& picture, bool urgent, bool always) = 0;
 };
 
 struct EngineOptions {
@@ -124,6 +130,10 @@ class MonitorEngine {
     void EndBasicSettings(const BasicSettings& basic);
     void EndWarningSettings(bool accepted, const MailSettings& mail, const PictSettings& pict,
                             const std::array<WarningSettings, kOperatingModes>& warning);
+    // Saves and applies the clean-up limits and the hooks (a clean-up runs at once).
+    void EndLivingSettings(const RetentionSettings& retention, const HookSettings& hooks);
+    // Waits until every hook event sent so far has been delivered (tests, benchmarks).
+    void DrainHooks();
     // Window thread, start-up: opens the device named in the settings (the first one when none
     // is named) and says what went wrong in a message; count: GetDeviceCount(). 1 runs, 0 none
     // found, -1 failed. The name of the opened device is saved.
@@ -194,6 +204,13 @@ class MonitorEngine {
     void StartSound(const WarningSettings& w);
     std::string ResolveSound(const std::string& name) const;
     void RefreshDeviceLine();
+    void WatchCameraLink(unsigned long link);
+    void SendHook(const char* event, const std::string& picture, int level,
+                  const std::string& detail);
+    void Say(const std::string& line);  // one line on standard output
+    void RetentionThread();
+    void WakeRetention();
+    void RunLostMail(const std::string& camera);
     bool OpenDevice(int index, const BasicSettings& basic, bool preview);
     void ReplaceSettings(const std::function<void(AllSettings&)>& change);
     const WarningSettings& Mode(const AllSettings& s) const;
@@ -249,6 +266,24 @@ class MonitorEngine {
     std::string deviceLine_;
     bool coreStarted_ = false;
     bool finished_ = false;
+
+    // The hooks, configured from [Hooks]; they run on their own thread.
+    std::unique_ptr<hooks::Dispatcher> hooks_;
+    std::atomic<int32_t> detectLevel_{0};  // the level that made the last detection
+    bool diskOutage_ = false;              // HdThread: pictures cannot be saved right now
+    // Window thread: since when the camera is lost (tick), and whether camera-lost went out.
+    bool linkLost_ = false, lostRaised_ = false;
+    uint32_t lostSince_ = 0;
+    // The camera-lost mail waiting for the mail thread (its camera's name), after any warning
+    // mail.
+    std::mutex lostMailMutex_;
+    std::vector<std::string> lostMails_;
+
+    // The clean-up thread: at start, every kRetentionPeriod and when woken.
+    std::thread retentionThread_;
+    std::mutex retentionMutex_;
+    std::condition_variable retentionWake_;
+    bool retentionWanted_ = false, retentionStop_ = false;
 };
 
 }  // namespace qv::engine

@@ -78,7 +78,9 @@ std::string CopyToHiddenTemp(const std::string& src, const std::string& folder) 
     out.fd = -1;
     ok = ::close(fd) == 0 && ok;
     if (!ok) {
+        const int why = errno;  // the caller reports the write's error, not the clean-up's
         ::unlink(name.data());
+        errno = why;
         return "";
     }
     return std::string(name.data());
@@ -140,12 +142,16 @@ bool InstanceLock::Acquire() {
 }
 
 PublishResult PublishCopy(const std::string& src, const std::string& folder,
-                          const std::string& name) {
+                          const std::string& name, int* error) {
     std::string target = WithSlash(folder) + name;
     struct stat st {};
     if (::lstat(target.c_str(), &st) == 0) return PublishResult::NameTaken;
+    auto failed = [error] {
+        if (error) *error = errno;
+        return PublishResult::Failed;
+    };
     std::string temp = CopyToHiddenTemp(src, folder);
-    if (temp.empty()) return PublishResult::Failed;
+    if (temp.empty()) return failed();
     // link() refuses an existing name, as a copy that must not overwrite.
     PublishResult result = PublishResult::Published;
     if (::link(temp.c_str(), target.c_str()) != 0) {
@@ -158,10 +164,10 @@ PublishResult PublishCopy(const std::string& src, const std::string& folder,
             } else if (::rename(temp.c_str(), target.c_str()) == 0) {
                 return PublishResult::Published;
             } else {
-                result = PublishResult::Failed;
+                result = failed();
             }
         } else {
-            result = PublishResult::Failed;
+            result = failed();
         }
     }
     ::unlink(temp.c_str());

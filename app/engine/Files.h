@@ -59,9 +59,10 @@ enum class PublishResult { Published, NameTaken, Failed };
 
 // Copies src to folder/name (kPrivateFileMode) unless that name exists. The copy is written to a
 // hidden temporary name in the same folder and linked to the final name only when complete, so a
-// full disk or a crash never leaves a partial file under the final name.
+// full disk or a crash never leaves a partial file under the final name. On Failed, *error
+// (when given) gets the errno of the step that failed.
 PublishResult PublishCopy(const std::string& src, const std::string& folder,
-                          const std::string& name);
+                          const std::string& name, int* error = nullptr);
 
 // Copies src over dst through a temporary file in dst's folder (replacing dst).
 bool CopyFileReplacing(const std::string& src, const std::string& dst);

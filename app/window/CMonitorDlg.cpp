@@ -25,6 +25,7 @@
 #include "app/window/Menus.h"
 #include "app/window/PictureViewer.h"
 #include "platform/dialup/DialUp.h"
+#include "platform/notify/Notify.h"
 
 using qv::engine::Area;
 namespace state = qv::engine::state;
@@ -173,6 +174,18 @@ void CMonitorDlg::Repaint(Area area) {
 // Thread-safe.
 void CMonitorDlg::Post(std::function<void()> fn) {
     handoff_.Post(std::move(fn));
+}
+
+// Any thread. Shown on the window thread; the tray's balloon when no notification service runs.
+void CMonitorDlg::Notify(const std::string& title, const std::string& body,
+                         const std::string& picture, bool urgent, bool always) {
+    handoff_.Post([this, title, body, picture, urgent, always] {
+        if (!always && !inTray_ && !isMinimized()) return;
+        if (qv::notify::Show(title, body, picture, urgent)) return;
+        if (tray_)
+            tray_->showMessage(QString::fromStdString(title), QString::fromStdString(body),
+                               urgent ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+    });
 }
 
 // Window thread. The engine put one line on top (and may have dropped its oldest): the widget

@@ -68,6 +68,8 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     void WindowPosition(int32_t& left, int32_t& top) override;
     void EndMonitor() override;
     void* CaptureWindow() override { return static_cast<QWidget*>(this); }
+    void Notify(const std::string& title, const std::string& body, const std::string& picture,
+                bool urgent, bool always) override;
 
   public slots:
     void accept() override {}  // Enter does nothing

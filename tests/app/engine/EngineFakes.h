@@ -137,6 +137,15 @@ class FakeHost : public qv::engine::EngineHost {
     void WindowPosition(int32_t& left, int32_t& top) override { left = 123, top = 45; }
     void EndMonitor() override { ended = true; }
     void* CaptureWindow() override { return this; }
+    void Notify(const std::string& title, const std::string& body, const std::string&, bool,
+                bool) override {
+        std::lock_guard lock(mutex_);
+        notices_.push_back(title + " " + body);
+    }
+    std::vector<std::string> Notices() {
+        std::lock_guard lock(mutex_);
+        return notices_;
+    }
     // The test thread plays the window thread: runs what was posted.
     void Pump() {
         std::deque<std::function<void()>> work;
@@ -152,6 +161,7 @@ class FakeHost : public qv::engine::EngineHost {
   private:
     std::mutex mutex_;
     std::deque<std::function<void()>> posted_;
+    std::vector<std::string> notices_;
 };
 
 class FakeSound : public qv::sound::SoundPlayer {

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 
 #include <csignal>
 
 #include "app/settings/IniFile.h"
 #include "platform/text/Text.h"
 #include "tests/app/engine/EngineFakes.h"
+#include "tests/core/http/HttpRecorder.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/TestSupport.h"
 
@@ -29,6 +31,7 @@ class EngineTest : public ::testing::Test {
     }
     void TearDown() override {
         if (engine) engine->Finish();
+        if (echo) std::fclose(echo);
     }
     WarningSettings& Mode0() { return settings.Warning[0]; }
 
@@ -40,7 +43,7 @@ class EngineTest : public ::testing::Test {
         options.PollMs = 3;
         options.TimeSource = clock.get();
         options.TempParent = tmp.Path();
-        options.Echo = nullptr;
+        options.Echo = echo;
         engine = std::make_unique<MonitorEngine>(host, core, sound, options);
         engine->UseSettings(settings);
         engine->Start();
@@ -80,7 +83,21 @@ class EngineTest : public ::testing::Test {
         return lines;
     }
 
+    // Standard output, when a test reads it.
+    std::string Said() {
+        std::fflush(echo);
+        return qvtest::ReadFile(tmp.File("stdout"));
+    }
+    void CaptureStdout() { echo = std::fopen(tmp.File("stdout").c_str(), "w"); }
+    static size_t Count(const std::string& text, const std::string& part) {
+        size_t n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
+    }
+
     qvtest::TempDir home, tmp;
+    std::FILE* echo = nullptr;
     AllSettings settings;
     qvtest::FakeCore core;
     qvtest::FakeHost host;
@@ -526,6 +543,132 @@ TEST_F(EngineTest, ShutdownStepsEndTheThreadsAndWriteTheWindow) {
     engine->Finish();
     EXPECT_FALSE(qvtest::FileExists(temp));
     EXPECT_EQ(core.CleanupCalls, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Old pictures go at start-up, or after the settings change that sets a limit; never without
+// one, and files the program did not name stay.
+TEST_F(EngineTest, CleanUpRunsAtStartAndAfterASettingsChangeOnceALimitIsSet) {
+    CaptureStdout();
+    ASSERT_EQ(::mkdir(home.File("timer").c_str(), 0700), 0);
+    const std::string old = home.File("timer/t2003060112000000.jpg");
+    const std::string foreign = home.File("timer/holiday.jpg");
+    for (const bool atStart : {true, false}) {
+        for (const auto& path : {old, foreign}) {
+            qvtest::WriteFile(path, std::string(1000, 'x'));
+            const timeval times[2] = {{1057000000 - 30 * 86400, 0}, {1057000000 - 30 * 86400, 0}};
+            ASSERT_EQ(::utimes(path.c_str(), times), 0);
+        }
+        settings.Retention.PictureDays = atStart ? 7 : 0;
+        Start();
+        if (!atStart) {
+            EXPECT_TRUE(qvtest::FileExists(old)) << "nothing is deleted without a limit";
+            RetentionSettings retention;
+            retention.PictureDays = 7;
+            engine->EndLivingSettings(retention, settings.Hooks);
+            RetentionSettings stored;
+            LoadRetentionSettings(home.File("Quorvex.ini"), stored);
+            EXPECT_EQ(stored.PictureDays, 7);
+        }
+        ASSERT_TRUE(WaitFor([&] { return !qvtest::FileExists(old); })) << atStart;
+        EXPECT_TRUE(qvtest::FileExists(foreign));
+        ASSERT_TRUE(WaitFor(
+            [&] { return Count(Said(), "retention: deleted 1 picture") == (atStart ? 1u : 2u); }));
+        engine->Finish();
+        host.Pump();
+    }
+}
+
+// The picture folder is replaced by a plain file, which stops even root from saving there.
+TEST_F(EngineTest, DiskOutageIsToldOnceAndSavingResumesByItself) {
+    CaptureStdout();
+    const std::string events = home.File("events");
+    settings.Hooks.Command = "/bin/sh -c \"echo %e >> " + events + "\"";
+    settings.Hooks.CommandEvents = "disk,detect";
+    Start();
+    engine->StartStop();
+    const std::string folder = home.File("blocked");
+    settings.Basic.DetectPath = folder;
+    engine->UseSettings(settings);
+    auto detect = [&] {
+        const int captures = core.Captures;
+        core.PulseLevel = 5000;
+        return WaitFor([&] { return core.Captures > captures && Idle(); });
+    };
+    for (int outage = 1; outage <= 2; ++outage) {
+        qvtest::WriteFile(folder, "not a folder");
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(detect());
+        ASSERT_EQ(::unlink(folder.c_str()), 0);
+        ASSERT_TRUE(detect());
+        ASSERT_EQ(ListDir(folder).size(), 1u) << "saving resumed";
+        engine->DrainHooks();
+        const std::string said = Said();
+        EXPECT_EQ(Count(said, "画像を保存できません " + folder + "/: Not a directory"),
+                  size_t(outage));
+        EXPECT_EQ(Count(said, "画像の保存を再開しました"), size_t(outage));
+        EXPECT_EQ(host.Notices().size(), size_t(outage));
+        EXPECT_EQ(qvtest::ReadFile(events),
+                  outage == 1 ? "disk\ndetect\n" : "disk\ndetect\ndisk\ndetect\n");
+        for (const auto& name : ListDir(folder)) ::unlink((folder + "/" + name).c_str());
+        ::rmdir(folder.c_str());
+    }
+    EXPECT_EQ(LogLines().size(), 2u) << "the day's file has the saved pictures only";
+}
+
+// A camera lost longer than CameraLostSeconds (reconnection attempts included) raises
+// camera-lost once and camera-back on its return; the camera-lost mail goes to standard output
+// only and leaves the warning mail free to go at once.
+TEST_F(EngineTest, CameraLostAndBackReachTheWebhookAndTheLostMailIsNoWarningMail) {
+    qvtest::HttpRecorder recorder;
+    if (!recorder.Started()) GTEST_SKIP() << recorder.SkipReason();
+    CaptureStdout();
+    settings.Hooks.WebhookUrl = recorder.BaseUrl() + "/hook";
+    settings.Hooks.CameraLostSeconds = 60;
+    settings.Hooks.CameraLostMail = 1;
+    Mode0().SecCount = 1;
+    Mode0().SendMail = 1;
+    Mode0().MailInterval = 5;
+    Start();
+    auto bodies = [&] {
+        engine->DrainHooks();
+        std::string all;
+        for (const auto& r : recorder.Requests()) all += r.Body + "\n";
+        return all;
+    };
+    const struct {
+        unsigned long link;
+        uint32_t advance;
+        const char* expect;  // the events delivered so far
+    } steps[] = {
+        {qv::engine::state::LinkLost, 0, ""},
+        {qv::engine::state::LinkConnecting, 59999, ""},
+        {qv::engine::state::LinkLost, 1, "camera-lost"},
+        {qv::engine::state::LinkConnecting, 600000, "camera-lost"},
+        {0, 0, "camera-lost camera-back"},
+        {0, 600000, "camera-lost camera-back"},
+    };
+    for (const auto& step : steps) {
+        core.Link = step.link;
+        clock->Advance(step.advance);
+        engine->Tick();
+        std::string names;
+        for (const char* e : {"camera-lost", "camera-back", "warning"})
+            if (bodies().find(std::string("\"event\":\"") + e) != std::string::npos)
+                names += names.empty() ? e : std::string(" ") + e;
+        EXPECT_EQ(names, step.expect) << step.link << " +" << step.advance;
+    }
+    EXPECT_EQ(Count(bodies(), "\"event\""), 2u) << "each once";
+    ASSERT_EQ(host.Notices().size(), 1u);
+    ASSERT_TRUE(
+        WaitFor([&] { return Said().find("メール送信に失敗しました") != std::string::npos; }));
+    EXPECT_TRUE(LogLines('2').empty()) << "the day's mail lines are the warning mails'";
+    engine->StartStop();
+    ASSERT_TRUE(DetectOnce());
+    EXPECT_EQ(LogLines('2').size(), 1u) << "the camera-lost mail did not start MailInterval";
+    EXPECT_NE(bodies().find("\"level\":5000"), std::string::npos);
 }
 
 }  // namespace
