@@ -104,6 +104,7 @@ struct WindowSettings {
     int32_t MainLeft{};
     int32_t MainTop{};
     int32_t SelectMode{};
+    int32_t MotionCheckHint{};  // 1 once the window has suggested the motion check
     bool operator==(const WindowSettings&) const = default;
 };
 

@@ -175,6 +175,11 @@ QV_API int QvTakeStreamEvent(int* kind, char* name, int nameSize);
  * and the level alone decides. Returns 0 (and changes nothing) for a bad mask text. Takes
  * effect from the next frame; the check then learns the scene anew. Any thread. */
 QV_API int QvSetMotionCheck(int enable, const char* mask);
+/* The check's values: change must stand noiseTenths / 10 times above the learned noise, the
+ * smallest moving area is areaTenths / 10 percent of the picture, motion must last persistMs.
+ * Out-of-range values are kept to 1..1000, 1..1000 and 0..60000. Takes effect from the next
+ * frame without learning the scene anew. Any thread. */
+QV_API void QvSetMotionCheckValues(int noiseTenths, int areaTenths, int persistMs);
 
 #define QV_MOTION_CHECK_MAX_BLOBS 8
 typedef struct QvMOTIONCHECKRESULT {

@@ -3,6 +3,7 @@
 // and publishes its result for the monitoring thread and the tuning view.
 #include "core/src/MotionCheckHook.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -20,13 +21,15 @@ struct Hook {
     bool enabled = false;
     detect::MaskPolygons mask;
     uint64_t generation = 0;
+    detect::MotionCheckParams params;
+    uint64_t paramsGeneration = 0;
     detect::MotionCheckResult published;
     std::vector<uint8_t> cells;
     int gridW = 0, gridH = 0;
 
     // Window thread only.
     detect::MotionCheck check;
-    uint64_t seen = 0;
+    uint64_t seen = 0, paramsSeen = 0;
     bool checking = false;
     detect::MaskPolygons activeMask;
     std::vector<detect::MaskSpan> spans;
@@ -142,6 +145,10 @@ void CheckFrame(FrameLayout layout, uint16_t bitCount, const uint8_t* frame,
             h.check.SetMask(h.mask);
             h.check.Reset();
         }
+        if (h.paramsSeen != h.paramsGeneration) {
+            h.paramsSeen = h.paramsGeneration;
+            h.check.SetParams(h.params);
+        }
     }
     TakeOutMasked(h, layout, bitCount, frame, reference, out, length, width, height, sum);
     detect::PixelFormat format;
@@ -171,6 +178,16 @@ int QvSetMotionCheck(int enable, const char* mask) {
     h.cells.clear();
     h.gridW = h.gridH = 0;
     return 1;
+}
+
+// Any thread.
+void QvSetMotionCheckValues(int noiseTenths, int areaTenths, int persistMs) {
+    auto& h = H();
+    std::lock_guard<std::mutex> g(h.lock);
+    h.params.noiseFactor = std::clamp(noiseTenths, 1, 1000) / 10.0;
+    h.params.minBlobShare = std::clamp(areaTenths, 1, 1000) / 1000.0;
+    h.params.minPersistMs = std::clamp(persistMs, 0, 60000);
+    ++h.paramsGeneration;
 }
 
 // Any thread.
