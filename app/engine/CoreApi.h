@@ -103,9 +103,10 @@ class CoreApi {
     virtual bool SetMotionCheck(const MotionCheckSetup& setup) = 0;
     // Any thread. The check's verdict; false before it has seen a frame.
     virtual bool GetMotionCheck(MotionCheckVerdict& verdict) = 0;
-    // Any thread. Per cell of the check's grid (GridWidth x GridHeight, top row first): 0 still,
-    // 1 changed above the noise, 2 counting motion, 3 masked. False when there is none yet.
-    virtual bool GetMotionCheckCells(std::vector<uint8_t>& cells) = 0;
+    // Any thread. Per cell of the check's grid (GridWidth x GridHeight, top row first): cells
+    // 0 still, 1 changed above the noise, 2 counting motion, 3 masked; luma the picture's
+    // brightness 0..255. False when there is none yet.
+    virtual bool GetMotionCheckGrid(std::vector<uint8_t>& cells, std::vector<uint8_t>& luma) = 0;
 };
 
 // The real library (only when the program is linked with libquorcore).

@@ -135,7 +135,9 @@ class MonitorEngine {
     void ChangeModeSettings(int mode, const WarningSettings& warning);
     // Any thread: the motion check's verdict and cells (CoreApi).
     bool MotionCheckState(MotionCheckVerdict& verdict) { return core_.GetMotionCheck(verdict); }
-    bool MotionCheckCells(std::vector<uint8_t>& cells) { return core_.GetMotionCheckCells(cells); }
+    bool MotionCheckGrid(std::vector<uint8_t>& cells, std::vector<uint8_t>& luma) {
+        return core_.GetMotionCheckGrid(cells, luma);
+    }
     // Window thread, start-up: opens the device named in the settings (the first one when none
     // is named) and says what went wrong in a message; count: GetDeviceCount(). 1 runs, 0 none
     // found, -1 failed. The name of the opened device is saved.

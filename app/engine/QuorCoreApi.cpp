@@ -102,12 +102,14 @@ class QuorCoreApi : public CoreApi {
             verdict.Blobs.push_back({r.blobs[i][0], r.blobs[i][1], r.blobs[i][2], r.blobs[i][3]});
         return true;
     }
-    bool GetMotionCheckCells(std::vector<uint8_t>& cells) override {
+    bool GetMotionCheckGrid(std::vector<uint8_t>& cells, std::vector<uint8_t>& luma) override {
         QvMOTIONCHECKRESULT r{};
         if (QvGetMotionCheckResult(&r) != 1 || r.gridWidth <= 0 || r.gridHeight <= 0) return false;
         cells.resize(size_t(r.gridWidth) * size_t(r.gridHeight));
-        // The grid may have changed size in between: the library refuses a short buffer.
-        return QvGetMotionCheckCells(cells.data(), static_cast<int>(cells.size())) == 1;
+        luma.resize(cells.size());
+        // The grid may have grown in between: the library refuses a short buffer.
+        return QvGetMotionCheckCells(cells.data(), static_cast<int>(cells.size())) == 1 &&
+               QvGetMotionCheckPicture(luma.data(), static_cast<int>(luma.size())) == 1;
     }
 
   private:

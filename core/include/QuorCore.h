@@ -200,6 +200,9 @@ QV_API int QvGetMotionCheckResult(QvMOTIONCHECKRESULT* result);
  * the noise, 2 part of counting motion, 3 masked. Returns 0 when size is too small or no
  * frame was checked yet. Any thread. */
 QV_API int QvGetMotionCheckCells(unsigned char* cells, int size);
+/* The check's picture of the last frame: its luma, one byte per cell like the cells. Returns 0
+ * when size is too small or no frame was checked yet. Any thread. */
+QV_API int QvGetMotionCheckPicture(unsigned char* luma, int size);
 
 /* FTP client. */
 #define QFTP_OK 0ul

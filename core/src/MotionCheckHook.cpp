@@ -24,7 +24,7 @@ struct Hook {
     detect::MotionCheckParams params;
     uint64_t paramsGeneration = 0;
     detect::MotionCheckResult published;
-    std::vector<uint8_t> cells;
+    std::vector<uint8_t> cells, luma;
     int gridW = 0, gridH = 0;
 
     // Window thread only.
@@ -157,6 +157,10 @@ void CheckFrame(FrameLayout layout, uint16_t bitCount, const uint8_t* frame,
     std::lock_guard<std::mutex> g(h.lock);
     h.published = r;
     h.cells = h.check.Cells();
+    const auto& luma = h.check.Luma();
+    h.luma.resize(luma.size());
+    for (size_t i = 0; i < luma.size(); ++i)
+        h.luma[i] = uint8_t(std::clamp(luma[i] + 0.5f, 0.0f, 255.0f));
     h.gridW = h.check.GridWidth();
     h.gridH = h.check.GridHeight();
 }
@@ -176,6 +180,7 @@ int QvSetMotionCheck(int enable, const char* mask) {
     ++h.generation;
     h.published = {};
     h.cells.clear();
+    h.luma.clear();
     h.gridW = h.gridH = 0;
     return 1;
 }
@@ -220,5 +225,14 @@ int QvGetMotionCheckCells(unsigned char* cells, int size) {
     std::lock_guard<std::mutex> g(h.lock);
     if (!cells || size < 0 || size_t(size) < h.cells.size() || h.cells.empty()) return 0;
     std::memcpy(cells, h.cells.data(), h.cells.size());
+    return 1;
+}
+
+// Any thread.
+int QvGetMotionCheckPicture(unsigned char* luma, int size) {
+    auto& h = H();
+    std::lock_guard<std::mutex> g(h.lock);
+    if (!luma || size < 0 || size_t(size) < h.luma.size() || h.luma.empty()) return 0;
+    std::memcpy(luma, h.luma.data(), h.luma.size());
     return 1;
 }

@@ -135,9 +135,10 @@ class FakeCore : public qv::engine::CoreApi {
         verdict.GridWidth = 4, verdict.GridHeight = 3;
         return true;
     }
-    bool GetMotionCheckCells(std::vector<uint8_t>& cells) override {
+    bool GetMotionCheckGrid(std::vector<uint8_t>& cells, std::vector<uint8_t>& luma) override {
         cells.assign(12, 0);
         cells[5] = 2;
+        luma.assign(12, 128);
         return true;
     }
     qv::engine::MotionCheckSetup LastSetup() {
