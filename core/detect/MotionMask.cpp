@@ -86,9 +86,16 @@ std::string FormatMask(const MaskPolygons& mask) {
         if (p) s += ';';
         for (size_t i = 0; i < mask[p].size(); ++i) {
             if (i) s += ' ';
-            std::snprintf(buf, sizeof buf, "%.4f,%.4f", std::clamp<double>(mask[p][i].x, 0, 1),
-                          std::clamp<double>(mask[p][i].y, 0, 1));
-            s += buf;
+            // Four digits without trailing zeros: the settings file keeps 255 bytes of a value.
+            for (int axis = 0; axis < 2; ++axis) {
+                if (axis) s += ',';
+                std::snprintf(buf, sizeof buf, "%.4f",
+                              std::clamp<double>(axis ? mask[p][i].y : mask[p][i].x, 0, 1));
+                std::string number = buf;
+                number.erase(number.find_last_not_of('0') + 1);
+                if (number.back() == '.') number.pop_back();
+                s += number;
+            }
         }
     }
     return s;

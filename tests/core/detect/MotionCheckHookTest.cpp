@@ -108,7 +108,7 @@ TEST(MotionCheckExport, RefusesBadMasksAndReportsTheCheck) {
     std::vector<unsigned char> luma(cells.size());
     EXPECT_EQ(QvGetMotionCheckPicture(luma.data(), int(luma.size()) - 1), 0);
     ASSERT_EQ(QvGetMotionCheckPicture(luma.data(), int(luma.size())), 1);
-    EXPECT_EQ(luma[0], 120);  // the grey frame's luma
+    EXPECT_NEAR(luma[0], 120, 1);  // the grey frame's luma
     ASSERT_EQ(QvSetMotionCheck(0, ""), 1);
 }
 
