@@ -440,7 +440,8 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
         const char* name;
         const char* tip;
     } checkSpins[] = {
-        {checkNoise_, "checkNoise", "ノイズの何倍（1/10単位）を超える変化を動きとするかを設定します。"},
+        {checkNoise_, "checkNoise",
+         "ノイズの何倍（1/10単位）を超える変化を動きとするかを設定します。"},
         {checkArea_, "checkArea", "動きとみなす最小の面積を画面の0.1%単位で設定します。"},
         {checkMs_, "checkMs", "動きが何ミリ秒続いたら動体検知とするかを設定します。"},
     };

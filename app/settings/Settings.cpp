@@ -147,7 +147,7 @@ constexpr Row<W> kWarningRows[] = {
     Num("MotionCheckNoise", &W::MotionCheckNoise, {"40"}, 10, 200).WhenUsed().Button(Wb),
     Num("MotionCheckArea", &W::MotionCheckArea, {"8"}, 1, 500).WhenUsed().Button(Wb),
     Num("MotionCheckMs", &W::MotionCheckMs, {"700"}, 0, 10000).WhenUsed().Button(Wb),
-    Txt("MotionMask", &W::MotionMask, {""}, "polygons \"x,y x,y x,y;...\" (0..1)")
+    Txt("MotionMask", &W::MotionMask, {""}, "polygons \"x,y x,y x,y|...\" (0..1)")
         .Checked(ValidMask)
         .WhenUsed(),
 };

@@ -59,7 +59,7 @@ struct WarningSettings {
     int32_t MotionCheckNoise{};  // change must stand this many tenths above the learned noise
     int32_t MotionCheckArea{};   // smallest moving area that counts, tenths of a percent
     int32_t MotionCheckMs{};     // how long motion must last to count
-    std::string MotionMask;      // areas to ignore: "x,y x,y x,y;..." in 0..1 of the picture
+    std::string MotionMask;      // areas to ignore: "x,y x,y x,y|..." in 0..1 of the picture
     bool operator==(const WarningSettings&) const = default;
 };
 

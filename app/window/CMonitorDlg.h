@@ -26,7 +26,7 @@ class QSystemTrayIcon;
 namespace qv::window {
 class CPictureViewer;
 class TuningWindow;
-}
+}  // namespace qv::window
 
 class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     Q_OBJECT

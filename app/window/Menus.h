@@ -28,7 +28,8 @@ enum Command : int {
 
 // The tray menu: 開始・停止 | モード１-３ | 基本設定, 警告設定, 感度調整 | ヘルプ | 元に戻す, 終了.
 void BuildTrayMenu(QMenu& menu);
-// The window menu: 基本設定, 警告設定, 感度調整 | モード切替 ▶ モード１-３ | ヘルプ | アイコン化, 終了.
+// The window menu: 基本設定, 警告設定, 感度調整 | モード切替 ▶ モード１-３ | ヘルプ | アイコン化,
+// 終了.
 void BuildContextMenu(QMenu& menu);
 
 }  // namespace qv::window

@@ -145,8 +145,8 @@ void MaskCanvas::paintEvent(QPaintEvent*) {
     p.setPen(QPen(QColor(255, 40, 40), 2));
     p.setBrush(Qt::NoBrush);
     for (const QRectF& b : blobs_)
-        p.drawRect(QRectF(b.x() * width(), b.y() * height(), b.width() * width(),
-                          b.height() * height()));
+        p.drawRect(
+            QRectF(b.x() * width(), b.y() * height(), b.width() * width(), b.height() * height()));
     // The mask.
     p.setPen(QPen(QColor(80, 160, 255), 1.5));
     p.setBrush(QColor(40, 110, 255, 90));
@@ -189,7 +189,8 @@ void LevelGraph::paintEvent(QPaintEvent*) {
     const double step = w / (TuningWindow::kGraphSamples - 1);
     QPolygonF line;
     const double x0 = w - step * (double(levels_.size()) - 1);
-    for (size_t i = 0; i < levels_.size(); ++i) line << QPointF(x0 + step * double(i), yOf(levels_[i]));
+    for (size_t i = 0; i < levels_.size(); ++i)
+        line << QPointF(x0 + step * double(i), yOf(levels_[i]));
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(90, 220, 120), 1.5));
     p.drawPolyline(line);
@@ -326,13 +327,15 @@ void TuningWindow::Refresh() {
     if (engine_.CurrentMode() != mode_) ShowMode();
     const auto s = engine_.Settings();
     const WarningSettings& w = s->Warning[static_cast<size_t>(mode_)];
-    if (w.MotionCheck != shown_.MotionCheck || engine::MotionCheckOf(w) != engine::MotionCheckOf(shown_))
+    if (w.MotionCheck != shown_.MotionCheck ||
+        engine::MotionCheckOf(w) != engine::MotionCheckOf(shown_))
         ShowMode();  // changed in the warning settings dialog
     graph_->Add(engine_.LastLevelShown(), engine::AtLeastOne(w.MotionSensitivity));
 
     engine::MotionCheckVerdict verdict;
     if (engine_.MotionCheckState(verdict) && engine_.MotionCheckGrid(cells_, luma_) &&
-        verdict.GridWidth > 0 && cells_.size() == size_t(verdict.GridWidth) * size_t(verdict.GridHeight)) {
+        verdict.GridWidth > 0 &&
+        cells_.size() == size_t(verdict.GridWidth) * size_t(verdict.GridHeight)) {
         std::vector<QRectF> blobs;
         for (const auto& b : verdict.Blobs)
             blobs.emplace_back(double(b.X0) / verdict.GridWidth, double(b.Y0) / verdict.GridHeight,

@@ -49,7 +49,7 @@ class MaskCanvas : public QWidget {
     QPointF ToWidget(detect::MaskPoint p) const;
     void Close();
 
-    QImage picture_;       // luma with the cells tinted
+    QImage picture_;             // luma with the cells tinted
     std::vector<QRectF> blobs_;  // 0..1
     detect::MaskPolygons mask_;
     detect::MaskPolygon open_;

@@ -65,7 +65,8 @@ bool ParseMask(std::string_view text, MaskPolygons& out, std::string* error) {
         if (!IsBlank(c)) blank = false;
     if (blank) return true;
     for (;;) {
-        const size_t semi = text.find(';', start);
+        // '|' is what the settings file holds (it takes ';' for a comment); ';' is read too.
+        const size_t semi = text.find_first_of("|;", start);
         const std::string_view part = text.substr(
             start, semi == std::string_view::npos ? std::string_view::npos : semi - start);
         if (polys.size() == kMaxMaskPolygons) return Fail(error, "too many polygons");
@@ -83,7 +84,7 @@ std::string FormatMask(const MaskPolygons& mask) {
     std::string s;
     char buf[32];
     for (size_t p = 0; p < mask.size(); ++p) {
-        if (p) s += ';';
+        if (p) s += '|';
         for (size_t i = 0; i < mask[p].size(); ++i) {
             if (i) s += ' ';
             // Four digits without trailing zeros: the settings file keeps 255 bytes of a value.

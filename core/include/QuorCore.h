@@ -170,7 +170,7 @@ QV_API int QvSetStreamSources(const char* const* names, const char* const* urls,
 QV_API int QvTakeStreamEvent(int* kind, char* name, int nameSize);
 
 /* Motion check and ignore masks of the measurement. mask: polygons in picture coordinates
- * from 0 to 1, top left origin, "x,y x,y x,y" with polygons separated by ';' (empty: none).
+ * from 0 to 1, top left origin, "x,y x,y x,y" with polygons separated by '|' or ';' (empty: none).
  * Masked pixels count for neither the level nor the check. With enable 0 the check is off
  * and the level alone decides. Returns 0 (and changes nothing) for a bad mask text. Takes
  * effect from the next frame; the check then learns the scene anew. Any thread. */

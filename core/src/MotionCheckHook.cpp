@@ -219,20 +219,24 @@ int QvGetMotionCheckResult(QvMOTIONCHECKRESULT* result) {
     return 1;
 }
 
-// Any thread.
-int QvGetMotionCheckCells(unsigned char* cells, int size) {
+namespace {
+// A published grid into the caller's buffer of size bytes.
+int CopyGrid(std::vector<uint8_t> qv::core::Hook::*grid, unsigned char* to, int size) {
     auto& h = H();
     std::lock_guard<std::mutex> g(h.lock);
-    if (!cells || size < 0 || size_t(size) < h.cells.size() || h.cells.empty()) return 0;
-    std::memcpy(cells, h.cells.data(), h.cells.size());
+    const std::vector<uint8_t>& from = h.*grid;
+    if (!to || size < 0 || size_t(size) < from.size() || from.empty()) return 0;
+    std::memcpy(to, from.data(), from.size());
     return 1;
+}
+}  // namespace
+
+// Any thread.
+int QvGetMotionCheckCells(unsigned char* cells, int size) {
+    return CopyGrid(&qv::core::Hook::cells, cells, size);
 }
 
 // Any thread.
 int QvGetMotionCheckPicture(unsigned char* luma, int size) {
-    auto& h = H();
-    std::lock_guard<std::mutex> g(h.lock);
-    if (!luma || size < 0 || size_t(size) < h.luma.size() || h.luma.empty()) return 0;
-    std::memcpy(luma, h.luma.data(), h.luma.size());
-    return 1;
+    return CopyGrid(&qv::core::Hook::luma, luma, size);
 }

@@ -218,7 +218,8 @@ TEST_F(MonitorRunTest, MotionCheckQuietsANoisyStillScene) {
     const std::string clip = tmp.File("noisy.avi");
     const std::string make = ffmpeg +
                              " -loglevel error -y -f lavfi -i color=c=0x404040:size=160x120:rate=10"
-                             " -vf noise=alls=60:allf=t -t 4 -c:v mjpeg -q:v 2 '" + clip + "'";
+                             " -vf noise=alls=60:allf=t -t 4 -c:v mjpeg -q:v 2 '" +
+                             clip + "'";
     ASSERT_EQ(std::system(make.c_str()), 0);
     const std::vector<std::string> config = {QUORVEX_BINARY, "--home", home.Path(), "config"};
     auto run = [&](std::vector<std::string> words) {

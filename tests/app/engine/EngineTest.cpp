@@ -155,7 +155,8 @@ TEST_F(EngineTest, DetectionsTheCheckRejectsSuggestItOnce) {
     EXPECT_NE(host.messages[0].find("感度調整"), std::string::npos);
     EXPECT_EQ(IniReadString("Window", "MotionCheckHint", "0", home.File("Quorvex.ini")), "1");
     const int seen = engine->DetectCount();
-    ASSERT_TRUE(WaitFor([&] { return engine->DetectCount() > seen + 2 * qv::engine::kHintDetections; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return engine->DetectCount() > seen + 2 * qv::engine::kHintDetections; }));
     core.Level = 0;
     EXPECT_EQ(host.messages.size(), 1u);
     // A new start with the remembered flag says nothing.

@@ -22,6 +22,7 @@
 
 #include "app/dialogs/DialogWidgets.h"
 #include "app/news/News.h"
+#include "app/settings/IniFile.h"
 #include "app/settings/ProgramFolder.h"
 #include "app/window/CMonitorDlg.h"
 #include "app/window/Menus.h"
@@ -433,9 +434,22 @@ TEST_F(MonitorWindow, TuningWindowLetsMonitoringGoOnAndAppliesChangesAtOnce) {
     ASSERT_TRUE(qv::detect::ParseMask(engine.Settings()->Warning[0].MotionMask, stored));
     EXPECT_EQ(stored, expected);
     EXPECT_EQ(core.LastSetup().Mask, engine.Settings()->Warning[0].MotionMask);
-    EXPECT_NE(qvtest::ReadFile(folder + "Quorvex.ini").find("MotionMask=0,0 0.5,0 0.5,0.5 0,0.5;1,0 1,1 0.5,1\r\n"),
+    EXPECT_NE(qvtest::ReadFile(folder + "Quorvex.ini")
+                  .find("MotionMask=0,0 0.5,0 0.5,0.5 0,0.5|1,0 1,1 0.5,1\r\n"),
               std::string::npos);
 
+    // Areas beyond what the settings file keeps are refused; the stored text stays whole.
+    for (int i = 0; i < 12; ++i) {
+        mouse(QEvent::MouseButtonPress, {i * 37 + 3, 201}, Qt::LeftButton);
+        mouse(QEvent::MouseMove, {i * 37 + 29, 353}, Qt::NoButton);
+        mouse(QEvent::MouseButtonRelease, {i * 37 + 29, 353}, Qt::LeftButton);
+    }
+    const std::string full = engine.Settings()->Warning[0].MotionMask;
+    EXPECT_LT(full.size(), kIniValueBufferSize);
+    ASSERT_TRUE(qv::detect::ParseMask(
+        IniReadString("WarningSettings0", "MotionMask", "", SettingsFilePath(folder)), stored));
+    EXPECT_EQ(stored.size(), canvas->Mask().size()) << full;
+    EXPECT_LT(stored.size(), 14u);
     // A value reaches the core at once; with the switch on the check decides.
     tuning->findChild<QSpinBox*>("checkNoise")->setValue(65);
     EXPECT_EQ(core.LastSetup().NoiseTenths, 65);
