@@ -106,11 +106,20 @@ class MonitorRunTest : public ::testing::Test {
         set("MailSettings", "SmtpServer", "127.0.0.1");
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+        // The folders of the next test are made under the TMPDIR of the test run.
+        if (const char* was = std::getenv("TMPDIR")) oldTmp = was;
         setenv("TMPDIR", tmp.Path().c_str(), 1);
         // The program checks the news at start: never the real service from a test.
         setenv("QUORVEX_NEWS_URL", kNoNews, 1);
         setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
     }
+    void TearDown() override {
+        if (oldTmp.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", oldTmp.c_str(), 1);
+    }
+    std::string oldTmp;
     static constexpr const char* kNoNews = "http://127.0.0.1:1/infobbs/";
 
     std::vector<std::string> Argv() const {
