@@ -301,6 +301,11 @@ class CWarningSetDlg : public QDialog {
     QCheckBox* waveLoop_;
     QCheckBox* sendMail_;
     SpinEdit* mailInterval_;
+    QCheckBox* motionCheck_;
+    SpinEdit* checkNoise_;
+    SpinEdit* checkArea_;
+    SpinEdit* checkMs_;
+    std::vector<QWidget*> checkControls_;
     std::vector<QWidget*> timerControls_;
     std::vector<QWidget*> soundControls_;
     std::vector<QWidget*> mailControls_;

@@ -426,6 +426,40 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     sensRow->addWidget(Label("大", sensGroup));
     sensRow->addWidget(sensitivityLabel_);
 
+    // The motion check: with it on, only motion it confirms is a detection.
+    auto* checkGroup = new QGroupBox(QStringLiteral("動き判定"), this);
+    motionCheck_ = Named(new QCheckBox(QStringLiteral("動き判定を使用する"), checkGroup), 0,
+                         "チェックを付けると、ノイズや明るさの変化を除き、人の動きだけを"
+                         "動体検知とします。");
+    motionCheck_->setObjectName(QStringLiteral("motionCheck"));
+    checkNoise_ = SpinFor(&WarningSettings::MotionCheckNoise, checkGroup);
+    checkArea_ = SpinFor(&WarningSettings::MotionCheckArea, checkGroup);
+    checkMs_ = SpinFor(&WarningSettings::MotionCheckMs, checkGroup);
+    const struct {
+        SpinEdit* spin;
+        const char* name;
+        const char* tip;
+    } checkSpins[] = {
+        {checkNoise_, "checkNoise",
+         "ノイズの何倍（1/10単位）を超える変化を動きとするかを設定します。"},
+        {checkArea_, "checkArea", "動きとみなす最小の面積を画面の0.1%単位で設定します。"},
+        {checkMs_, "checkMs", "動きが何ミリ秒続いたら動体検知とするかを設定します。"},
+    };
+    for (const auto& c : checkSpins) {
+        c.spin->Edit()->setObjectName(QString::fromUtf8(c.name));
+        c.spin->Edit()->setToolTip(QString::fromUtf8(c.tip));
+    }
+    QLabel* noiseLabel = Label("ノイズ倍率(×0.1)：", checkGroup);
+    QLabel* areaLabel = Label("最小面積(0.1%)：", checkGroup);
+    QLabel* msLabel = Label("持続(ms)：", checkGroup);
+    auto* checkRow = new QHBoxLayout(checkGroup);
+    checkRow->addWidget(motionCheck_);
+    checkRow->addStretch(1);
+    for (QWidget* w : std::initializer_list<QWidget*>{noiseLabel, checkNoise_, areaLabel,
+                                                      checkArea_, msLabel, checkMs_})
+        checkRow->addWidget(w);
+    checkControls_ = {noiseLabel, checkNoise_, areaLabel, checkArea_, msLabel, checkMs_};
+
     auto* timerGroup = new QGroupBox(QStringLiteral("タイマー設定"), this);
     timerEnable_ = Named(new QCheckBox(QStringLiteral("タイマー録画を使用する"), timerGroup), 1012,
                          "チェックを付けるとタイマー録画を行います。");
@@ -534,6 +568,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
 
     auto* modeFrame = new QVBoxLayout;
     modeFrame->addWidget(sensGroup);
+    modeFrame->addWidget(checkGroup);
     modeFrame->addWidget(timerGroup);
     modeFrame->addWidget(warnGroup);
     auto* box = new QVBoxLayout(this);
@@ -573,6 +608,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     bindCheck(securityWave_, &WarningSettings::SecurityWave);
     bindCheck(waveLoop_, &WarningSettings::SecurityWaveLoop);
     bindCheck(sendMail_, &WarningSettings::SendMail);
+    bindCheck(motionCheck_, &WarningSettings::MotionCheck);
     connect(popSmtp_, &QCheckBox::clicked, this, [this](bool on) {
         data_.Mail.PopSmtp = on ? 1 : 0;
         popButton_->setEnabled(on);
@@ -646,6 +682,10 @@ void CWarningSetDlg::ShowValues() {
     secCount_->SetPosition(w.SecCount);
     holdMinutes_->SetPosition(w.SecurityTimerInterval);
     mailInterval_->SetPosition(w.MailInterval);
+    checkNoise_->SetPosition(w.MotionCheckNoise);
+    checkArea_->SetPosition(w.MotionCheckArea);
+    checkMs_->SetPosition(w.MotionCheckMs);
+    motionCheck_->setChecked(w.MotionCheck != 0);
     timerEnable_->setChecked(w.TimerEnable != 0);
     securityPic_->setChecked(w.SecurityPic != 0);
     securityWave_->setChecked(w.SecurityWave != 0);
@@ -658,6 +698,7 @@ void CWarningSetDlg::ShowValues() {
 void CWarningSetDlg::EnableControls() {
     const WarningSettings& w = data_.Warning[mode_];
     for (QWidget* c : timerControls_) c->setEnabled(w.TimerEnable != 0);
+    for (QWidget* c : checkControls_) c->setEnabled(w.MotionCheck != 0);
     for (QWidget* c : soundControls_) c->setEnabled(w.SecurityWave != 0);
     for (QWidget* c : mailControls_) c->setEnabled(w.SendMail != 0);
     popButton_->setEnabled(data_.Mail.PopSmtp != 0);
@@ -670,6 +711,9 @@ void CWarningSetDlg::StoreSpins() {
     w.SecCount = secCount_->Position();
     w.SecurityTimerInterval = holdMinutes_->Position();
     w.MailInterval = mailInterval_->Position();
+    w.MotionCheckNoise = checkNoise_->Position();
+    w.MotionCheckArea = checkArea_->Position();
+    w.MotionCheckMs = checkMs_->Position();
     w.SecurityWaveName = S(waveName_->text());
 }
 

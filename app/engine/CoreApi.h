@@ -40,6 +40,30 @@ inline constexpr unsigned long LinkConnecting = 1;
 inline constexpr unsigned long LinkLost = 2;
 }  // namespace state
 
+// The motion check's values and ignore mask (MotionCheckNoise, MotionCheckArea, MotionCheckMs,
+// MotionMask of a mode).
+struct MotionCheckSetup {
+    int NoiseTenths = 40;
+    int AreaTenths = 8;
+    int PersistMs = 700;
+    std::string Mask;
+    bool operator==(const MotionCheckSetup&) const = default;
+};
+
+// The check's verdict on the last analysed frame.
+struct MotionCheckVerdict {
+    bool Confirmed = false;    // person-sized motion that lasted long enough
+    bool Moving = false;       // person-sized motion in the last frame
+    bool LightChange = false;  // the light changed and was followed
+    bool SceneChange = false;  // too much changed at once
+    int NoiseTenths = 0;       // learned noise, tenths of a luma level
+    int GridWidth = 0, GridHeight = 0;
+    struct Box {
+        int X0 = 0, Y0 = 0, X1 = 0, Y1 = 0;  // cells, X1 and Y1 exclusive
+    };
+    std::vector<Box> Blobs;
+};
+
 class CoreApi {
   public:
     virtual ~CoreApi() = default;
@@ -74,6 +98,15 @@ class CoreApi {
         (void)name;
         return false;
     }
+    // Any thread. The motion check runs on every analysed frame with these values; masked
+    // pixels count for neither the level nor the check. False for a mask the library refuses.
+    virtual bool SetMotionCheck(const MotionCheckSetup& setup) = 0;
+    // Any thread. The check's verdict; false before it has seen a frame.
+    virtual bool GetMotionCheck(MotionCheckVerdict& verdict) = 0;
+    // Any thread. Per cell of the check's grid (GridWidth x GridHeight, top row first): cells
+    // 0 still, 1 changed above the noise, 2 counting motion, 3 masked; luma the picture's
+    // brightness 0..255. False when there is none yet.
+    virtual bool GetMotionCheckGrid(std::vector<uint8_t>& cells, std::vector<uint8_t>& luma) = 0;
 };
 
 // The real library (only when the program is linked with libquorcore).

@@ -51,6 +51,10 @@ int32_t JpegQuality(int32_t pictureQuality) {
     return static_cast<int32_t>(std::clamp<int64_t>(int64_t{pictureQuality} * 5, 1, 100));
 }
 
+MotionCheckSetup MotionCheckOf(const WarningSettings& w) {
+    return {w.MotionCheckNoise, w.MotionCheckArea, w.MotionCheckMs, w.MotionMask};
+}
+
 MonitorEngine::MonitorEngine(EngineHost& host, CoreApi& core, sound::SoundPlayer& sound,
                              EngineOptions options)
     : host_(host),
@@ -136,6 +140,7 @@ void MonitorEngine::Start() {
 
     coreStarted_ = core_.Startup() == 1;
     StartDevice(core_.GetDeviceCount());
+    ApplyMotionCheck();
 
     hooks_ = std::make_unique<hooks::Dispatcher>(
         [](const std::string& failure) { std::fprintf(stderr, "%s\n", failure.c_str()); });
@@ -196,6 +201,42 @@ void MonitorEngine::ReplaceSettings(const std::function<void(AllSettings&)>& cha
 
 const WarningSettings& MonitorEngine::Mode(const AllSettings& s) const {
     return s.Warning[static_cast<size_t>(ClampMode(currentMode_.load()))];
+}
+
+void MonitorEngine::ApplyMotionCheck() {
+    // The check runs whether or not it decides: the tuning window shows it, and the window
+    // suggests it when the level alone keeps detecting what the check rejects.
+    core_.SetMotionCheck(MotionCheckOf(Mode(*Settings())));
+}
+
+void MonitorEngine::ChangeModeSettings(int mode, const WarningSettings& warning) {
+    const int32_t m = ClampMode(mode);
+    ReplaceSettings([&](AllSettings& s) { s.Warning[static_cast<size_t>(m)] = warning; });
+    SaveWarningSettings(options_.SettingsFile, m, warning);
+    if (m == currentMode_.load()) ApplyMotionCheck();
+    host_.Repaint(Area::Whole);
+}
+
+void MonitorEngine::NoteUncheckedDetection(const WarningSettings& w, uint32_t now) {
+    if (w.MotionCheck == 1 || hintPosted_.load() != 0) return;
+    MotionCheckVerdict verdict;
+    if (!core_.GetMotionCheck(verdict) || verdict.Confirmed) return;
+    const uint32_t span = uint32_t(kHintMinutes) * kMinute;
+    std::erase_if(rejectedDetections_, [&](uint32_t t) { return now - t > span; });
+    rejectedDetections_.push_back(now);
+    if (static_cast<int>(rejectedDetections_.size()) < kHintDetections) return;
+    hintPosted_ = 1;
+    host_.Post([this] { SuggestMotionCheck(); });
+}
+
+void MonitorEngine::SuggestMotionCheck() {
+    if (Settings()->Window.MotionCheckHint == 1) return;
+    ReplaceSettings([](AllSettings& s) { s.Window.MotionCheckHint = 1; });
+    IniWriteString("Window", "MotionCheckHint", "1", options_.SettingsFile);
+    host_.ShowMessage(
+        "ノイズや明るさの変化で動体検知が続いています。\n"
+        "右クリックメニューの「感度調整」で動き判定をオンにすると、"
+        "人の動きだけを検知できます。");
 }
 
 // MainThread: one step of the sampling period; ends early when the thread is asked to end.
@@ -368,6 +409,7 @@ void MonitorEngine::SelectMode(int mode) {
     const auto& w = s->Warning[static_cast<size_t>(k)];
     windowDeadline_ = DeadlineAfter(now, int64_t(AtLeastOne(w.SecTimer)) * 1000);
     mailSwitch_ = w.SendMail;
+    ApplyMotionCheck();
     host_.Repaint(Area::TrayTip);
     host_.Repaint(Area::Whole);
 }
@@ -452,6 +494,7 @@ void MonitorEngine::EndWarningSettings(
     core_.SetState(state::MotionMode,
                    s->Basic.DetectPreview ? state::MotionShow : state::MotionMeasure);
     mailSwitch_ = Mode(*s).SendMail;
+    ApplyMotionCheck();
     dialogOpen_ = 0;
     timerDeadline_ = DeadlineAfter(Now(), int64_t(AtLeastOne(Mode(*s).TimerInterval)) * kMinute);
     host_.Repaint(Area::Whole);
@@ -584,15 +627,22 @@ void MonitorEngine::MainThread() {
             if (!core_.GetState(state::MotionLevel, raw)) raw = 0;
             int32_t level = static_cast<int32_t>(raw);
             bool requested = requestCapture_.IsSet();
-            if (level >= AtLeastOne(w.MotionSensitivity) && !requested) {
+            uint32_t now = Now();
+            // With the check on, it alone decides (the level of a far or slow figure stays
+            // below the sensitivity); off, the level does, as it always has.
+            MotionCheckVerdict verdict;
+            const bool detected = w.MotionCheck == 1
+                                      ? core_.GetMotionCheck(verdict) && verdict.Confirmed
+                                      : level >= AtLeastOne(w.MotionSensitivity);
+            if (detected && !requested) {
                 requested = true;
                 detectLevel_ = level;
                 captureKind_ = 0;
                 requestCapture_.Set();
                 ++detectCount_;
                 host_.Repaint(Area::DetectCounter);
+                NoteUncheckedDetection(w, now);
             }
-            uint32_t now = Now();
             if (DeadlineReached(windowDeadline_, now)) {
                 windowCount_ = 0;
                 windowDeadline_ = DeadlineAfter(now, int64_t(AtLeastOne(w.SecTimer)) * 1000);

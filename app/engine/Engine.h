@@ -94,6 +94,12 @@ int32_t ClampMode(int32_t mode);
 int32_t AtLeastOne(int32_t value);
 // The JPEG quality of PictureQuality (a fifth of it), kept to what the encoder takes.
 int32_t JpegQuality(int32_t pictureQuality);
+// A mode's motion check settings as the core takes them.
+MotionCheckSetup MotionCheckOf(const WarningSettings& w);
+// The suggestion of the motion check: this many detections the check would have rejected
+// within this many minutes.
+inline constexpr int kHintDetections = 20;
+inline constexpr int kHintMinutes = 10;
 
 class MonitorEngine {
   public:
@@ -134,6 +140,14 @@ class MonitorEngine {
     void EndLivingSettings(const RetentionSettings& retention, const HookSettings& hooks);
     // Waits until every hook event sent so far has been delivered (tests, benchmarks).
     void DrainHooks();
+    // A mode's warning settings changed while monitoring goes on (the tuning window): saved,
+    // and the motion check follows at once when it is the current mode.
+    void ChangeModeSettings(int mode, const WarningSettings& warning);
+    // Any thread: the motion check's verdict and cells (CoreApi).
+    bool MotionCheckState(MotionCheckVerdict& verdict) { return core_.GetMotionCheck(verdict); }
+    bool MotionCheckGrid(std::vector<uint8_t>& cells, std::vector<uint8_t>& luma) {
+        return core_.GetMotionCheckGrid(cells, luma);
+    }
     // Window thread, start-up: opens the device named in the settings (the first one when none
     // is named) and says what went wrong in a message; count: GetDeviceCount(). 1 runs, 0 none
     // found, -1 failed. The name of the opened device is saved.
@@ -213,6 +227,12 @@ class MonitorEngine {
     void RunLostMail(const std::string& camera);
     bool OpenDevice(int index, const BasicSettings& basic, bool preview);
     void ReplaceSettings(const std::function<void(AllSettings&)>& change);
+    // The current mode's motion check values and mask to the core.
+    void ApplyMotionCheck();
+    // MainThread: counts detections the check would have rejected while it is off; enough of
+    // them suggest it once.
+    void NoteUncheckedDetection(const WarningSettings& w, uint32_t now);
+    void SuggestMotionCheck();
     const WarningSettings& Mode(const AllSettings& s) const;
     uint32_t Now() const { return clock_.TickMs(); }
 
@@ -260,6 +280,8 @@ class MonitorEngine {
     uint32_t mailSerial_ = 0;  // HdThread only
     bool mailSent_ = false;    // HdThread only: a mail job was started, at lastMailTick_
     uint32_t lastMailTick_ = 0;
+    std::vector<uint32_t> rejectedDetections_;  // MainThread only: times of the recent ones
+    std::atomic<int32_t> hintPosted_{0};
 
     std::mutex logMutex_;  // one event-log writer at a time
     EventList events_;     // window thread

@@ -1,5 +1,6 @@
 // CoreApi over libquorcore.
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "QuorCore.h"
@@ -76,6 +77,45 @@ class QuorCoreApi : public CoreApi {
         name = buffer;
         return true;
     }
+    bool SetMotionCheck(const MotionCheckSetup& setup) override {
+        QvSetMotionCheckValues(setup.NoiseTenths, setup.AreaTenths, setup.PersistMs);
+        std::lock_guard lock(maskMutex_);
+        // A new mask makes the check learn the scene anew: only when it changed.
+        if (maskSet_ && setup.Mask == mask_) return true;
+        if (QvSetMotionCheck(1, setup.Mask.c_str()) != 1) return false;
+        mask_ = setup.Mask;
+        maskSet_ = true;
+        return true;
+    }
+    bool GetMotionCheck(MotionCheckVerdict& verdict) override {
+        QvMOTIONCHECKRESULT r{};
+        if (QvGetMotionCheckResult(&r) != 1 || r.gridWidth <= 0) return false;
+        verdict = {};
+        verdict.Confirmed = r.confirmed != 0;
+        verdict.Moving = r.moving != 0;
+        verdict.LightChange = r.lightChange != 0;
+        verdict.SceneChange = r.sceneChange != 0;
+        verdict.NoiseTenths = r.noiseTenths;
+        verdict.GridWidth = r.gridWidth;
+        verdict.GridHeight = r.gridHeight;
+        for (int i = 0; i < r.blobCount && i < QV_MOTION_CHECK_MAX_BLOBS; ++i)
+            verdict.Blobs.push_back({r.blobs[i][0], r.blobs[i][1], r.blobs[i][2], r.blobs[i][3]});
+        return true;
+    }
+    bool GetMotionCheckGrid(std::vector<uint8_t>& cells, std::vector<uint8_t>& luma) override {
+        QvMOTIONCHECKRESULT r{};
+        if (QvGetMotionCheckResult(&r) != 1 || r.gridWidth <= 0 || r.gridHeight <= 0) return false;
+        cells.resize(size_t(r.gridWidth) * size_t(r.gridHeight));
+        luma.resize(cells.size());
+        // The grid may have grown in between: the library refuses a short buffer.
+        return QvGetMotionCheckCells(cells.data(), static_cast<int>(cells.size())) == 1 &&
+               QvGetMotionCheckPicture(luma.data(), static_cast<int>(luma.size())) == 1;
+    }
+
+  private:
+    std::mutex maskMutex_;
+    std::string mask_;
+    bool maskSet_ = false;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "app/mail/Base64.h"
 #include "app/schedule/Schedule.h"
 #include "app/settings/IniFile.h"
+#include "core/detect/MotionMask.h"
 #include "platform/text/Text.h"
 
 namespace {
@@ -58,6 +59,11 @@ struct Row {
 
 using Modes = std::array<const char*, kOperatingModes>;
 
+bool ValidMask(std::string_view text, std::string* why) {
+    qv::detect::MaskPolygons mask;
+    return qv::detect::ParseMask(text, mask, why);
+}
+
 template <class R>
 constexpr Row<R> Num(const char* key, int32_t R::*m, Modes def, int32_t min, int32_t max) {
     return {{key, SettingType::Number, def, min, max}, m, nullptr};
@@ -93,6 +99,7 @@ constexpr Row<Win> kWindowRows[] = {
     Num("MainLeft", &Win::MainLeft, {}, INT32_MIN, INT32_MAX).Words("a screen coordinate"),
     Num("MainTop", &Win::MainTop, {}, INT32_MIN, INT32_MAX).Words("a screen coordinate"),
     Num("SelectMode", &Win::SelectMode, {"0"}, 0, kOperatingModes - 1),
+    Num("MotionCheckHint", &Win::MotionCheckHint, {"0"}, 0, 1).WhenUsed(),
 };
 
 constexpr Row<B> kBasicRows[] = {
@@ -140,7 +147,9 @@ constexpr Row<W> kWarningRows[] = {
     Num("MotionCheckNoise", &W::MotionCheckNoise, {"40"}, 10, 200).WhenUsed().Button(Wb),
     Num("MotionCheckArea", &W::MotionCheckArea, {"8"}, 1, 500).WhenUsed().Button(Wb),
     Num("MotionCheckMs", &W::MotionCheckMs, {"700"}, 0, 10000).WhenUsed().Button(Wb),
-    Txt("MotionMask", &W::MotionMask, {""}, "polygons \"x,y x,y x,y;...\" (0..1)").WhenUsed(),
+    Txt("MotionMask", &W::MotionMask, {""}, "polygons \"x,y x,y x,y|...\" (0..1)")
+        .Checked(ValidMask)
+        .WhenUsed(),
 };
 
 constexpr Row<M> kMailRows[] = {

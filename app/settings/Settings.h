@@ -59,7 +59,7 @@ struct WarningSettings {
     int32_t MotionCheckNoise{};  // change must stand this many tenths above the learned noise
     int32_t MotionCheckArea{};   // smallest moving area that counts, tenths of a percent
     int32_t MotionCheckMs{};     // how long motion must last to count
-    std::string MotionMask;      // areas to ignore: "x,y x,y x,y;..." in 0..1 of the picture
+    std::string MotionMask;      // areas to ignore: "x,y x,y x,y|..." in 0..1 of the picture
     bool operator==(const WarningSettings&) const = default;
 };
 
@@ -104,6 +104,7 @@ struct WindowSettings {
     int32_t MainLeft{};
     int32_t MainTop{};
     int32_t SelectMode{};
+    int32_t MotionCheckHint{};  // 1 once the window has suggested the motion check
     bool operator==(const WindowSettings&) const = default;
 };
 

@@ -24,6 +24,7 @@
 #include "app/news/News.h"
 #include "app/window/Menus.h"
 #include "app/window/PictureViewer.h"
+#include "app/window/TuningWindow.h"
 #include "platform/dialup/DialUp.h"
 #include "platform/notify/Notify.h"
 
@@ -155,6 +156,8 @@ CMonitorDlg::~CMonitorDlg() {
     tray_ = nullptr;
     delete viewer_;
     viewer_ = nullptr;
+    delete tuning_;
+    tuning_ = nullptr;
     engine_->Finish();
     // Nothing the engine posted runs on a window that is going away.
     handoff_.Close();
@@ -235,6 +238,7 @@ void CMonitorDlg::EndMonitor() {
     tickTimer_ = 0;
     UpdateTrayIcon(TrayAction::Remove);
     viewer_->hide();
+    if (tuning_) tuning_->hide();
     hide();
     QCoreApplication::exit(0);
 }
@@ -500,9 +504,23 @@ void CMonitorDlg::OnCommand(int command) {
         case CmdShowViewer:
             OpenEventPicture(events_->currentRow());
             break;
+        case CmdTuning:
+            OpenTuning();
+            break;
         default:
             break;
     }
+}
+
+// Not a settings dialog: monitoring goes on while it is open, that is what it shows.
+void CMonitorDlg::OpenTuning() {
+    if (!tuning_) {
+        tuning_ = new qv::window::TuningWindow(*engine_);
+        tuning_->setWindowIcon(windowIcon());
+    }
+    tuning_->show();
+    tuning_->raise();
+    tuning_->activateWindow();
 }
 
 void CMonitorDlg::OpenHelp() {

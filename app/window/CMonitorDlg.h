@@ -25,7 +25,8 @@ class QSystemTrayIcon;
 
 namespace qv::window {
 class CPictureViewer;
-}
+class TuningWindow;
+}  // namespace qv::window
 
 class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     Q_OBJECT
@@ -56,6 +57,7 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     QSystemTrayIcon* TrayIcon() const { return tray_; }
     QListWidget* EventListWidget() const { return events_; }
     qv::window::CPictureViewer* Viewer() const { return viewer_; }
+    qv::window::TuningWindow* Tuning() const { return tuning_; }  // null until first opened
     const QImage& BackBuffer() const { return backBuffer_; }
     QMenu* BuildMenu(int id);  // a MenuId; the caller owns it
 
@@ -100,6 +102,7 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     void BasicSettingsDialog();
     void WarningSettingsDialog();
     void OpenEventPicture(int row);
+    void OpenTuning();
     void RunButton(int index);
     void StreamSourcesChanged(const std::vector<StreamSource>& sources, const std::string& reopen,
                               BasicSettings& edited);
@@ -116,6 +119,7 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     qv::window::SkinMouse mouse_;
     QListWidget* events_ = nullptr;
     qv::window::CPictureViewer* viewer_ = nullptr;
+    qv::window::TuningWindow* tuning_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* trayMenu_ = nullptr;
     std::string trayTip_;

@@ -70,6 +70,8 @@ class MotionCheck {
     int GridWidth() const { return gw_; }
     int GridHeight() const { return gh_; }
     const std::vector<uint8_t>& Cells() const { return cells_; }
+    // The last frame's luma picture (GridWidth x GridHeight, 0..255, top row first).
+    const std::vector<float>& Luma() const { return luma_; }
 
   private:
     void Start(int width, int height, int step);

@@ -65,7 +65,8 @@ bool ParseMask(std::string_view text, MaskPolygons& out, std::string* error) {
         if (!IsBlank(c)) blank = false;
     if (blank) return true;
     for (;;) {
-        const size_t semi = text.find(';', start);
+        // '|' is what the settings file holds (it takes ';' for a comment); ';' is read too.
+        const size_t semi = text.find_first_of("|;", start);
         const std::string_view part = text.substr(
             start, semi == std::string_view::npos ? std::string_view::npos : semi - start);
         if (polys.size() == kMaxMaskPolygons) return Fail(error, "too many polygons");
@@ -83,12 +84,19 @@ std::string FormatMask(const MaskPolygons& mask) {
     std::string s;
     char buf[32];
     for (size_t p = 0; p < mask.size(); ++p) {
-        if (p) s += ';';
+        if (p) s += '|';
         for (size_t i = 0; i < mask[p].size(); ++i) {
             if (i) s += ' ';
-            std::snprintf(buf, sizeof buf, "%.4f,%.4f", std::clamp<double>(mask[p][i].x, 0, 1),
-                          std::clamp<double>(mask[p][i].y, 0, 1));
-            s += buf;
+            // Four digits without trailing zeros: the settings file keeps 255 bytes of a value.
+            for (int axis = 0; axis < 2; ++axis) {
+                if (axis) s += ',';
+                std::snprintf(buf, sizeof buf, "%.4f",
+                              std::clamp<double>(axis ? mask[p][i].y : mask[p][i].x, 0, 1));
+                std::string number = buf;
+                number.erase(number.find_last_not_of('0') + 1);
+                if (number.back() == '.') number.pop_back();
+                s += number;
+            }
         }
     }
     return s;

@@ -1,7 +1,8 @@
 // Areas of the picture to ignore (a window with trees, a television): polygons in picture
 // coordinates from 0 to 1, x to the right, y downwards, origin at the top left. Stored in
-// the settings file as text: points "x,y" separated by spaces, polygons separated by ';',
-// for example "0.1,0.1 0.4,0.1 0.4,0.5;0.7,0.7 0.9,0.7 0.9,0.9 0.7,0.9".
+// the settings file as text: points "x,y" separated by spaces, polygons separated by '|' (';'
+// is read too, but the settings file takes it for a comment), for example
+// "0.1,0.1 0.4,0.1 0.4,0.5|0.7,0.7 0.9,0.7 0.9,0.9 0.7,0.9".
 #pragma once
 
 #include <cstdint>

@@ -170,11 +170,16 @@ QV_API int QvSetStreamSources(const char* const* names, const char* const* urls,
 QV_API int QvTakeStreamEvent(int* kind, char* name, int nameSize);
 
 /* Motion check and ignore masks of the measurement. mask: polygons in picture coordinates
- * from 0 to 1, top left origin, "x,y x,y x,y" with polygons separated by ';' (empty: none).
+ * from 0 to 1, top left origin, "x,y x,y x,y" with polygons separated by '|' or ';' (empty: none).
  * Masked pixels count for neither the level nor the check. With enable 0 the check is off
  * and the level alone decides. Returns 0 (and changes nothing) for a bad mask text. Takes
  * effect from the next frame; the check then learns the scene anew. Any thread. */
 QV_API int QvSetMotionCheck(int enable, const char* mask);
+/* The check's values: change must stand noiseTenths / 10 times above the learned noise, the
+ * smallest moving area is areaTenths / 10 percent of the picture, motion must last persistMs.
+ * Out-of-range values are kept to 1..1000, 1..1000 and 0..60000. Takes effect from the next
+ * frame without learning the scene anew. Any thread. */
+QV_API void QvSetMotionCheckValues(int noiseTenths, int areaTenths, int persistMs);
 
 #define QV_MOTION_CHECK_MAX_BLOBS 8
 typedef struct QvMOTIONCHECKRESULT {
@@ -195,6 +200,9 @@ QV_API int QvGetMotionCheckResult(QvMOTIONCHECKRESULT* result);
  * the noise, 2 part of counting motion, 3 masked. Returns 0 when size is too small or no
  * frame was checked yet. Any thread. */
 QV_API int QvGetMotionCheckCells(unsigned char* cells, int size);
+/* The check's picture of the last frame: its luma, one byte per cell like the cells. Returns 0
+ * when size is too small or no frame was checked yet. Any thread. */
+QV_API int QvGetMotionCheckPicture(unsigned char* luma, int size);
 
 /* FTP client. */
 #define QFTP_OK 0ul

@@ -3,6 +3,7 @@
 // and publishes its result for the monitoring thread and the tuning view.
 #include "core/src/MotionCheckHook.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -20,13 +21,15 @@ struct Hook {
     bool enabled = false;
     detect::MaskPolygons mask;
     uint64_t generation = 0;
+    detect::MotionCheckParams params;
+    uint64_t paramsGeneration = 0;
     detect::MotionCheckResult published;
-    std::vector<uint8_t> cells;
+    std::vector<uint8_t> cells, luma;
     int gridW = 0, gridH = 0;
 
     // Window thread only.
     detect::MotionCheck check;
-    uint64_t seen = 0;
+    uint64_t seen = 0, paramsSeen = 0;
     bool checking = false;
     detect::MaskPolygons activeMask;
     std::vector<detect::MaskSpan> spans;
@@ -142,6 +145,10 @@ void CheckFrame(FrameLayout layout, uint16_t bitCount, const uint8_t* frame,
             h.check.SetMask(h.mask);
             h.check.Reset();
         }
+        if (h.paramsSeen != h.paramsGeneration) {
+            h.paramsSeen = h.paramsGeneration;
+            h.check.SetParams(h.params);
+        }
     }
     TakeOutMasked(h, layout, bitCount, frame, reference, out, length, width, height, sum);
     detect::PixelFormat format;
@@ -150,6 +157,10 @@ void CheckFrame(FrameLayout layout, uint16_t bitCount, const uint8_t* frame,
     std::lock_guard<std::mutex> g(h.lock);
     h.published = r;
     h.cells = h.check.Cells();
+    const auto& luma = h.check.Luma();
+    h.luma.resize(luma.size());
+    for (size_t i = 0; i < luma.size(); ++i)
+        h.luma[i] = uint8_t(std::clamp(luma[i] + 0.5f, 0.0f, 255.0f));
     h.gridW = h.check.GridWidth();
     h.gridH = h.check.GridHeight();
 }
@@ -169,8 +180,19 @@ int QvSetMotionCheck(int enable, const char* mask) {
     ++h.generation;
     h.published = {};
     h.cells.clear();
+    h.luma.clear();
     h.gridW = h.gridH = 0;
     return 1;
+}
+
+// Any thread.
+void QvSetMotionCheckValues(int noiseTenths, int areaTenths, int persistMs) {
+    auto& h = H();
+    std::lock_guard<std::mutex> g(h.lock);
+    h.params.noiseFactor = std::clamp(noiseTenths, 1, 1000) / 10.0;
+    h.params.minBlobShare = std::clamp(areaTenths, 1, 1000) / 1000.0;
+    h.params.minPersistMs = std::clamp(persistMs, 0, 60000);
+    ++h.paramsGeneration;
 }
 
 // Any thread.
@@ -197,11 +219,24 @@ int QvGetMotionCheckResult(QvMOTIONCHECKRESULT* result) {
     return 1;
 }
 
-// Any thread.
-int QvGetMotionCheckCells(unsigned char* cells, int size) {
+namespace {
+// A published grid into the caller's buffer of size bytes.
+int CopyGrid(std::vector<uint8_t> qv::core::Hook::*grid, unsigned char* to, int size) {
     auto& h = H();
     std::lock_guard<std::mutex> g(h.lock);
-    if (!cells || size < 0 || size_t(size) < h.cells.size() || h.cells.empty()) return 0;
-    std::memcpy(cells, h.cells.data(), h.cells.size());
+    const std::vector<uint8_t>& from = h.*grid;
+    if (!to || size < 0 || size_t(size) < from.size() || from.empty()) return 0;
+    std::memcpy(to, from.data(), from.size());
     return 1;
+}
+}  // namespace
+
+// Any thread.
+int QvGetMotionCheckCells(unsigned char* cells, int size) {
+    return CopyGrid(&qv::core::Hook::cells, cells, size);
+}
+
+// Any thread.
+int QvGetMotionCheckPicture(unsigned char* luma, int size) {
+    return CopyGrid(&qv::core::Hook::luma, luma, size);
 }

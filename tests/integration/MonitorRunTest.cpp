@@ -106,11 +106,20 @@ class MonitorRunTest : public ::testing::Test {
         set("MailSettings", "SmtpServer", "127.0.0.1");
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+        // The folders of the next test are made under the TMPDIR of the test run.
+        if (const char* was = std::getenv("TMPDIR")) oldTmp = was;
         setenv("TMPDIR", tmp.Path().c_str(), 1);
         // The program checks the news at start: never the real service from a test.
         setenv("QUORVEX_NEWS_URL", kNoNews, 1);
         setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
     }
+    void TearDown() override {
+        if (oldTmp.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", oldTmp.c_str(), 1);
+    }
+    std::string oldTmp;
     static constexpr const char* kNoNews = "http://127.0.0.1:1/infobbs/";
 
     std::vector<std::string> Argv() const {
@@ -208,6 +217,45 @@ TEST_F(MonitorRunTest, DemoCameraHalfAMinute) {
     std::string printed = qvtest::ReadFile(output);
     for (const auto& line : logLines)
         EXPECT_NE(printed.find(line + "\n"), std::string::npos) << line;
+}
+
+// A noisy still scene from a stream camera: the level alone saves detect pictures, the motion
+// check none.
+TEST_F(MonitorRunTest, MotionCheckQuietsANoisyStillScene) {
+    const std::string ffmpeg = qvtest::FindProgram("ffmpeg");
+    if (ffmpeg.empty()) GTEST_SKIP() << "ffmpeg is not installed (Debian package ffmpeg)";
+    const std::string clip = tmp.File("noisy.avi");
+    const std::string make = ffmpeg +
+                             " -loglevel error -y -f lavfi -i color=c=0x404040:size=160x120:rate=10"
+                             " -vf noise=alls=60:allf=t -t 4 -c:v mjpeg -q:v 2 '" +
+                             clip + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const std::vector<std::string> config = {QUORVEX_BINARY, "--home", home.Path(), "config"};
+    auto run = [&](std::vector<std::string> words) {
+        std::vector<std::string> argv = config;
+        argv.insert(argv.end(), words.begin(), words.end());
+        return qvtest::RunProgram(argv, {{"PATH", std::getenv("PATH") ? std::getenv("PATH") : ""}})
+            .ExitCode;
+    };
+    ASSERT_EQ(run({"streams", "add", "noisy", clip}), 0);
+    ASSERT_EQ(run({"set", "BasicSettings", "DeviceName", "noisy"}), 0);
+    ASSERT_EQ(run({"set", "WarningSettings0", "TimerEnable", "0"}), 0);
+    for (const char* check : {"0", "1"}) {
+        ASSERT_EQ(run({"set", "WarningSettings0", "MotionCheck", check}), 0);
+        const std::string detect = logs.File(std::string("detect") + check);
+        ASSERT_EQ(run({"set", "BasicSettings", "DetectPath", detect}), 0);
+        const std::string output = logs.File(std::string("check") + check + ".out");
+        qvtest::ChildProcess program(
+            {QUORVEX_BINARY, "--home", home.Path(), "-platform", "offscreen"}, output);
+        std::this_thread::sleep_for(8s);
+        const int status = program.Stop(60000);
+        ASSERT_TRUE(WIFEXITED(status)) << qvtest::ReadFile(output);
+        const size_t pictures = qvtest::FileExists(detect) ? qvtest::ListDir(detect).size() : 0;
+        if (check[0] == '0')
+            EXPECT_GT(pictures, 0u) << qvtest::ReadFile(output);
+        else
+            EXPECT_EQ(pictures, 0u) << qvtest::ReadFile(output);
+    }
 }
 
 }  // namespace

@@ -134,7 +134,13 @@ TEST(WarningDialog, TabsKeepChangedValuesAndOkTakesThem) {
     EXPECT_EQ(Control<QLineEdit>(&dialog, 1074)->text(), "30");
     EXPECT_EQ(Control<QLineEdit>(&dialog, 1010)->text(), "wellcome.wav");
     TypeInto(Control<QLineEdit>(&dialog, 1076), "7");
+    auto* noise = dialog.findChild<QLineEdit*>("checkNoise");
+    EXPECT_FALSE(noise->isEnabled());  // the check's values follow its switch
+    dialog.findChild<QCheckBox*>("motionCheck")->click();
+    ASSERT_TRUE(noise->isEnabled());
+    TypeInto(noise, "65");
     Control<QTabBar>(&dialog, 1084)->setCurrentIndex(0);
+    EXPECT_FALSE(dialog.findChild<QCheckBox*>("motionCheck")->isChecked());
     EXPECT_EQ(Control<QLineEdit>(&dialog, 1074)->text(), "45");
     EXPECT_EQ(Control<QLineEdit>(&dialog, 1010)->text(), "/snd/siren.wav");
     EXPECT_FALSE(Control<QCheckBox>(&dialog, 1066)->isChecked());
@@ -147,6 +153,9 @@ TEST(WarningDialog, TabsKeepChangedValuesAndOkTakesThem) {
     EXPECT_EQ(out.Warning[0].SecurityWaveName, "/snd/siren.wav");
     EXPECT_EQ(out.Warning[0].SendMail, 0);
     EXPECT_EQ(out.Warning[1].SecCount, 7);
+    EXPECT_EQ(out.Warning[1].MotionCheck, 1);
+    EXPECT_EQ(out.Warning[1].MotionCheckNoise, 65);
+    EXPECT_EQ(out.Warning[0].MotionCheck, 0);
     EXPECT_EQ(out.Warning[2].SecCount, 4);
     EXPECT_EQ(out.Mail.SmtpServer, "smtp.example.jp");
 }
@@ -216,6 +225,7 @@ TEST(WarningDialog, DefaultResetsModesButKeepsMailTextsAndPopAccount) {
         data.Warning[m].SecurityWaveName = "/c.wav";
         data.Warning[m].MotionSensitivity = 9;
         data.Warning[m].MotionEnable = 0;
+        data.Warning[m].MotionCheckNoise = 99;
         data.Warning[m].MailTitle = "題名";
         data.Warning[m].MailText = "本文";
         data.Warning[m].SendPict = 0;
@@ -233,6 +243,7 @@ TEST(WarningDialog, DefaultResetsModesButKeepsMailTextsAndPopAccount) {
         EXPECT_EQ(out.Warning[m].SecurityWaveName, sounds[m]);
         EXPECT_EQ(out.Warning[m].MotionSensitivity, DefaultWarningSettings(m).MotionSensitivity);
         EXPECT_EQ(out.Warning[m].MotionEnable, 1);
+        EXPECT_EQ(out.Warning[m].MotionCheckNoise, DefaultWarningSettings(m).MotionCheckNoise);
         EXPECT_EQ(out.Warning[m].MailTitle, "題名");
         EXPECT_EQ(out.Warning[m].MailText, "本文");
         EXPECT_EQ(out.Warning[m].SendPict, 0);

@@ -122,6 +122,30 @@ class FakeCore : public qv::engine::CoreApi {
         StreamEvents.pop_front();
         return true;
     }
+    // The motion check: the test sets its verdict; the setups it was given are kept.
+    std::atomic<bool> Confirmed{false};
+    bool SetMotionCheck(const qv::engine::MotionCheckSetup& setup) override {
+        std::lock_guard lock(StateMutex);
+        Setups.push_back(setup);
+        return true;
+    }
+    bool GetMotionCheck(qv::engine::MotionCheckVerdict& verdict) override {
+        verdict = {};
+        verdict.Confirmed = Confirmed.load();
+        verdict.GridWidth = 4, verdict.GridHeight = 3;
+        return true;
+    }
+    bool GetMotionCheckGrid(std::vector<uint8_t>& cells, std::vector<uint8_t>& luma) override {
+        cells.assign(12, 0);
+        cells[5] = 2;
+        luma.assign(12, 128);
+        return true;
+    }
+    qv::engine::MotionCheckSetup LastSetup() {
+        std::lock_guard lock(StateMutex);
+        return Setups.empty() ? qv::engine::MotionCheckSetup{} : Setups.back();
+    }
+    std::vector<qv::engine::MotionCheckSetup> Setups;  // under StateMutex
 };
 
 class FakeHost : public qv::engine::EngineHost {

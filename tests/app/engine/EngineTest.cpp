@@ -127,6 +127,68 @@ TEST_F(EngineTest, LevelAtTheSensitivityDetectsOneBelowDoesNot) {
     core.Level = 0;
 }
 
+TEST_F(EngineTest, MotionCheckDecidesWhenOnTheLevelWhenOff) {
+    auto& on = settings.Warning[1];
+    on.MotionCheck = 1;
+    on.MotionCheckNoise = 55, on.MotionCheckArea = 20, on.MotionCheckMs = 300;
+    on.MotionMask = "0,0 0.5,0 0.5,0.5";
+    Mode0().MotionMask = "0.5,0.5 1,0.5 1,1";  // a mask counts with the check off too
+    struct Case {
+        int mode;  // 0: check off, 1: check on
+        int level;
+        bool confirmed, detects;
+    } const cases[] = {{0, 1500, false, true},
+                       {0, 1499, true, false},
+                       {1, 0, true, true},
+                       {1, 9999, false, false},
+                       {0, 1500, false, true}};
+    Start();
+    EXPECT_EQ(core.LastSetup(), qv::engine::MotionCheckOf(Mode0()));
+    engine->StartStop();
+    for (const Case& c : cases) {
+        engine->SelectMode(c.mode);
+        EXPECT_EQ(core.LastSetup(), qv::engine::MotionCheckOf(settings.Warning[c.mode]));
+        const int before = engine->DetectCount();
+        core.Confirmed = c.confirmed;
+        core.Level = c.level;
+        if (c.detects) {
+            EXPECT_TRUE(WaitFor([&] { return engine->DetectCount() > before; })) << c.mode;
+        } else {
+            Cycles(30);
+            EXPECT_EQ(engine->DetectCount(), before) << c.mode << " " << c.level;
+        }
+        core.Level = 0;
+        core.Confirmed = false;
+        ASSERT_TRUE(WaitFor([&] { return Idle(); }));
+    }
+}
+
+TEST_F(EngineTest, DetectionsTheCheckRejectsSuggestItOnce) {
+    Start();
+    engine->StartStop();
+    core.Level = 5000;  // noise the check does not confirm
+    ASSERT_TRUE(WaitFor([&] { return !host.messages.empty(); }));
+    EXPECT_GE(engine->DetectCount(), qv::engine::kHintDetections);
+    EXPECT_NE(host.messages[0].find("感度調整"), std::string::npos);
+    EXPECT_EQ(IniReadString("Window", "MotionCheckHint", "0", home.File("Quorvex.ini")), "1");
+    const int seen = engine->DetectCount();
+    ASSERT_TRUE(
+        WaitFor([&] { return engine->DetectCount() > seen + 2 * qv::engine::kHintDetections; }));
+    core.Level = 0;
+    EXPECT_EQ(host.messages.size(), 1u);
+    // A new start with the remembered flag says nothing.
+    engine->Finish();
+    settings.Window.MotionCheckHint = 1;
+    host.messages.clear();
+    Start();
+    engine->StartStop();
+    core.Level = 5000;
+    ASSERT_TRUE(WaitFor([&] { return engine->DetectCount() > 2 * qv::engine::kHintDetections; }));
+    core.Level = 0;
+    WaitFor([&] { return Idle(); });
+    EXPECT_TRUE(host.messages.empty());
+}
+
 TEST_F(EngineTest, PendingRequestDropsDetection) {
     Start();
     core.BlockCapture = true;  // the first frame is being grabbed for a long time

@@ -63,14 +63,16 @@ TEST_F(ConfigCommandTest, GetShowsWhatTheProgramUsesAndListMasksPasswords) {
 }
 
 TEST_F(ConfigCommandTest, SetStoresCanonicalNamesWithinTheDialogsLimits) {
-    for (const Args& a : {Words("set|warningsettings1|motionsensitivity|1234"),
-                          Args{"set", "MailSettings", "Password", "パス word"},
-                          Words("set|BasicSettings|PictureQuality|007"),
-                          Words("set|PictSettings|Width|640"), Words("set|Window|MainLeft|-200"),
-                          Args{"set", "BasicSettings", "DeviceName", std::string(127, 'x') + "あ"},
-                          Words("set|MailSettings|SmtpPassword|" + std::string(191, 'p')),
-                          Words("set|PictSettings|Type|1"),
-                          Words("set|PictSettings|PictQuality|20")})  // JPEG offers 0..20
+    for (const Args& a :
+         {Words("set|warningsettings1|motionsensitivity|1234"),
+          Args{"set", "MailSettings", "Password", "パス word"},
+          Words("set|BasicSettings|PictureQuality|007"), Words("set|PictSettings|Width|640"),
+          Words("set|Window|MainLeft|-200"),
+          Args{"set", "BasicSettings", "DeviceName", std::string(127, 'x') + "あ"},
+          Words("set|MailSettings|SmtpPassword|" + std::string(191, 'p')),
+          Words("set|PictSettings|Type|1"),
+          Args{"set", "WarningSettings2", "MotionMask", "0.1,0.1 0.5,0.1 0.5,0.6|0,0 1,0 1,0.1"},
+          Words("set|PictSettings|PictQuality|20")})  // JPEG offers 0..20
         EXPECT_EQ(std::get<0>(Run(a)), 0) << a[2] << " " << a[3];
     EXPECT_EQ(qvtest::ReadFile(file_).rfind("[WarningSettings1]\r\nMotionSensitivity=1234\r\n", 0),
               0u);
@@ -93,6 +95,7 @@ TEST_F(ConfigCommandTest, RefusalsWriteNothingAndExitWithTwo) {
                              "set|BasicSettings|PreviewRate|",
                              "set|WarningSettings0|MotionSensitivity|10000",
                              "set|WarningSettings0|SecTimer|9",
+                             "set|WarningSettings0|MotionMask|0.1,0.1 0.5",
                              "set|PictSettings|Width|121",
                              "set|PictSettings|Width|644",
                              "set|PictSettings|Height|481",

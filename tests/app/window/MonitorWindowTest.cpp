@@ -15,16 +15,19 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSlider>
+#include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 
 #include "app/dialogs/DialogWidgets.h"
 #include "app/news/News.h"
+#include "app/settings/IniFile.h"
 #include "app/settings/ProgramFolder.h"
 #include "app/window/CMonitorDlg.h"
 #include "app/window/Menus.h"
 #include "app/window/PictureViewer.h"
+#include "app/window/TuningWindow.h"
 #include "tests/app/engine/EngineFakes.h"
 #include "tests/core/http/HttpRecorder.h"
 
@@ -382,4 +385,85 @@ TEST_F(MonitorWindow, StartUpOpensTheNewsWindowOnceForANewerNotice) {
     EXPECT_EQ(posts, 1);
     for (auto* n : newsWindows()) delete n;
     qputenv("QUORVEX_NEWS_URL", oldUrl);
+}
+
+TEST_F(MonitorWindow, TuningWindowLetsMonitoringGoOnAndAppliesChangesAtOnce) {
+    auto& engine = window->Engine();
+    auto pumpUntil = [](const std::function<bool()>& done) {
+        return qvtest::WaitFor(done, 10000, [] { QApplication::processEvents(); });
+    };
+    engine.StartStop();
+    // Both menus offer it; the window's opens it.
+    for (int id : {kTrayMenu, kWindowMenu}) {
+        std::unique_ptr<QMenu> menu(window->BuildMenu(id));
+        int command = 0;
+        for (QAction* a : menu->actions())
+            if (a->text() == QStringLiteral("感度調整")) command = a->data().toInt();
+        ASSERT_NE(command, 0) << id;
+        if (id == kWindowMenu) Command(command);
+    }
+    TuningWindow* tuning = window->Tuning();
+    ASSERT_NE(tuning, nullptr);
+    ASSERT_TRUE(tuning->isVisible());
+    EXPECT_FALSE(engine.DialogOpen());
+    EXPECT_FALSE(core.HasState(state::MotionMode, state::MotionOff));
+    core.Level = 5000;
+    ASSERT_TRUE(pumpUntil([&] { return engine.DetectCount() > 0; }));
+    core.Level = 0;
+
+    // A dragged rectangle and a clicked triangle become the mode's mask.
+    MaskCanvas* canvas = tuning->Canvas();
+    auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButton button) {
+        QMouseEvent e(type, QPointF(at), canvas->mapToGlobal(QPointF(at)), button,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                      Qt::NoModifier);
+        QApplication::sendEvent(canvas, &e);
+    };
+    mouse(QEvent::MouseButtonPress, {0, 0}, Qt::LeftButton);
+    mouse(QEvent::MouseMove, {240, 180}, Qt::NoButton);
+    mouse(QEvent::MouseButtonRelease, {240, 180}, Qt::LeftButton);
+    for (QPoint p : {QPoint(480, 0), QPoint(480, 360), QPoint(240, 360)}) {
+        mouse(QEvent::MouseButtonPress, p, Qt::LeftButton);
+        mouse(QEvent::MouseButtonRelease, p, Qt::LeftButton);
+    }
+    mouse(QEvent::MouseButtonDblClick, {240, 360}, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, {240, 360}, Qt::LeftButton);
+    const std::string mask = "0,0 0.5,0 0.5,0.5 0,0.5;1,0 1,1 0.5,1";
+    qv::detect::MaskPolygons expected, stored;
+    ASSERT_TRUE(qv::detect::ParseMask(mask, expected));
+    ASSERT_TRUE(qv::detect::ParseMask(engine.Settings()->Warning[0].MotionMask, stored));
+    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(core.LastSetup().Mask, engine.Settings()->Warning[0].MotionMask);
+    EXPECT_NE(qvtest::ReadFile(folder + "Quorvex.ini")
+                  .find("MotionMask=0,0 0.5,0 0.5,0.5 0,0.5|1,0 1,1 0.5,1\r\n"),
+              std::string::npos);
+
+    // Areas beyond what the settings file keeps are refused; the stored text stays whole.
+    for (int i = 0; i < 12; ++i) {
+        mouse(QEvent::MouseButtonPress, {i * 37 + 3, 201}, Qt::LeftButton);
+        mouse(QEvent::MouseMove, {i * 37 + 29, 353}, Qt::NoButton);
+        mouse(QEvent::MouseButtonRelease, {i * 37 + 29, 353}, Qt::LeftButton);
+    }
+    const std::string full = engine.Settings()->Warning[0].MotionMask;
+    EXPECT_LT(full.size(), kIniValueBufferSize);
+    ASSERT_TRUE(qv::detect::ParseMask(
+        IniReadString("WarningSettings0", "MotionMask", "", SettingsFilePath(folder)), stored));
+    EXPECT_EQ(stored.size(), canvas->Mask().size()) << full;
+    EXPECT_LT(stored.size(), 14u);
+    // A value reaches the core at once; with the switch on the check decides.
+    tuning->findChild<QSpinBox*>("checkNoise")->setValue(65);
+    EXPECT_EQ(core.LastSetup().NoiseTenths, 65);
+    tuning->findChild<QCheckBox*>("motionCheck")->click();
+    EXPECT_EQ(engine.Settings()->Warning[0].MotionCheck, 1);
+    const int before = engine.DetectCount();
+    core.Level = 5000;  // the level alone no longer detects
+    for (int i = 0; i < 20; ++i) QTest::qWait(10);
+    EXPECT_EQ(engine.DetectCount(), before);
+    core.Level = 0;
+    core.Confirmed = true;
+    EXPECT_TRUE(pumpUntil([&] { return engine.DetectCount() > before; }));
+    core.Confirmed = false;
+    tuning->Refresh();
+    EXPECT_FALSE(tuning->Graph()->Levels().empty());
+    EXPECT_TRUE(tuning->isVisible());
 }

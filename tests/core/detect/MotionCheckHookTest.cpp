@@ -105,6 +105,10 @@ TEST(MotionCheckExport, RefusesBadMasksAndReportsTheCheck) {
     std::vector<unsigned char> cells(size_t(w) * h);
     EXPECT_EQ(QvGetMotionCheckCells(cells.data(), int(cells.size()) - 1), 0);
     EXPECT_EQ(QvGetMotionCheckCells(cells.data(), int(cells.size())), 1);
+    std::vector<unsigned char> luma(cells.size());
+    EXPECT_EQ(QvGetMotionCheckPicture(luma.data(), int(luma.size()) - 1), 0);
+    ASSERT_EQ(QvGetMotionCheckPicture(luma.data(), int(luma.size())), 1);
+    EXPECT_NEAR(luma[0], 120, 1);  // the grey frame's luma
     ASSERT_EQ(QvSetMotionCheck(0, ""), 1);
 }
 
