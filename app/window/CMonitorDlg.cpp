@@ -22,6 +22,9 @@
 #include "app/dialogs/DialogWidgets.h"
 #include "app/mail/TestMail.h"
 #include "app/news/News.h"
+#include "app/web/Certificate.h"
+#include "app/web/WebSettings.h"
+#include "app/window/HistoryWindow.h"
 #include "app/window/Menus.h"
 #include "app/window/PictureViewer.h"
 #include "platform/dialup/DialUp.h"
@@ -140,6 +143,7 @@ CMonitorDlg::CMonitorDlg(qv::engine::CoreApi& core, qv::sound::SoundPlayer& soun
         move(place.Left, place.Top);
     }
     LoadCautionPictures();
+    schedule_.Load(engine_->Settings()->Schedule);
     engine_->Start();
     UpdateTrayIcon(TrayAction::Update);
     tickTimer_ = startTimer(250);
@@ -154,6 +158,8 @@ CMonitorDlg::~CMonitorDlg() {
     tray_ = nullptr;
     delete viewer_;
     viewer_ = nullptr;
+    delete history_;
+    history_ = nullptr;
     engine_->Finish();
     // Nothing the engine posted runs on a window that is going away.
     handoff_.Close();
@@ -331,6 +337,7 @@ bool CMonitorDlg::event(QEvent* e) {
 void CMonitorDlg::timerEvent(QTimerEvent* e) {
     if (e->timerId() == tickTimer_) {
         engine_->Tick();
+        ApplySchedule();
         return;
     }
     QDialog::timerEvent(e);
@@ -484,6 +491,9 @@ void CMonitorDlg::OnCommand(int command) {
         case CmdHelp:
             OpenHelp();
             break;
+        case CmdHistory:
+            OpenHistory();
+            break;
         case CmdShowViewer:
             OpenEventPicture(events_->currentRow());
             break;
@@ -575,11 +585,40 @@ void CMonitorDlg::UpdateTrayIcon(TrayAction action) {
     unsigned long level = 0;
     core_.GetState(state::MotionLevel, level);
     trayTip_ = TrayTooltip(engine_->Running(), engine_->CurrentMode(), level);
+    if (schedule_.Active()) {
+        const std::string next = schedule_.NextChangeLine(Clock());
+        if (!next.empty()) trayTip_ += "\n" + next;
+    }
     if (tray_) {
         tray_->setToolTip(Q(trayTip_));
         if (tray_->icon().isNull()) tray_->setIcon(windowIcon());
         tray_->show();
     }
+}
+
+void CMonitorDlg::OpenHistory() {
+    if (!history_) {
+        history_ = new CHistoryWindow(qv::history::Folders{engine_->ProgramFolder() + "log",
+                                                           engine_->PictureFolder(0),
+                                                           engine_->PictureFolder(1)});
+        history_->setWindowIcon(windowIcon());
+    } else {
+        history_->Reload();  // pictures saved since it was last open
+    }
+    history_->show();
+    history_->raise();
+    history_->activateWindow();
+}
+
+// A schedule boundary switches through the window's own switches, so it acts exactly like a
+// click; between boundaries a click holds.
+void CMonitorDlg::ApplySchedule() {
+    const auto next =
+        schedule_.Tick(Clock(), qv::schedule::State{engine_->Running(), engine_->CurrentMode()});
+    if (!next) return;
+    if (next->Mode != engine_->CurrentMode()) engine_->SelectMode(next->Mode);
+    if (next->Monitoring != engine_->Running()) engine_->StartStop();
+    UpdateTrayIcon(TrayAction::Update);
 }
 
 // ----------------------------------------------------------------- settings dialogs
@@ -630,13 +669,35 @@ void CMonitorDlg::BasicSettingsDialog() {
     engine_->BeginSettingsDialog();
     update();
     BasicSettings edited = engine_->Settings()->Basic;
+    // The long-run records are read from the file: the dialog is where they change.
+    qv::dialogs::LongRunSettings longRun;
+    LoadRetentionSettings(settingsFile_, longRun.Retention);
+    LoadScheduleSettings(settingsFile_, longRun.Schedule);
+    LoadHookSettings(settingsFile_, longRun.Hooks);
+    LoadWebSettings(settingsFile_, longRun.Web);
+    qv::dialogs::WebInfo web;
+    web.Fingerprint = qv::web::CertificateFingerprint(engine_->ProgramFolder());
+    web.Addresses = qv::web::WebAddresses(qv::web::LoadWebSettings(settingsFile_));
+    web.HashPassword = [](const std::string& password) { return qv::web::HashPassword(password); };
+    bool longRunApplied = false;
     {
         qv::dialogs::CBasicSetSheet sheet(this, edited, MakeDeviceHooks(edited),
-                                          DialEntries ? DialEntries() : std::vector<std::string>{});
+                                          DialEntries ? DialEntries() : std::vector<std::string>{},
+                                          &longRun, std::move(web));
         RunDialog(sheet);
+        longRunApplied = sheet.LongRunApplied();
     }
-    // The copy goes back whichever button closed the sheet.
+    // The copy goes back whichever button closed the sheet; the long-run pages only after OK
+    // or Apply.
+    if (longRunApplied) {
+        SaveRetentionSettings(settingsFile_, longRun.Retention);
+        SaveScheduleSettings(settingsFile_, longRun.Schedule);
+        SaveHookSettings(settingsFile_, longRun.Hooks);
+        SaveWebSettings(settingsFile_, longRun.Web);
+        schedule_.Load(longRun.Schedule);
+    }
     engine_->EndBasicSettings(edited);
+    UpdateTrayIcon(TrayAction::Update);
     update();
 }
 

@@ -17,6 +17,7 @@
 #include "app/dialogs/SettingsDialogs.h"
 #include "app/engine/Engine.h"
 #include "app/window/Skin.h"
+#include "app/window/WindowSchedule.h"
 #include "platform/thread/Handoff.h"
 
 class QListWidget;
@@ -24,8 +25,9 @@ class QMenu;
 class QSystemTrayIcon;
 
 namespace qv::window {
+class CHistoryWindow;
 class CPictureViewer;
-}
+}  // namespace qv::window
 
 class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     Q_OBJECT
@@ -47,6 +49,8 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     std::function<bool(const std::string& path)> OpenHelpFile;  // false: nothing opened it
     std::function<std::vector<std::string>()> DialEntries;
     std::function<bool()> TrayAvailable;
+    // The wall clock the schedule is read against.
+    std::function<std::time_t()> Clock = [] { return std::time(nullptr); };
     // What the core library's device list and driver dialogs are reached through.
     qv::dialogs::DeviceHooks MakeDeviceHooks(BasicSettings& edited);
 
@@ -56,6 +60,7 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     QSystemTrayIcon* TrayIcon() const { return tray_; }
     QListWidget* EventListWidget() const { return events_; }
     qv::window::CPictureViewer* Viewer() const { return viewer_; }
+    qv::window::CHistoryWindow* History() const { return history_; }
     const QImage& BackBuffer() const { return backBuffer_; }
     QMenu* BuildMenu(int id);  // a MenuId; the caller owns it
 
@@ -98,7 +103,9 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     void BasicSettingsDialog();
     void WarningSettingsDialog();
     void OpenEventPicture(int row);
+    void OpenHistory();
     void RunButton(int index);
+    void ApplySchedule();
     void StreamSourcesChanged(const std::vector<StreamSource>& sources, const std::string& reopen,
                               BasicSettings& edited);
 
@@ -114,9 +121,11 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     qv::window::SkinMouse mouse_;
     QListWidget* events_ = nullptr;
     qv::window::CPictureViewer* viewer_ = nullptr;
+    qv::window::CHistoryWindow* history_ = nullptr;  // made when first opened
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* trayMenu_ = nullptr;
     std::string trayTip_;
+    qv::window::WindowSchedule schedule_;
     int tickTimer_ = 0;
     bool firstShown_ = false;
     bool ending_ = false;

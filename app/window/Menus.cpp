@@ -22,6 +22,7 @@ void BuildTrayMenu(QMenu& menu) {
     menu.addSeparator();
     Item(menu, "基本設定", CmdBasicSettings);
     Item(menu, "警告設定", CmdWarningSettings);
+    Item(menu, "履歴", CmdHistory);
     menu.addSeparator();
     Item(menu, "ヘルプ", CmdHelp);
     menu.addSeparator();
@@ -32,6 +33,7 @@ void BuildTrayMenu(QMenu& menu) {
 void BuildContextMenu(QMenu& menu) {
     Item(menu, "基本設定", CmdBasicSettings);
     Item(menu, "警告設定", CmdWarningSettings);
+    Item(menu, "履歴", CmdHistory);
     menu.addSeparator();
     QMenu* modes = menu.addMenu(QStringLiteral("モード切替"));
     Item(*modes, "モード１", CmdMode1);

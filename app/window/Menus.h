@@ -16,6 +16,7 @@ enum Command : int {
     CmdWarningSettings = 1001,
     CmdToTray = 1017,
     CmdShowViewer = 1029,
+    CmdHistory = 1030,
     CmdRestore = 32772,
     CmdExit = 32773,
     CmdStartStop = 32774,
@@ -25,9 +26,10 @@ enum Command : int {
     CmdHelp = 57670,
 };
 
-// The tray menu: 開始・停止 | モード１-３ | 基本設定, 警告設定 | ヘルプ | 元に戻す, 終了.
+// The tray menu: 開始・停止 | モード１-３ | 基本設定, 警告設定, 履歴 | ヘルプ | 元に戻す, 終了.
 void BuildTrayMenu(QMenu& menu);
-// The window menu: 基本設定, 警告設定 | モード切替 ▶ モード１-３ | ヘルプ | アイコン化, 終了.
+// The window menu: 基本設定, 警告設定, 履歴 | モード切替 ▶ モード１-３ | ヘルプ | アイコン化,
+// 終了.
 void BuildContextMenu(QMenu& menu);
 
 }  // namespace qv::window
