@@ -564,7 +564,13 @@ CBasicSetSheet::CBasicSetSheet(QWidget* parent, BasicSettings& settings, const D
     box->addWidget(buttons);
 }
 
-CBasicSetSheet::~CBasicSetSheet() = default;
+CBasicSetSheet::~CBasicSetSheet() {
+    // The pages' controls report edits to rows the page object owns: they go first.
+    if (longRunPages_) {
+        delete longRunPages_->SchedulePage();
+        delete longRunPages_->StoragePage();
+    }
+}
 
 void CBasicSetSheet::Apply() {
     page_->OnApply();
