@@ -597,13 +597,14 @@ void CMonitorDlg::UpdateTrayIcon(TrayAction action) {
 }
 
 void CMonitorDlg::OpenHistory() {
+    // The picture folders as the settings name them now.
+    qv::history::Folders folders{engine_->ProgramFolder() + "log", engine_->PictureFolder(0),
+                                 engine_->PictureFolder(1)};
     if (!history_) {
-        history_ = new CHistoryWindow(qv::history::Folders{engine_->ProgramFolder() + "log",
-                                                           engine_->PictureFolder(0),
-                                                           engine_->PictureFolder(1)});
+        history_ = new CHistoryWindow(std::move(folders));
         history_->setWindowIcon(windowIcon());
     } else {
-        history_->Reload();  // pictures saved since it was last open
+        history_->SetFolders(std::move(folders));  // and pictures saved since it was last open
     }
     history_->show();
     history_->raise();
@@ -613,6 +614,8 @@ void CMonitorDlg::OpenHistory() {
 // A schedule boundary switches through the window's own switches, so it acts exactly like a
 // click; between boundaries a click holds.
 void CMonitorDlg::ApplySchedule() {
+    // A boundary passed meanwhile is seen once the dialog closes.
+    if (ending_ || engine_->DialogOpen()) return;
     const auto next =
         schedule_.Tick(Clock(), qv::schedule::State{engine_->Running(), engine_->CurrentMode()});
     if (!next) return;

@@ -133,6 +133,11 @@ void CHistoryWindow::Reload() {
     ShowDay(days[static_cast<std::size_t>(select)]);
 }
 
+void CHistoryWindow::SetFolders(qv::history::Folders folders) {
+    folders_ = std::move(folders);
+    Reload();
+}
+
 void CHistoryWindow::ShowDay(const std::string& day) {
     day_ = day;
     entries_ = qv::history::ReadDay(folders_, day);

@@ -25,6 +25,7 @@ class CHistoryWindow : public QWidget {
 
     // Reads the days again (keeping the day shown when it is still there).
     void Reload();
+    void SetFolders(qv::history::Folders folders);  // and reloads
     void ShowDay(const std::string& day);
     // Opens the day's index-th entry large (pictures only); false when it has none.
     bool OpenLarge(int index);

@@ -237,7 +237,16 @@ TEST_F(MonitorWindow, ScheduleSwitchesLikeTheSwitchesAndAManualChangeHoldsToTheB
     at(Monday(7, 59, 40));
     EXPECT_FALSE(engine.Running());
     EXPECT_EQ(window->TrayTip(), "停止中:ﾓｰﾄﾞ1:デテクト0000\n次の切替 12/07 08:00 モード２");
-    at(Monday(8, 0, 1));
+    // A start passing while a settings dialog is open waits for the dialog to close.
+    bool runningInDialog = true;
+    onDialog = [&](QDialog&) {
+        at(Monday(8, 0, 1));
+        runningInDialog = engine.Running();
+        return static_cast<int>(QDialog::Rejected);
+    };
+    Command(CmdBasicSettings);
+    EXPECT_FALSE(runningInDialog);
+    at(Monday(8, 0, 2));
     EXPECT_TRUE(engine.Running());
     EXPECT_EQ(engine.CurrentMode(), 1);
     EXPECT_EQ(window->TrayTip(), "動作中:ﾓｰﾄﾞ2:デテクト0000\n次の切替 12/07 18:00 予定の終了");
