@@ -535,12 +535,18 @@ void CBasicSetPropertyPage::BrowseFolder(QLineEdit* edit) {
 // ---------------------------------------------------------------- the sheet
 
 CBasicSetSheet::CBasicSetSheet(QWidget* parent, BasicSettings& settings, const DeviceHooks& hooks,
-                               const std::vector<std::string>& dialEntries)
-    : QDialog(parent) {
+                               const std::vector<std::string>& dialEntries,
+                               LongRunSettings* longRun, WebInfo web)
+    : QDialog(parent), longRun_(longRun) {
     setWindowTitle(QStringLiteral("基本設定"));
     auto* tabs = new QTabWidget(this);
     page_ = new CBasicSetPropertyPage(tabs, settings, hooks, dialEntries);
     tabs->addTab(page_, QStringLiteral("基本設定"));
+    if (longRun_) {
+        longRunPages_ = std::make_unique<CLongRunPages>(tabs, *longRun_, std::move(web));
+        tabs->addTab(longRunPages_->SchedulePage(), QStringLiteral("スケジュール"));
+        tabs->addTab(longRunPages_->StoragePage(), QStringLiteral("保存・通知・Web"));
+    }
     tabs->addTab(VersionPage(tabs), QStringLiteral("バージョン情報"));
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
@@ -552,14 +558,30 @@ CBasicSetSheet::CBasicSetSheet(QWidget* parent, BasicSettings& settings, const D
     apply->setObjectName(QStringLiteral("idc12321"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(apply, &QPushButton::clicked, this, [this] { page_->OnApply(); });
+    connect(apply, &QPushButton::clicked, this, [this] { Apply(); });
     auto* box = new QVBoxLayout(this);
     box->addWidget(tabs);
     box->addWidget(buttons);
 }
 
-void CBasicSetSheet::accept() {
+CBasicSetSheet::~CBasicSetSheet() {
+    // The pages' controls report edits to rows the page object owns: they go first.
+    if (longRunPages_) {
+        delete longRunPages_->SchedulePage();
+        delete longRunPages_->StoragePage();
+    }
+}
+
+void CBasicSetSheet::Apply() {
     page_->OnApply();
+    if (longRunPages_) {
+        longRunPages_->Commit(*longRun_);
+        longRunApplied_ = true;
+    }
+}
+
+void CBasicSetSheet::accept() {
+    Apply();
     QDialog::accept();
 }
 

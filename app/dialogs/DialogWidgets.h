@@ -28,6 +28,7 @@ class QRadioButton;
 class QSlider;
 class QTabBar;
 class QTabWidget;
+class QTimeEdit;
 
 namespace qv::dialogs {
 
@@ -157,17 +158,73 @@ class CBasicSetPropertyPage : public QWidget {
     QCheckBox* wakeUpIcon_;
 };
 
-// The sheet "基本設定": the settings page and a version page, OK / Cancel / Apply.
+// One row of the schedule page: a rule edited with checkboxes, two times and an action.
+struct ScheduleRow {
+    QCheckBox* Use;
+    std::array<QCheckBox*, 7> Days;  // Monday .. Sunday
+    QTimeEdit* Start;
+    QTimeEdit* End;
+    QComboBox* Action;   // モード１..モード３, 停止
+    std::string Stored;  // the text as it was read: kept while the row is not touched
+    bool Touched = false;
+};
+
+// The pages "スケジュール" and "保存・通知・Web" of the basic settings sheet. Control ids:
+// schedule row r (0..9) uses 2100 + 16 r + 0 (use), 1..7 (days), 8 (start), 9 (end),
+// 10 (action); 2090 is Enable; the other controls 2000 onwards in the order of the records.
+class CLongRunPages {
+  public:
+    CLongRunPages(QWidget* parent, const LongRunSettings& settings, WebInfo web);
+    QWidget* SchedulePage() const { return schedule_; }
+    QWidget* StoragePage() const { return storage_; }
+    // The controls' values over settings (the password only when one was typed).
+    void Commit(LongRunSettings& settings) const;
+
+  private:
+    QWidget* BuildSchedule(QWidget* parent, const ScheduleSettings& s);
+    QWidget* BuildStorage(QWidget* parent, const LongRunSettings& s);
+
+    WebInfo web_;
+    QWidget* schedule_ = nullptr;
+    QWidget* storage_ = nullptr;
+    QCheckBox* scheduleEnable_ = nullptr;
+    std::array<ScheduleRow, kScheduleRules> rows_{};
+    std::array<SpinEdit*, 4> retention_{};
+    QLineEdit* command_ = nullptr;
+    QLineEdit* commandEvents_ = nullptr;
+    QLineEdit* webhookUrl_ = nullptr;
+    QCheckBox* webhookPicture_ = nullptr;
+    QLineEdit* pushUrl_ = nullptr;
+    QLineEdit* pushToken_ = nullptr;
+    SpinEdit* cameraLostSeconds_ = nullptr;
+    QCheckBox* cameraLostMail_ = nullptr;
+    QCheckBox* webEnable_ = nullptr;
+    SpinEdit* webPort_ = nullptr;
+    QCheckBox* webTls_ = nullptr;
+    QLineEdit* webPassword_ = nullptr;
+};
+
+// The sheet "基本設定": the settings page and a version page, OK / Cancel / Apply; with
+// longRun also the schedule and storage pages, whose values go into *longRun on OK and Apply
+// only (LongRunApplied() then says so).
 class CBasicSetSheet : public QDialog {
     Q_OBJECT
   public:
     CBasicSetSheet(QWidget* parent, BasicSettings& settings, const DeviceHooks& hooks,
-                   const std::vector<std::string>& dialEntries);
+                   const std::vector<std::string>& dialEntries, LongRunSettings* longRun = nullptr,
+                   WebInfo web = {});
+    ~CBasicSetSheet() override;
     CBasicSetPropertyPage* Page() const { return page_; }
     void accept() override;
+    bool LongRunApplied() const { return longRunApplied_; }
 
   private:
+    void Apply();
+
     CBasicSetPropertyPage* page_;
+    LongRunSettings* longRun_;
+    std::unique_ptr<CLongRunPages> longRunPages_;
+    bool longRunApplied_ = false;
 };
 
 // "ＰＯＰ設定".

@@ -48,6 +48,23 @@ std::string StreamSourceProblemMessage(StreamSourceProblem problem);
 using ::kPreviewRates;
 using ::PreviewRateFps;
 
+// The settings for a monitor left running: the schedule, what is deleted, the hooks and the
+// web page. The basic settings sheet edits them on pages of their own when given them.
+struct LongRunSettings {
+    RetentionSettings Retention;
+    ScheduleSettings Schedule;
+    HookSettings Hooks;
+    WebSettings Web;
+    bool operator==(const LongRunSettings&) const = default;
+};
+
+// What the web group shows (read-only) and how a typed password becomes the stored hash.
+struct WebInfo {
+    std::string Fingerprint;             // the certificate's SHA-256, "" when there is none yet
+    std::vector<std::string> Addresses;  // what a phone opens
+    std::function<std::string(const std::string& password)> HashPassword;
+};
+
 // The basic settings sheet ("基本設定" page and a version page). Works on `settings` in
 // place: changes made with the controls go into it at once (as the sheet's caller takes the
 // copy back whichever button closed it); the paths and the dial-up entry go in on Apply / OK.

@@ -22,6 +22,9 @@
 #include "app/dialogs/DialogWidgets.h"
 #include "app/mail/TestMail.h"
 #include "app/news/News.h"
+#include "app/web/Certificate.h"
+#include "app/web/WebSettings.h"
+#include "app/window/HistoryWindow.h"
 #include "app/window/Menus.h"
 #include "app/window/PictureViewer.h"
 #include "app/window/TuningWindow.h"
@@ -142,6 +145,7 @@ CMonitorDlg::CMonitorDlg(qv::engine::CoreApi& core, qv::sound::SoundPlayer& soun
         move(place.Left, place.Top);
     }
     LoadCautionPictures();
+    schedule_.Load(engine_->Settings()->Schedule);
     engine_->Start();
     UpdateTrayIcon(TrayAction::Update);
     tickTimer_ = startTimer(250);
@@ -158,6 +162,8 @@ CMonitorDlg::~CMonitorDlg() {
     viewer_ = nullptr;
     delete tuning_;
     tuning_ = nullptr;
+    delete history_;
+    history_ = nullptr;
     engine_->Finish();
     // Nothing the engine posted runs on a window that is going away.
     handoff_.Close();
@@ -348,6 +354,7 @@ bool CMonitorDlg::event(QEvent* e) {
 void CMonitorDlg::timerEvent(QTimerEvent* e) {
     if (e->timerId() == tickTimer_) {
         engine_->Tick();
+        ApplySchedule();
         return;
     }
     QDialog::timerEvent(e);
@@ -501,6 +508,9 @@ void CMonitorDlg::OnCommand(int command) {
         case CmdHelp:
             OpenHelp();
             break;
+        case CmdHistory:
+            OpenHistory();
+            break;
         case CmdShowViewer:
             OpenEventPicture(events_->currentRow());
             break;
@@ -606,11 +616,43 @@ void CMonitorDlg::UpdateTrayIcon(TrayAction action) {
     unsigned long level = 0;
     core_.GetState(state::MotionLevel, level);
     trayTip_ = TrayTooltip(engine_->Running(), engine_->CurrentMode(), level);
+    if (schedule_.Active()) {
+        const std::string next = schedule_.NextChangeLine(Clock());
+        if (!next.empty()) trayTip_ += "\n" + next;
+    }
     if (tray_) {
         tray_->setToolTip(Q(trayTip_));
         if (tray_->icon().isNull()) tray_->setIcon(windowIcon());
         tray_->show();
     }
+}
+
+void CMonitorDlg::OpenHistory() {
+    // The picture folders as the settings name them now.
+    qv::history::Folders folders{engine_->ProgramFolder() + "log", engine_->PictureFolder(0),
+                                 engine_->PictureFolder(1)};
+    if (!history_) {
+        history_ = new CHistoryWindow(std::move(folders));
+        history_->setWindowIcon(windowIcon());
+    } else {
+        history_->SetFolders(std::move(folders));  // and pictures saved since it was last open
+    }
+    history_->show();
+    history_->raise();
+    history_->activateWindow();
+}
+
+// A schedule boundary switches through the window's own switches, so it acts exactly like a
+// click; between boundaries a click holds.
+void CMonitorDlg::ApplySchedule() {
+    // A boundary passed meanwhile is seen once the dialog closes.
+    if (ending_ || engine_->DialogOpen()) return;
+    const auto next =
+        schedule_.Tick(Clock(), qv::schedule::State{engine_->Running(), engine_->CurrentMode()});
+    if (!next) return;
+    if (next->Mode != engine_->CurrentMode()) engine_->SelectMode(next->Mode);
+    if (next->Monitoring != engine_->Running()) engine_->StartStop();
+    UpdateTrayIcon(TrayAction::Update);
 }
 
 // ----------------------------------------------------------------- settings dialogs
@@ -661,13 +703,35 @@ void CMonitorDlg::BasicSettingsDialog() {
     engine_->BeginSettingsDialog();
     update();
     BasicSettings edited = engine_->Settings()->Basic;
+    // The long-run records are read from the file: the dialog is where they change.
+    qv::dialogs::LongRunSettings longRun;
+    LoadRetentionSettings(settingsFile_, longRun.Retention);
+    LoadScheduleSettings(settingsFile_, longRun.Schedule);
+    LoadHookSettings(settingsFile_, longRun.Hooks);
+    LoadWebSettings(settingsFile_, longRun.Web);
+    qv::dialogs::WebInfo web;
+    web.Fingerprint = qv::web::CertificateFingerprint(engine_->ProgramFolder());
+    web.Addresses = qv::web::WebAddresses(qv::web::LoadWebSettings(settingsFile_));
+    web.HashPassword = [](const std::string& password) { return qv::web::HashPassword(password); };
+    bool longRunApplied = false;
     {
         qv::dialogs::CBasicSetSheet sheet(this, edited, MakeDeviceHooks(edited),
-                                          DialEntries ? DialEntries() : std::vector<std::string>{});
+                                          DialEntries ? DialEntries() : std::vector<std::string>{},
+                                          &longRun, std::move(web));
         RunDialog(sheet);
+        longRunApplied = sheet.LongRunApplied();
     }
-    // The copy goes back whichever button closed the sheet.
+    // The copy goes back whichever button closed the sheet; the long-run pages only after OK
+    // or Apply.
+    if (longRunApplied) {
+        // The engine saves and applies the clean-up limits and the hooks at once.
+        engine_->EndLivingSettings(longRun.Retention, longRun.Hooks);
+        SaveScheduleSettings(settingsFile_, longRun.Schedule);
+        SaveWebSettings(settingsFile_, longRun.Web);
+        schedule_.Load(longRun.Schedule);
+    }
     engine_->EndBasicSettings(edited);
+    UpdateTrayIcon(TrayAction::Update);
     update();
 }
 

@@ -17,6 +17,7 @@
 #include "app/dialogs/SettingsDialogs.h"
 #include "app/engine/Engine.h"
 #include "app/window/Skin.h"
+#include "app/window/WindowSchedule.h"
 #include "platform/thread/Handoff.h"
 
 class QListWidget;
@@ -24,6 +25,7 @@ class QMenu;
 class QSystemTrayIcon;
 
 namespace qv::window {
+class CHistoryWindow;
 class CPictureViewer;
 class TuningWindow;
 }  // namespace qv::window
@@ -48,6 +50,8 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     std::function<bool(const std::string& path)> OpenHelpFile;  // false: nothing opened it
     std::function<std::vector<std::string>()> DialEntries;
     std::function<bool()> TrayAvailable;
+    // The wall clock the schedule is read against.
+    std::function<std::time_t()> Clock = [] { return std::time(nullptr); };
     // What the core library's device list and driver dialogs are reached through.
     qv::dialogs::DeviceHooks MakeDeviceHooks(BasicSettings& edited);
 
@@ -58,6 +62,7 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     QListWidget* EventListWidget() const { return events_; }
     qv::window::CPictureViewer* Viewer() const { return viewer_; }
     qv::window::TuningWindow* Tuning() const { return tuning_; }  // null until first opened
+    qv::window::CHistoryWindow* History() const { return history_; }
     const QImage& BackBuffer() const { return backBuffer_; }
     QMenu* BuildMenu(int id);  // a MenuId; the caller owns it
 
@@ -103,7 +108,9 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     void WarningSettingsDialog();
     void OpenEventPicture(int row);
     void OpenTuning();
+    void OpenHistory();
     void RunButton(int index);
+    void ApplySchedule();
     void StreamSourcesChanged(const std::vector<StreamSource>& sources, const std::string& reopen,
                               BasicSettings& edited);
 
@@ -120,9 +127,11 @@ class CMonitorDlg : public QDialog, public qv::engine::EngineHost {
     QListWidget* events_ = nullptr;
     qv::window::CPictureViewer* viewer_ = nullptr;
     qv::window::TuningWindow* tuning_ = nullptr;
+    qv::window::CHistoryWindow* history_ = nullptr;  // made when first opened
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* trayMenu_ = nullptr;
     std::string trayTip_;
+    qv::window::WindowSchedule schedule_;
     int tickTimer_ = 0;
     bool firstShown_ = false;
     bool ending_ = false;

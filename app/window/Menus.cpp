@@ -23,6 +23,7 @@ void BuildTrayMenu(QMenu& menu) {
     Item(menu, "基本設定", CmdBasicSettings);
     Item(menu, "警告設定", CmdWarningSettings);
     Item(menu, "感度調整", CmdTuning);
+    Item(menu, "履歴", CmdHistory);
     menu.addSeparator();
     Item(menu, "ヘルプ", CmdHelp);
     menu.addSeparator();
@@ -34,6 +35,7 @@ void BuildContextMenu(QMenu& menu) {
     Item(menu, "基本設定", CmdBasicSettings);
     Item(menu, "警告設定", CmdWarningSettings);
     Item(menu, "感度調整", CmdTuning);
+    Item(menu, "履歴", CmdHistory);
     menu.addSeparator();
     QMenu* modes = menu.addMenu(QStringLiteral("モード切替"));
     Item(*modes, "モード１", CmdMode1);

@@ -17,6 +17,7 @@ enum Command : int {
     CmdToTray = 1017,
     CmdShowViewer = 1029,
     CmdTuning = 1030,
+    CmdHistory = 1031,
     CmdRestore = 32772,
     CmdExit = 32773,
     CmdStartStop = 32774,
@@ -26,9 +27,11 @@ enum Command : int {
     CmdHelp = 57670,
 };
 
-// The tray menu: 開始・停止 | モード１-３ | 基本設定, 警告設定, 感度調整 | ヘルプ | 元に戻す, 終了.
+// The tray menu: 開始・停止 | モード１-３ | 基本設定, 警告設定, 感度調整, 履歴 | ヘルプ | 元に戻す,
+// 終了.
 void BuildTrayMenu(QMenu& menu);
-// The window menu: 基本設定, 警告設定, 感度調整 | モード切替 ▶ モード１-３ | ヘルプ | アイコン化,
+// The window menu: 基本設定, 警告設定, 感度調整, 履歴 | モード切替 ▶ モード１-３ | ヘルプ |
+// アイコン化,
 // 終了.
 void BuildContextMenu(QMenu& menu);
 

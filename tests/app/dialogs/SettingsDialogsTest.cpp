@@ -15,6 +15,7 @@
 #include <QSlider>
 #include <QTabBar>
 #include <QTest>
+#include <QTimeEdit>
 #include <QTimer>
 
 #include "app/dialogs/DialogWidgets.h"
@@ -495,4 +496,85 @@ TEST(BasicSheet, DriverDialogButtonsOpenTheDriversDialogs) {
     Control<QPushButton>(&sheet, 1003)->click();
     Control<QPushButton>(&sheet, 1004)->click();
     EXPECT_EQ(opened, (std::vector<unsigned long>{8, 2}));
+}
+
+// The schedule page turns rows into rule texts; a row nobody touched keeps its text.
+TEST(BasicSheet, ScheduleRowsBecomeRuleTexts) {
+    auto row = [](QWidget* sheet, int field) {  // a control of the first row
+        return sheet->findChild<QWidget*>(QStringLiteral("idc%1").arg(2100 + field));
+    };
+    auto check = [&](QWidget* sheet, int field, bool on) {
+        static_cast<QCheckBox*>(row(sheet, field))->setChecked(on);
+    };
+    auto time = [&](QWidget* sheet, int field, int h, int m) {
+        static_cast<QTimeEdit*>(row(sheet, field))->setTime(QTime(h, m));
+    };
+    struct Case {
+        const char* stored;
+        std::function<void(QWidget*)> edit;
+        const char* saved;
+    } cases[] = {
+        {"", [&](QWidget* d) { check(d, 0, true); }, "12345 08:00-18:00 mode1"},
+        {"67 22:00-06:00 off", [](QWidget*) {}, "67 22:00-06:00 off"},
+        {"not a rule", [](QWidget*) {}, "not a rule"},
+        {"67 22:00-06:00 off",
+         [&](QWidget* d) {
+             time(d, 9, 7, 30);
+             static_cast<QComboBox*>(row(d, 10))->setCurrentIndex(2);
+             check(d, 3, true);
+         },
+         "367 22:00-07:30 mode3"},
+        {"12345 08:00-18:00 mode1", [&](QWidget* d) { check(d, 0, false); }, ""},
+        {"1 08:00-18:00 mode2", [&](QWidget* d) { check(d, 1, false); }, ""},  // no day left
+        {"", [&](QWidget* d) { check(d, 0, true), time(d, 9, 8, 0); }, ""},    // empty range
+    };
+    for (const Case& c : cases) {
+        BasicSettings basic;
+        LongRunSettings longRun;
+        longRun.Schedule.Rule1 = c.stored;
+        longRun.Schedule.Rule2 = "5 09:00-10:00 mode2";
+        CBasicSetSheet sheet(nullptr, basic, DeviceHooks{}, {}, &longRun);
+        c.edit(&sheet);
+        sheet.accept();
+        EXPECT_TRUE(sheet.LongRunApplied());
+        EXPECT_EQ(longRun.Schedule.Rule1, c.saved) << c.stored;
+        EXPECT_EQ(longRun.Schedule.Rule2, "5 09:00-10:00 mode2");
+    }
+}
+
+TEST(BasicSheet, LongRunGroupsCancelKeepsAllAndAnUntouchedPasswordKeepsItsHash) {
+    BasicSettings basic;
+    LongRunSettings longRun;
+    longRun.Web.Password = "old-hash";
+    const LongRunSettings before = longRun;
+    WebInfo web;
+    web.Fingerprint = "AB:CD";
+    web.Addresses = {"https://192.0.2.7:8443/"};
+    web.HashPassword = [](const std::string& p) { return "hash(" + p + ")"; };
+    auto edit = [](QWidget* sheet) {
+        Control<SpinEdit>(sheet, 2000)->Edit()->setText("99999");  // past the schema's range
+        Control<QLineEdit>(sheet, 2014)->setText("https://ntfy.sh/room");
+        Control<QCheckBox>(sheet, 2013)->setChecked(true);
+        Control<QCheckBox>(sheet, 2090)->setChecked(true);
+    };
+    {
+        CBasicSetSheet sheet(nullptr, basic, DeviceHooks{}, {}, &longRun, web);
+        EXPECT_EQ(Control<QLineEdit>(&sheet, 2024)->text(), "AB:CD");
+        EXPECT_EQ(Control<QLineEdit>(&sheet, 2025)->text(), "https://192.0.2.7:8443/");
+        edit(&sheet);
+        sheet.reject();
+        EXPECT_FALSE(sheet.LongRunApplied());
+    }
+    EXPECT_EQ(longRun, before);
+    for (const char* typed : {"", "s3cret"}) {
+        CBasicSetSheet sheet(nullptr, basic, DeviceHooks{}, {}, &longRun, web);
+        edit(&sheet);
+        Control<QLineEdit>(&sheet, 2023)->setText(typed);
+        sheet.accept();
+        EXPECT_EQ(longRun.Web.Password, *typed ? "hash(s3cret)" : "old-hash");
+    }
+    EXPECT_EQ(longRun.Retention.PictureDays, KeyOf(&RetentionSettings::PictureDays).Max);
+    EXPECT_EQ(longRun.Hooks.PushUrl, "https://ntfy.sh/room");
+    EXPECT_EQ(longRun.Hooks.WebhookPicture, 1);
+    EXPECT_EQ(longRun.Schedule.Enable, 1);
 }

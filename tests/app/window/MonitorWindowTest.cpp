@@ -25,6 +25,7 @@
 #include "app/settings/IniFile.h"
 #include "app/settings/ProgramFolder.h"
 #include "app/window/CMonitorDlg.h"
+#include "app/window/HistoryWindow.h"
 #include "app/window/Menus.h"
 #include "app/window/PictureViewer.h"
 #include "app/window/TuningWindow.h"
@@ -66,6 +67,7 @@ class MonitorWindow : public ::testing::Test {
             return onDialog ? onDialog(d) : static_cast<int>(QDialog::Rejected);
         };
         window->TrayAvailable = [this] { return trayAvailable; };
+        window->Clock = [this] { return clockNow; };
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         QApplication::processEvents();
@@ -113,6 +115,7 @@ class MonitorWindow : public ::testing::Test {
     std::function<int(QDialog&)> onDialog;
     int dialogsRun = 0;
     bool dialogOpenSeen = false, trayAvailable = true;
+    std::time_t clockNow = 0;
     Skin skin = [] {
         Skin s;
         s.Load({std::string(QUORVEX_SOURCE_ASSETS) + "/"});
@@ -212,6 +215,79 @@ TEST_F(MonitorWindow, TrayMenuTooltipAndThePositionForTheShutdown) {
     EXPECT_TRUE(window->isMinimized());
     Command(CmdRestore);
     EXPECT_FALSE(window->isMinimized());
+}
+
+// Local wall-clock time on Monday 2026-12-07.
+std::time_t Monday(int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = 126, t.tm_mon = 11, t.tm_mday = 7;
+    t.tm_hour = hour, t.tm_min = minute, t.tm_sec = second;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+TEST_F(MonitorWindow, ScheduleSwitchesLikeTheSwitchesAndAManualChangeHoldsToTheBoundary) {
+    qvtest::WriteFile(folder + "Quorvex.ini",
+                      "[Schedule]\r\nEnable=1\r\nRule3=12345 08:00-18:00 mode2\r\n");
+    window.reset();
+    clockNow = Monday(7, 59, 30);
+    Open();
+    const auto& engine = window->Engine();
+    auto at = [&](std::time_t when) {  // the clock moves on and the window's timer sees it
+        clockNow = when;
+        QTest::qWait(1300);
+    };
+    at(Monday(7, 59, 40));
+    EXPECT_FALSE(engine.Running());
+    EXPECT_EQ(window->TrayTip(), "停止中:ﾓｰﾄﾞ1:デテクト0000\n次の切替 12/07 08:00 モード２");
+    // A start passing while a settings dialog is open waits for the dialog to close.
+    bool runningInDialog = true;
+    onDialog = [&](QDialog&) {
+        at(Monday(8, 0, 1));
+        runningInDialog = engine.Running();
+        return static_cast<int>(QDialog::Rejected);
+    };
+    Command(CmdBasicSettings);
+    EXPECT_FALSE(runningInDialog);
+    at(Monday(8, 0, 2));
+    EXPECT_TRUE(engine.Running());
+    EXPECT_EQ(engine.CurrentMode(), 1);
+    EXPECT_EQ(window->TrayTip(), "動作中:ﾓｰﾄﾞ2:デテクト0000\n次の切替 12/07 18:00 予定の終了");
+    Command(CmdMode3);  // a manual change holds inside the rule
+    at(Monday(12, 0, 0));
+    EXPECT_EQ(engine.CurrentMode(), 2);
+    at(Monday(18, 0, 2));  // and the end brings back the state from before the rule
+    EXPECT_FALSE(engine.Running());
+    EXPECT_EQ(engine.CurrentMode(), 0);
+    // Switched off in the basic settings: saved, and the tooltip is the plain one again.
+    onDialog = [](QDialog& d) {
+        Control<QCheckBox>(&d, 2090)->setChecked(false);
+        d.accept();
+        return static_cast<int>(QDialog::Accepted);
+    };
+    Command(CmdBasicSettings);
+    EXPECT_EQ(window->TrayTip(), "停止中:ﾓｰﾄﾞ1:デテクト0000");
+    const std::string ini = qvtest::ReadFile(folder + "Quorvex.ini");
+    EXPECT_NE(ini.find("Rule3=12345 08:00-18:00 mode2"), std::string::npos) << ini;
+}
+
+TEST_F(MonitorWindow, HistoryOpensFromBothMenusOnTheProgramsLogAndPictures) {
+    Log(2);
+    std::unique_ptr<QMenu> menu(window->BuildMenu(kWindowMenu));
+    QAction* history = nullptr;
+    for (QAction* a : menu->actions())
+        if (a->text() == QStringLiteral("履歴")) history = a;
+    ASSERT_NE(history, nullptr);
+    Command(history->data().toInt());
+    ASSERT_NE(window->History(), nullptr);
+    EXPECT_TRUE(window->History()->isVisible());
+    EXPECT_EQ(window->History()->Entries().size(), 2u);
+    EXPECT_EQ(window->EventListWidget()->count(), 2);  // the event list stays as it is
+    Log(1);
+    Command(CmdToTray);
+    TrayAction("履歴")->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(window->History()->Entries().size(), 3u);  // read again
 }
 
 TEST_F(MonitorWindow, SettingsDialogsPauseTheEngineAndTakeTheCopiesBack) {
