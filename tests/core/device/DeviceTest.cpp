@@ -320,11 +320,11 @@ TEST_F(DeviceTest, AGrabThatNeverComesGivesUpAndRefusesOthersMeanwhile) {
     std::vector<char> path = Path("never.bmp");
     std::atomic<int> result{-1};
     std::thread t([&] { result = QvCaptureSingleFrame(path.data(), 0); });
-    ASSERT_TRUE(SpinUntil([] { return QvIsCapturing() == 1; }));
+    ASSERT_TRUE(WaitFor([] { return QvIsCapturing() == 1; }));
     EXPECT_EQ(QvOpenDialog(QV_DLG_FORMAT), 0);
     EXPECT_EQ(QvCaptureSingleFrame(path.data(), 0), 0);
     EXPECT_EQ(QvStartCapture(path.data(), 0, 1), 0);
-    SpinUntil([&] { return result.load() != -1; }, 5000);
+    WaitFor([&] { return result.load() != -1; }, 5000);
     t.join();
     EXPECT_EQ(result.load(), 0);
     EXPECT_FALSE(FileExists(temp_.File("never.bmp")));
@@ -371,14 +371,14 @@ TEST_F(DeviceTest, ACameraConnectingOrVanishedSaysSo) {
     source->SetLink(qv::capture::LinkState::Connecting);
     ASSERT_EQ(QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_PREVIEW), 1);
     EXPECT_EQ(Get(QV_DS_DEVICE_LINK), QV_LINK_CONNECTING);
-    ASSERT_TRUE(SpinUntil([&] { return Session()->Preview()->Notice() == "接続中…"; }));
+    ASSERT_TRUE(WaitFor([&] { return Session()->Preview()->Notice() == "接続中…"; }));
     source->SetLink(qv::capture::LinkState::Live);
     source->SetRepeatLast(true);
     source->Queue(Pattern(source->Format()));
-    ASSERT_TRUE(SpinUntil([&] { return host_->notifications >= 2; }));
+    ASSERT_TRUE(WaitFor([&] { return host_->notifications >= 2; }));
     EXPECT_EQ(Session()->Preview()->Notice(), QString());
     source->Vanish();
-    ASSERT_TRUE(SpinUntil([&] { return Get(QV_DS_DEVICE_LINK) == QV_LINK_LOST; }));
+    ASSERT_TRUE(WaitFor([&] { return Get(QV_DS_DEVICE_LINK) == QV_LINK_LOST; }));
     EXPECT_EQ(Session()->Preview()->Notice(), QStringLiteral("カメラ切断"));
     std::vector<char> path = Path("x.bmp");
     EXPECT_EQ(QvCaptureSingleFrame(path.data(), 0), 0);
@@ -386,7 +386,7 @@ TEST_F(DeviceTest, ACameraConnectingOrVanishedSaysSo) {
     // Display off: no more notifications; cleanup, and the camera plugged in again opens.
     ASSERT_EQ(QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_NONE), 1);
     const int before = host_->notifications;
-    Spin(50);
+    WaitFor([] { return false; }, 50);
     EXPECT_EQ(host_->notifications, before);
     EXPECT_EQ(QvCleanupDevice(), 1);
     auto again = std::make_shared<ScriptedSource>(Rgb24(32, 24));
@@ -457,11 +457,11 @@ TEST_F(DeviceTest, StreamCamerasThroughTheLibrary) {
     ASSERT_EQ(QvGetDeviceCount(), 1);
     QvSTARTUPDEVICEINFO info{host_.get(), host_.get()};
     ASSERT_EQ(QvStartupDevice(&info, 0), 1);
-    ASSERT_TRUE(SpinUntil([&] { return Get(QV_DS_DEVICE_LINK) == QV_LINK_LOST; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return Get(QV_DS_DEVICE_LINK) == QV_LINK_LOST; }, 10000));
     EXPECT_EQ(Session()->Preview()->Notice(), QStringLiteral("カメラ切断"));
     int kind = 0;
     char name[5];
-    ASSERT_TRUE(SpinUntil([&] { return QvTakeStreamEvent(&kind, name, sizeof name) == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return QvTakeStreamEvent(&kind, name, sizeof name) == 1; }));
     EXPECT_EQ(kind, QV_STREAM_LOST);
     EXPECT_STREQ(name, "Back");
 }
