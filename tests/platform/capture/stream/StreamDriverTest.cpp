@@ -76,7 +76,9 @@ class StreamDriverTest : public ::testing::Test {
         return args;
     }
     bool NextFrame(StreamDriver& d, std::vector<uint8_t>& frame) {
-        return qvtest::WaitFor([&] { return d.TakeFrame(frame) == FrameResult::Frame; }, 8000);
+        bool got = false;  // taking a frame removes it, so remember that one came
+        return qvtest::WaitFor(
+            [&] { return got = got || d.TakeFrame(frame) == FrameResult::Frame; }, 8000);
     }
     std::string ffmpeg_;
     qvtest::TempDir dir_;
