@@ -1,4 +1,5 @@
-// A private file for the fuzz input, since the library reads and writes files.
+// A private file for the fuzz input, since the library reads and writes files; the library's
+// messages are silenced while it exists.
 #pragma once
 
 #include <stdlib.h>
@@ -8,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "QuorCore.h"
+
 namespace qvfuzz {
 
 class ScratchDir {
@@ -16,6 +19,7 @@ class ScratchDir {
         char tmpl[] = "/tmp/qvfuzzXXXXXX";
         const char* d = mkdtemp(tmpl);
         dir_ = d ? d : "/tmp";
+        QvSetMessageHook([](const char*, const char*, void*) {}, nullptr);
     }
     ~ScratchDir() {
         std::remove(File("in").c_str());

@@ -5,16 +5,8 @@
 #include "QuorCore.h"
 #include "core/src/Pictures.h"
 
-namespace {
-
-void Quiet(const char*, const char*, void*) {}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static qvfuzz::ScratchDir dir;
-    static const bool hooked = (QvSetMessageHook(Quiet, nullptr), true);
-    (void)hooked;
     const std::string path = dir.Input(data, size);
     unsigned w = 1, h = 1;
     // A smaller picture limit than the library's keeps each run quick.

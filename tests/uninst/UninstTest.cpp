@@ -15,10 +15,6 @@
 
 namespace {
 
-struct LibraryCloser {
-    void operator()(void* h) const { dlclose(h); }
-};
-
 // The shared library as the uninstaller loads it, under a temporary home.
 class Uninst : public ::testing::Test {
   protected:
@@ -43,7 +39,7 @@ class Uninst : public ::testing::Test {
 
     qvtest::TempDir home;
     std::string install = home.Path() + "/Quorvex";
-    std::unique_ptr<void, LibraryCloser> lib;
+    std::unique_ptr<void, int (*)(void*)> lib{nullptr, dlclose};
     int (*init)() = nullptr;
 };
 
@@ -54,9 +50,6 @@ class Uninst : public ::testing::Test {
 // subfolder keeps the log folder. The key goes either way; only the entry points are exported.
 TEST_F(Uninst, RemovesOnlyTheProgramsOwnFiles) {
     EXPECT_EQ(dlsym(lib.get(), "QvRegGetValue"), nullptr);
-    EXPECT_EQ(reinterpret_cast<int (*)()>(dlsym(lib.get(), "UninstUnInitialize"))(), 0);
-    using LibMain = int (*)(void*, unsigned long, void*);
-    EXPECT_EQ(reinterpret_cast<LibMain>(dlsym(lib.get(), "LibMain"))(nullptr, 1, nullptr), 1);
     for (const char* folder : {"", "Quorvex", "."}) {
         ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "Directory", folder));
         ASSERT_EQ(::chdir(install.c_str()), 0);
@@ -98,7 +91,6 @@ TEST(UninstPrograms, MovedInstallRegistersRunsAndUninstallsCompletely) {
     auto help = qvtest::RunProgram({moved + "/bin/quorvex", "--help"}, env);
     EXPECT_NE(help.Out.find("Data files: " + moved + "/share/quorvex/\n"), std::string::npos)
         << help.Out;
-    EXPECT_NE(qvtest::RunProgram({moved + "/bin/quorvex-register", "missing"}, env).ExitCode, 0);
     EXPECT_EQ(qvtest::RunProgram({moved + "/bin/quorvex-register", "a", "b"}, env).ExitCode, 2);
     auto reg = qvtest::RunProgram({moved + "/bin/quorvex-register"}, env);
     ASSERT_EQ(reg.ExitCode, 0) << reg.Err;

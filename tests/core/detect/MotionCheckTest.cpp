@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/detect/MotionCheck.h"
+#include "tests/support/capture/ScriptedDriver.h"
 
 namespace qv::detect {
 namespace {
@@ -176,42 +177,14 @@ TEST(MotionCheck, IgnoresFramesTooShortOrEmpty) {
 
 // Every layout gives the same luma picture, top row first, for a picture bright at the top
 // and dark at the bottom.
-class LumaLayouts : public ::testing::TestWithParam<PixelFormat> {};
+class LumaLayouts
+    : public ::testing::TestWithParam<std::pair<PixelFormat, qv::capture::VideoFormat>> {};
 
 TEST_P(LumaLayouts, TopRowFirstAndSameLuma) {
-    const PixelFormat f = GetParam();
+    const auto [f, video] = GetParam();
     const int w = 20, h = 8;
-    std::vector<uint8_t> d(FrameBytes(f, w, h));
-    const size_t stride = d.size() / h;
-    const bool bottomUp =
-        f == PixelFormat::Bgr24 || f == PixelFormat::Rgb565 || f == PixelFormat::Rgb555;
-    for (int y = 0; y < h; ++y) {
-        const uint8_t v = y < h / 2 ? 200 : 48;  // multiples of 8: exact in 16-bit RGB
-        uint8_t* row = d.data() + size_t(bottomUp ? h - 1 - y : y) * stride;
-        for (int x = 0; x < w; ++x) {
-            switch (f) {
-                case PixelFormat::Bgr24:
-                    row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = v;
-                    break;
-                case PixelFormat::Yuy2:
-                    row[2 * x] = v, row[2 * x + 1] = 128;
-                    break;
-                case PixelFormat::Uyvy:
-                    row[2 * x] = 128, row[2 * x + 1] = v;
-                    break;
-                case PixelFormat::Rgb565: {
-                    const unsigned p = ((v >> 3) << 11) | ((v >> 2) << 5) | (v >> 3);
-                    row[2 * x] = uint8_t(p), row[2 * x + 1] = uint8_t(p >> 8);
-                    break;
-                }
-                case PixelFormat::Rgb555: {
-                    const unsigned p = ((v >> 3) << 10) | ((v >> 3) << 5) | (v >> 3);
-                    row[2 * x] = uint8_t(p), row[2 * x + 1] = uint8_t(p >> 8);
-                    break;
-                }
-            }
-        }
-    }
+    const std::vector<uint8_t> d = qvtest::GreyFrame(video, 200, 48);  // exact in 16-bit RGB
+    ASSERT_EQ(d.size(), FrameBytes(f, w, h));
     std::vector<float> grid;
     std::vector<uint32_t> rows;
     ASSERT_TRUE(LumaGrid(f, d.data(), d.size(), w, h, 2, grid, rows));
@@ -222,8 +195,11 @@ TEST_P(LumaLayouts, TopRowFirstAndSameLuma) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, LumaLayouts,
-                         ::testing::Values(PixelFormat::Bgr24, PixelFormat::Yuy2, PixelFormat::Uyvy,
-                                           PixelFormat::Rgb565, PixelFormat::Rgb555));
+                         ::testing::Values(std::pair{PixelFormat::Bgr24, qvtest::Rgb24(20, 8)},
+                                           std::pair{PixelFormat::Yuy2, qvtest::Yuy2(20, 8)},
+                                           std::pair{PixelFormat::Uyvy, qvtest::Uyvy(20, 8)},
+                                           std::pair{PixelFormat::Rgb565, qvtest::Rgb565(20, 8)},
+                                           std::pair{PixelFormat::Rgb555, qvtest::Rgb555(20, 8)}));
 
 }  // namespace
 }  // namespace qv::detect

@@ -1,9 +1,7 @@
 #include "tests/core/device/DeviceFixture.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEvent>
-#include <QThread>
 
 #include <atomic>
 #include <cstdlib>
@@ -17,28 +15,13 @@ bool NotifyWindow::event(QEvent* e) {
     return true;
 }
 
-bool SpinUntil(const std::function<bool()>& pred, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-void Spin(int ms) {
-    SpinUntil([] { return false; }, ms);
-}
-
 void OnOtherThread(const std::function<void()>& f) {
     std::atomic<bool> done{false};
     std::thread t([&] {
         f();
         done = true;
     });
-    SpinUntil([&] { return done.load(); }, 10000);
+    WaitFor([&] { return done.load(); }, 10000);
     t.join();
 }
 
@@ -108,10 +91,3 @@ std::vector<char> DeviceTest::Path(const std::string& name) const {
 }
 
 }  // namespace qvtest
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

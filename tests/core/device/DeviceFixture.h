@@ -25,10 +25,6 @@ class NotifyWindow : public QWidget {
     bool event(QEvent* e) override;
 };
 
-// Runs the event loop until pred holds (false after timeoutMs), or for ms milliseconds.
-bool SpinUntil(const std::function<bool()>& pred, int timeoutMs = 3000);
-void Spin(int ms);
-
 // Runs f on its own thread while this (the window) thread keeps its event loop going.
 void OnOtherThread(const std::function<void()>& f);
 

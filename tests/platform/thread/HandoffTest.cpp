@@ -1,4 +1,5 @@
 #include "platform/thread/Handoff.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +14,6 @@
 namespace {
 
 using qv::thread::Handoff;
-
-// Spins the owner thread's event loop until done() holds.
-template <typename Pred>
-void SpinUntil(Pred done) {
-    while (!done()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 TEST(Handoff, CallRunsOnOwnerThreadAndPostKeepsOrder) {
     QObject target;
@@ -38,7 +33,7 @@ TEST(Handoff, CallRunsOnOwnerThreadAndPostKeepsOrder) {
         h.Call([] {});
         finished = true;
     });
-    SpinUntil([&] { return finished.load(); });
+    qvtest::WaitFor([&] { return finished.load(); });
     worker.join();
     EXPECT_EQ(order, "abc");
     EXPECT_EQ(ranOn, owner);
@@ -61,7 +56,7 @@ TEST(Handoff, BackgroundResultComesBackOnOwnerThread) {
             doneOn = QThread::currentThread();
             got = v;
         });
-    SpinUntil([&] { return got != 0; });
+    qvtest::WaitFor([&] { return got != 0; });
     EXPECT_EQ(doneOn, owner);
     EXPECT_NE(workId, std::this_thread::get_id());
     EXPECT_FALSE(h.Busy());
@@ -93,9 +88,3 @@ TEST(Handoff, CloseReleasesWaitingCallersAndDropsWork) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

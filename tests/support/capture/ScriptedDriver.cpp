@@ -12,15 +12,14 @@ namespace qvtest {
 using qv::capture::DriverControl;
 using qv::capture::FrameResult;
 using qv::capture::VideoFormat;
-namespace bmp = qv::capture::bmp;
 
-namespace {
-
-VideoFormat Make(uint32_t w, uint32_t h, uint16_t bits, uint32_t compression) {
+VideoFormat MakeFormat(uint32_t w, uint32_t h, uint16_t bits, uint32_t compression) {
     VideoFormat f{w, h, bits, compression, 0};
     f.imageSize = qv::capture::FrameBytes(f);
     return f;
 }
+
+namespace {
 
 class ScriptedDriver : public qv::capture::CaptureDriver {
   public:
@@ -58,42 +57,6 @@ void ScriptedSource::Queue(std::vector<uint8_t> frame) {
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(std::move(frame));
 }
-void ScriptedSource::SetRepeatLast(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    repeatLast_ = on;
-}
-void ScriptedSource::Vanish() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    vanished_ = true;
-}
-void ScriptedSource::SetFormats(std::vector<VideoFormat> formats) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    formats_ = std::move(formats);
-}
-void ScriptedSource::SetFailOpen(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    failOpen_ = on;
-}
-void ScriptedSource::SetLink(qv::capture::LinkState link) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    link_ = link;
-}
-qv::capture::LinkState ScriptedSource::Link() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return link_;
-}
-VideoFormat ScriptedSource::Format() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return format_;
-}
-bool ScriptedSource::IsOpen() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return open_;
-}
-int ScriptedSource::OpenCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return opens_;
-}
 int32_t ScriptedSource::ControlValue(uint32_t id) const {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const DriverControl& c : controls_)
@@ -104,7 +67,6 @@ int32_t ScriptedSource::ControlValue(uint32_t id) const {
 bool ScriptedSource::Open() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (failOpen_ || vanished_ || open_) return false;
-    ++opens_;
     return open_ = true;
 }
 void ScriptedSource::Close() {
@@ -116,14 +78,6 @@ bool ScriptedSource::SetFormat(const VideoFormat& format) {
     for (const VideoFormat& f : formats_)
         if (f == format) return format_ = f, true;
     return false;
-}
-std::vector<VideoFormat> ScriptedSource::Formats() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return formats_;
-}
-std::vector<DriverControl> ScriptedSource::Controls() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return controls_;
 }
 bool ScriptedSource::SetControl(uint32_t id, int32_t value) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -179,22 +133,6 @@ std::vector<uint8_t> GreyFrame(const VideoFormat& f, uint8_t top, uint8_t bottom
         }
     }
     return frame;
-}
-
-VideoFormat Rgb24(uint32_t w, uint32_t h) {
-    return Make(w, h, 24, bmp::kRgb);
-}
-VideoFormat Rgb565(uint32_t w, uint32_t h) {
-    return Make(w, h, 16, bmp::kBitfields);
-}
-VideoFormat Rgb555(uint32_t w, uint32_t h) {
-    return Make(w, h, 16, bmp::kRgb);
-}
-VideoFormat Yuy2(uint32_t w, uint32_t h) {
-    return Make(w, h, 16, bmp::kYuy2);
-}
-VideoFormat Uyvy(uint32_t w, uint32_t h) {
-    return Make(w, h, 16, bmp::kUyvy);
 }
 
 struct JpegError {

@@ -22,28 +22,39 @@ class ScriptedSource {
 
     void Queue(std::vector<uint8_t> frame);
     // When the queue runs dry, hand out the last frame again instead of nothing.
-    void SetRepeatLast(bool on);
+    void SetRepeatLast(bool on) { Set(&ScriptedSource::repeatLast_, on); }
     // The device vanishes: every later TakeFrame says Lost.
-    void Vanish();
-    void SetFormats(std::vector<qv::capture::VideoFormat> formats);
-    void SetFailOpen(bool on);
+    void Vanish() { Set(&ScriptedSource::vanished_, true); }
+    void SetFormats(std::vector<qv::capture::VideoFormat> f) { Set(&ScriptedSource::formats_, f); }
+    void SetFailOpen(bool on) { Set(&ScriptedSource::failOpen_, on); }
     // How the driver says its connection stands (a network camera's).
-    void SetLink(qv::capture::LinkState link);
-    qv::capture::LinkState Link() const;
-    qv::capture::VideoFormat Format() const;
-    bool IsOpen() const;
-    int OpenCount() const;
+    void SetLink(qv::capture::LinkState link) { Set(&ScriptedSource::link_, link); }
+    qv::capture::LinkState Link() const { return Get(&ScriptedSource::link_); }
+    qv::capture::VideoFormat Format() const { return Get(&ScriptedSource::format_); }
+    bool IsOpen() const { return Get(&ScriptedSource::open_); }
     int32_t ControlValue(uint32_t id) const;
 
     bool Open();
     void Close();
     bool SetFormat(const qv::capture::VideoFormat& format);
-    std::vector<qv::capture::VideoFormat> Formats() const;
-    std::vector<qv::capture::DriverControl> Controls() const;
+    std::vector<qv::capture::VideoFormat> Formats() const { return Get(&ScriptedSource::formats_); }
+    std::vector<qv::capture::DriverControl> Controls() const {
+        return Get(&ScriptedSource::controls_);
+    }
     bool SetControl(uint32_t id, int32_t value);
     qv::capture::FrameResult TakeFrame(std::vector<uint8_t>& dest);
 
   private:
+    template <class T>
+    void Set(T ScriptedSource::*member, T value) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        this->*member = std::move(value);
+    }
+    template <class T>
+    T Get(T ScriptedSource::*member) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return this->*member;
+    }
     mutable std::mutex mutex_;
     qv::capture::VideoFormat format_;
     std::vector<qv::capture::VideoFormat> formats_;
@@ -52,7 +63,6 @@ class ScriptedSource {
     std::vector<uint8_t> last_;
     qv::capture::LinkState link_ = qv::capture::LinkState::Live;
     bool repeatLast_ = false, vanished_ = false, failOpen_ = false, open_ = false;
-    int opens_ = 0;
 };
 
 // A device-list entry whose drivers play from `source`.
@@ -63,11 +73,23 @@ qv::capture::DriverEntry ScriptedEntry(const std::string& description,
 std::vector<uint8_t> SolidFrame(const qv::capture::VideoFormat& format, uint8_t value);
 // Grey `top` in the upper half of the picture and `bottom` in the lower, in any format.
 std::vector<uint8_t> GreyFrame(const qv::capture::VideoFormat& format, uint8_t top, uint8_t bottom);
-qv::capture::VideoFormat Rgb24(uint32_t width, uint32_t height);
-qv::capture::VideoFormat Rgb565(uint32_t width, uint32_t height);
-qv::capture::VideoFormat Rgb555(uint32_t width, uint32_t height);
-qv::capture::VideoFormat Yuy2(uint32_t width, uint32_t height);
-qv::capture::VideoFormat Uyvy(uint32_t width, uint32_t height);
+qv::capture::VideoFormat MakeFormat(uint32_t w, uint32_t h, uint16_t bits, uint32_t compression);
+namespace bmp = qv::capture::bmp;
+inline qv::capture::VideoFormat Rgb24(uint32_t w, uint32_t h) {
+    return MakeFormat(w, h, 24, bmp::kRgb);
+}
+inline qv::capture::VideoFormat Rgb565(uint32_t w, uint32_t h) {
+    return MakeFormat(w, h, 16, bmp::kBitfields);
+}
+inline qv::capture::VideoFormat Rgb555(uint32_t w, uint32_t h) {
+    return MakeFormat(w, h, 16, bmp::kRgb);
+}
+inline qv::capture::VideoFormat Yuy2(uint32_t w, uint32_t h) {
+    return MakeFormat(w, h, 16, bmp::kYuy2);
+}
+inline qv::capture::VideoFormat Uyvy(uint32_t w, uint32_t h) {
+    return MakeFormat(w, h, 16, bmp::kUyvy);
+}
 
 // A JPEG file as libjpeg decodes it: RGB rows top-down; ok false when it is not one.
 struct DecodedJpeg {

@@ -11,6 +11,7 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include "platform/capture/stream/FrameConverter.h"
+#include "tests/support/capture/ScriptedDriver.h"
 
 namespace {
 
@@ -40,9 +41,7 @@ std::unique_ptr<AVFrame, FrameFree> FlatFrame(int w, int h, AVPixelFormat format
 }
 
 VideoFormat Out(uint32_t w, uint32_t h, bool yuy2) {
-    VideoFormat v{w, h, static_cast<uint16_t>(yuy2 ? 16 : 24), yuy2 ? bmp::kYuy2 : bmp::kRgb, 0};
-    v.imageSize = qv::capture::FrameBytes(v);
-    return v;
+    return yuy2 ? qvtest::Yuy2(w, h) : qvtest::Rgb24(w, h);
 }
 
 // Every pixel is the first one give or take swscale's dithering; row padding is zero.

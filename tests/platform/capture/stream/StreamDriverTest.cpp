@@ -45,13 +45,6 @@ void ExpectBars(const VideoFormat& f, const std::vector<uint8_t>& frame, int fro
             << "bar " << i;
 }
 
-bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(20ms))
-        if (cond()) return true;
-    return cond();
-}
-
 // Collects the events of one driver.
 struct EventLog {
     std::mutex mu;
@@ -83,7 +76,9 @@ class StreamDriverTest : public ::testing::Test {
         return args;
     }
     bool NextFrame(StreamDriver& d, std::vector<uint8_t>& frame) {
-        return WaitFor([&] { return d.TakeFrame(frame) == FrameResult::Frame; }, 8000);
+        bool got = false;  // taking a frame removes it, so remember that one came
+        return qvtest::WaitFor(
+            [&] { return got = got || d.TakeFrame(frame) == FrameResult::Frame; }, 8000);
     }
     std::string ffmpeg_;
     qvtest::TempDir dir_;
@@ -161,13 +156,13 @@ TEST_F(StreamDriverTest, HttpMjpegStreamIsYuy2AndComesBackAfterACut) {
     const size_t lostBefore = log_.Count(StreamEvent::Kind::Lost);
 
     server->Stop();  // the camera loses power
-    ASSERT_TRUE(
-        WaitFor([&] { return log_.Count(StreamEvent::Kind::Lost) == lostBefore + 1; }, 10000));
+    ASSERT_TRUE(qvtest::WaitFor(
+        [&] { return log_.Count(StreamEvent::Kind::Lost) == lostBefore + 1; }, 10000));
     EXPECT_EQ(d.Link(), LinkState::Lost);
     d.TakeFrame(frame);  // the last picture from before the cut
     EXPECT_EQ(d.TakeFrame(frame), FrameResult::NoFrame);
     server = serve();
-    ASSERT_TRUE(WaitFor([&] { return d.Link() == LinkState::Live; }, 10000));
+    ASSERT_TRUE(qvtest::WaitFor([&] { return d.Link() == LinkState::Live; }, 10000));
     ASSERT_TRUE(NextFrame(d, frame));
     ExpectBars(d.Format(), frame);
     d.Close();
@@ -208,7 +203,7 @@ TEST_F(StreamDriverTest, SilentOrHangingUpServersAreLostOnceAndNeverHoldTheWindo
         EXPECT_TRUE(hangUp || d.Link() == LinkState::Connecting);
         std::vector<uint8_t> frame;
         EXPECT_EQ(d.TakeFrame(frame), FrameResult::NoFrame);
-        ASSERT_TRUE(WaitFor([&] { return log.Count(StreamEvent::Kind::Lost) == 1; }, 5000));
+        ASSERT_TRUE(qvtest::WaitFor([&] { return log.Count(StreamEvent::Kind::Lost) == 1; }, 5000));
         EXPECT_EQ(d.Link(), LinkState::Lost);
         std::this_thread::sleep_for(800ms);  // several retries, refused
         EXPECT_EQ(log.Count(StreamEvent::Kind::Lost), 1u);

@@ -40,7 +40,6 @@ bool FakeCamera::Capture(const std::function<size_t(uint8_t*, size_t)>& fill) {
     queued.pop_front();
     bytesUsed[index] = uint32_t(fill(buffers[index].data(), buffers[index].size()));
     filled.push_back(index);
-    ++sequence;
     return true;
 }
 
@@ -49,12 +48,10 @@ void FakeCamera::SetCurrent(uint32_t pixelFormat, uint32_t width, uint32_t heigh
     current.width = width;
     current.height = height;
     current.pixelformat = pixelFormat;
-    current.field = V4L2_FIELD_NONE;
     current.bytesperline = BytesPerPixelLine(pixelFormat, width) +
                            (pixelFormat == V4L2_PIX_FMT_MJPEG ? 0 : rowPadding);
     current.sizeimage =
         pixelFormat == V4L2_PIX_FMT_YUV420 ? width * height * 3 / 2 : current.bytesperline * height;
-    current.colorspace = V4L2_COLORSPACE_SRGB;
 }
 
 std::shared_ptr<FakeCamera> FakeCamera::Webcam(const std::string& card) {
@@ -138,10 +135,8 @@ int FakeV4l2::Ioctl(int fd, unsigned long request, void* arg) {
         case VIDIOC_QUERYCAP: {
             auto* c = static_cast<v4l2_capability*>(arg);
             *c = {};
-            std::snprintf(reinterpret_cast<char*>(c->driver), sizeof c->driver, "uvcvideo");
             std::snprintf(reinterpret_cast<char*>(c->card), sizeof c->card, "%s",
                           cam->card.c_str());
-            std::snprintf(reinterpret_cast<char*>(c->bus_info), sizeof c->bus_info, "usb-fake");
             c->version = (6 << 16) | (1 << 8) | 0;
             c->device_caps = cam->caps;
             c->capabilities = cam->caps | V4L2_CAP_DEVICE_CAPS;
@@ -157,9 +152,6 @@ int FakeV4l2::Ioctl(int fd, unsigned long request, void* arg) {
             d->index = index;
             d->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
             d->pixelformat = cam->formats[index].pixelFormat;
-            if (d->pixelformat == V4L2_PIX_FMT_MJPEG) d->flags = V4L2_FMT_FLAG_COMPRESSED;
-            std::snprintf(reinterpret_cast<char*>(d->description), sizeof d->description, "fmt%u",
-                          index);
             return 0;
         }
         case VIDIOC_ENUM_FRAMESIZES: {
@@ -185,26 +177,17 @@ int FakeV4l2::Ioctl(int fd, unsigned long request, void* arg) {
             auto* f = static_cast<v4l2_format*>(arg);
             if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return Fail(EINVAL);
             if (request == VIDIOC_S_FMT && !cam->buffers.empty()) return Fail(EBUSY);
-            // Like a real driver: an unknown format becomes the first, a size the nearest.
+            // Like a real driver: an unknown format or size becomes the first listed.
             const FakeCamera::Format* chosen = &cam->formats.front();
-            for (const auto& fm : cam->formats) {
+            for (const auto& fm : cam->formats)
                 if (fm.pixelFormat == f->fmt.pix.pixelformat) chosen = &fm;
-            }
             auto best = chosen->sizes.front();
-            uint64_t bestDistance = UINT64_MAX;
-            for (auto s : chosen->sizes) {
-                const int64_t dw = int64_t(s.first) - f->fmt.pix.width;
-                const int64_t dh = int64_t(s.second) - f->fmt.pix.height;
-                const uint64_t d = uint64_t(dw * dw + dh * dh);
-                if (d < bestDistance) bestDistance = d, best = s;
-            }
+            for (auto size : chosen->sizes)
+                if (size == std::pair{f->fmt.pix.width, f->fmt.pix.height}) best = size;
             FakeCamera probe = *cam;
             probe.SetCurrent(chosen->pixelFormat, best.first, best.second);
             f->fmt.pix = probe.current;
-            if (request == VIDIOC_S_FMT) {
-                cam->current = probe.current;
-                ++cam->setFormatCalls;
-            }
+            if (request == VIDIOC_S_FMT) cam->current = probe.current;
             return 0;
         }
         case VIDIOC_REQBUFS: {
@@ -243,9 +226,6 @@ int FakeV4l2::Ioctl(int fd, unsigned long request, void* arg) {
             b->index = index;
             b->bytesused = cam->bytesUsed[index];
             b->length = uint32_t(cam->buffers[index].size());
-            b->sequence = cam->sequence;
-            b->field = V4L2_FIELD_NONE;
-            b->flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE;
             return 0;
         }
         case VIDIOC_STREAMON:

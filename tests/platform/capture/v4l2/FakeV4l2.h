@@ -43,10 +43,8 @@ struct FakeCamera {
     std::vector<uint32_t> bytesUsed;
     std::deque<uint32_t> queued, filled;
     bool streaming = false;
-    uint32_t sequence = 0;
     int mapped = 0;
     int openFds = 0;
-    int setFormatCalls = 0;
 
     // Fills the next queued buffer as the camera's next frame: fill writes it and returns
     // the bytes used. False when nothing is queued or the stream is off.
