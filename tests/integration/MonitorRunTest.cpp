@@ -134,7 +134,10 @@ TEST_F(MonitorRunTest, DemoCameraHalfAMinute) {
     const std::string output = logs.File("quorvex.out");
     qvtest::ChildProcess program(Argv(), output);
     ASSERT_TRUE(program.Running());
-    std::this_thread::sleep_for(3s);
+    // Started: it holds the instance lock by the time its private temporary folder exists
+    // (a sanitizer build on a loaded machine takes many seconds to get there).
+    ASSERT_TRUE(qvtest::WaitFor([&] { return qvtest::ListDir(tmp.Path()).size() == 1; }, 120000))
+        << qvtest::ReadFile(output);
 
     // A second instance ends at once, silently, with 0.
     auto second =
@@ -146,7 +149,7 @@ TEST_F(MonitorRunTest, DemoCameraHalfAMinute) {
     EXPECT_EQ(second.ExitCode, 0);
     EXPECT_EQ(second.Out, "");
 
-    // The private temporary folder exists while the program runs.
+    // The private temporary folder is still there while the program runs.
     EXPECT_EQ(qvtest::ListDir(tmp.Path()).size(), 1u);
 
     std::this_thread::sleep_for(27s);

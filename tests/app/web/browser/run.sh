@@ -9,8 +9,21 @@ mode=$1 demo=$2 work=$3 program=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
 password='browser test pw'
 
+fail() { echo "run.sh: $*" >&2; exit 1; }
+[ -x /usr/bin/chromium ] || fail "no /usr/bin/chromium (scripts/setup.sh installs it)"
+command -v node > /dev/null || fail "no node (scripts/setup.sh installs nodejs)"
+
 mkdir -p "$work/node"
 if [ ! -f "$work/node/node_modules/playwright-core/package.json" ]; then
+    if ! command -v npm > /dev/null; then
+        # Debian's nodejs comes without npm (NodeSource's brings its own): take Debian's.
+        sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        echo "run.sh: npm is missing, installing it with apt-get" >&2
+        { $sudo apt-get update -q >&2 &&
+            DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends npm >&2; } ||
+            fail "npm is missing and apt-get could not install it"
+    fi
     # The browser itself is Debian's: playwright must not download one.
     PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm install --prefix "$work/node" --no-audit --no-fund \
         --loglevel=error playwright-core@1.57.0 >&2
@@ -28,12 +41,21 @@ trap cleanup EXIT
 home=$tmp/home
 mkdir -p "$home"
 
+# Waits until the server (the last process started) prints PATTERN, however long a loaded
+# machine takes, and fails at once if it ends first; ctest's timeout bounds the whole run.
+started() {
+    until grep -q "$1" "$tmp/out" 2>/dev/null; do
+        kill -0 "${pids[-1]}" 2>/dev/null || { echo "the server ended before it started:"; cat "$tmp/out"; exit 1; }
+        sleep 0.1
+    done
+}
+
 if [ "$mode" = demo ]; then
     mkfifo "$tmp/in"
     "$demo" "$home" "$password" < "$tmp/in" > "$tmp/out" &
     pids+=($!)
     exec 3> "$tmp/in"  # the server runs until this closes
-    for _ in $(seq 100); do grep -q '^port ' "$tmp/out" 2>/dev/null && break; sleep 0.1; done
+    started '^port '
     port=$(sed -n 's/^port //p' "$tmp/out")
     locale=en-US
 else
@@ -47,7 +69,7 @@ else
         QUORVEX_NEWS_URL=http://127.0.0.1:1/infobbs/ \
         "$program" --home "$home" --demo-camera -platform offscreen > "$tmp/out" 2>&1 &
     pids+=($!)
-    for _ in $(seq 100); do grep -q 'web page on' "$tmp/out" 2>/dev/null && break; sleep 0.1; done
+    started 'web page on'
     locale=ja-JP
 fi
 [ -n "${port:-}" ] || { echo "the server did not start:"; cat "$tmp/out"; exit 1; }
