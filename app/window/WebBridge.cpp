@@ -89,7 +89,7 @@ class WebBridge : public web::WebBackend {
         engine::MonitorEngine& e = window_.Engine();
         QImage frame;
         if (auto* preview = window_.findChild<QWidget*>(capture::kPreviewObjectName))
-            frame = static_cast<capture::PreviewWidget*>(preview)->ShownImage();
+            frame = preview->property(capture::kPreviewFrameProperty).value<QImage>();
         peak_ = std::max(peak_, static_cast<int>(e.LastLevelShown()));
         std::lock_guard<std::mutex> lock(mutex_);
         frame_ = frame;

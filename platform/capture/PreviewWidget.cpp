@@ -13,6 +13,7 @@ PreviewWidget::PreviewWidget(QWidget* parent) : QWidget(parent) {
 
 void PreviewWidget::ShowImage(QImage image) {
     shown_ = std::move(image);
+    setProperty(kPreviewFrameProperty, shown_);  // shared, not copied
     update();
 }
 

@@ -13,9 +13,11 @@
 
 namespace qv::capture {
 
-// The preview's object name: the core library is a shared library with its own copy of this
-// class (and no meta-object), so the program finds its preview by name.
+// The preview's object name and the property holding its newest picture: the core library is a
+// shared library with its own hidden copy of this class, so the program reaches its preview
+// through QObject alone.
 inline constexpr const char* kPreviewObjectName = "qv-capture-preview";
+inline constexpr const char* kPreviewFrameProperty = "qvFrame";
 
 class PreviewWidget : public QWidget {
   public:
