@@ -43,8 +43,8 @@ void Measure(capture::CaptureSession* session, uint8_t* data, size_t length, uin
 
     uint64_t sum = MeasureDifference(layout, frame, s.reference.data(), out, length);
     // Ignore masks and the motion check.
-    CheckFrame(layout, h.biBitCount, frame, s.reference.data(), out, length, h.biWidth,
-               h.biHeight, sum);
+    CheckFrame(layout, h.biBitCount, frame, s.reference.data(), out, length, h.biWidth, h.biHeight,
+               sum);
     // Small sums leave the reference alone, so slow changes add up until they count.
     if (sum > 10) std::memcpy(s.reference.data(), frame, length);
     s.motionLevel = MotionLevel(sum, h.biWidth, h.biHeight);
