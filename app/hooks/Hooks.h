@@ -25,12 +25,9 @@ struct Settings {
     std::string PushToken;   // sent as a bearer token
 };
 
-// The events a channel may carry; "detect" reaches only the command, and only when listed.
-inline constexpr const char* kEvents[] = {"warning", "camera-lost", "camera-back", "disk",
-                                          "detect"};
-
 struct Event {
-    std::string Name;  // one of kEvents
+    // warning, camera-lost, camera-back, disk; detect reaches only the command, when listed
+    std::string Name;
     std::time_t Time = 0;
     int Mode = 1;         // 1..3
     std::string Picture;  // full path, or empty
