@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "tests/app/engine/EngineFakes.h"
-#include "tests/core/http/HttpRecorder.h"
+#include "tests/support/http/HttpRecorder.h"
 
 namespace {
 

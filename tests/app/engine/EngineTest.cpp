@@ -10,7 +10,7 @@
 #include "app/settings/IniFile.h"
 #include "platform/text/Text.h"
 #include "tests/app/engine/EngineFakes.h"
-#include "tests/core/http/HttpRecorder.h"
+#include "tests/support/http/HttpRecorder.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/TestSupport.h"
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <mutex>
 
-#include "tests/core/http/HttpRecorder.h"
+#include "tests/support/http/HttpRecorder.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "app/news/News.h"
 #include "platform/registry/Registry.h"
-#include "tests/core/http/HttpRecorder.h"
+#include "tests/support/http/HttpRecorder.h"
 
 namespace {
 

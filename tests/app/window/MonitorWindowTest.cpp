@@ -30,7 +30,7 @@
 #include "app/window/PictureViewer.h"
 #include "app/window/TuningWindow.h"
 #include "tests/app/engine/EngineFakes.h"
-#include "tests/core/http/HttpRecorder.h"
+#include "tests/support/http/HttpRecorder.h"
 
 using namespace qv::window;
 using qv::dialogs::Control;

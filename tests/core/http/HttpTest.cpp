@@ -6,7 +6,7 @@
 
 #include "core/include/QuorCore.h"
 #include "core/src/Http.h"
-#include "tests/core/http/HttpRecorder.h"
+#include "tests/support/http/HttpRecorder.h"
 #include "tests/support/ScriptedServer.h"
 
 namespace {

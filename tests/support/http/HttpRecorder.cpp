@@ -1,13 +1,9 @@
-#include "tests/core/http/HttpRecorder.h"
+#include "tests/support/http/HttpRecorder.h"
 
 #include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-
-#ifndef QUORVEX_HTTP_RECORDER
-#define QUORVEX_HTTP_RECORDER ""
-#endif
 
 namespace qvtest {
 
