@@ -29,12 +29,12 @@ uint32_t Get32(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-DibInfoHeader ReadHeader(const std::vector<uint8_t>& block) {
-    DibInfoHeader h{};
+bitmap::Info ReadHeader(const std::vector<uint8_t>& block) {
+    bitmap::Info h{};
     if (block.size() >= sizeof h) std::memcpy(&h, block.data(), sizeof h);
     return h;
 }
-void WriteHeader(std::vector<uint8_t>& block, const DibInfoHeader& h) {
+void WriteHeader(std::vector<uint8_t>& block, const bitmap::Info& h) {
     std::memcpy(block.data(), &h, sizeof h);
 }
 
@@ -43,24 +43,24 @@ bool ValidBitCount(int bitCount) {
            bitCount == 32;
 }
 
-bool HasMasks(const DibInfoHeader& h) {
-    return h.Compression == kDibBitFields && (h.BitCount == 16 || h.BitCount == 32);
+bool HasMasks(const bitmap::Info& h) {
+    return h.Compression == bitmap::kBitfields && (h.BitCount == 16 || h.BitCount == 32);
 }
 
 // Layouts whose pixel block size follows from width, height and bit count.
-bool UncompressedLayout(const DibInfoHeader& h) {
-    if (h.Compression == kDibRgb) return true;
-    if (h.Compression == kDibBitFields) return h.BitCount == 16 || h.BitCount == 32;
-    if (h.Compression == kDibYuy2 || h.Compression == kDibUyvy) return h.BitCount == 16;
+bool UncompressedLayout(const bitmap::Info& h) {
+    if (h.Compression == bitmap::kRgb) return true;
+    if (h.Compression == bitmap::kBitfields) return h.BitCount == 16 || h.BitCount == 32;
+    if (h.Compression == bitmap::kYuy2 || h.Compression == bitmap::kUyvy) return h.BitCount == 16;
     return false;
 }
 
-bool SaneSize(const DibInfoHeader& h) {
+bool SaneSize(const bitmap::Info& h) {
     return h.Width > 0 && h.Width <= kMaxSide && h.Height != 0 && h.Height >= -kMaxSide &&
            h.Height <= kMaxSide && ValidBitCount(h.BitCount);
 }
 
-uint64_t NeededPixelBytes(const DibInfoHeader& h) {
+uint64_t NeededPixelBytes(const bitmap::Info& h) {
     const int64_t rows = h.Height < 0 ? -static_cast<int64_t>(h.Height) : h.Height;
     return static_cast<uint64_t>(DibImage::RowBytes(h.Width, h.BitCount)) *
            static_cast<uint64_t>(rows);
@@ -89,18 +89,27 @@ struct Channel {
 // The capture preview's own conversion, so a saved picture looks like the preview did.
 using qv::bitmap::YuvToBgr;
 
-// The header of a derived 24-bit picture. A colour table of a 24-bit source is only a hint
-// for display; it is dropped so that the pixels always follow the 40-byte header.
-DibInfoHeader TrueColourHeader(DibInfoHeader h) {
+// The header block of a plain picture made from src, followed by tableBytes of zeros for its
+// colour table. A colours-used count left behind would make the next load take pixel rows for
+// a table, so it goes; what else src says (resolution) stays.
+std::vector<uint8_t> DerivedHeader(bitmap::Info h, int32_t width, int32_t height, uint16_t bitCount,
+                                   size_t tableBytes = 0) {
+    h.Width = width;
+    h.Height = height;
+    h.BitCount = bitCount;
+    h.Compression = bitmap::kRgb;
+    h.SizeImage = static_cast<uint32_t>(DibImage::RowBytes(width, bitCount) * height);
     h.ClrUsed = 0;
     h.ClrImportant = 0;
-    return h;
+    std::vector<uint8_t> block(40 + tableBytes, 0);
+    WriteHeader(block, h);
+    return block;
 }
 
 // An uncompressed 24-bit picture: its pixel block then holds every row (Assign checks).
 bool Plain24(const DibImage& picture) {
-    const DibInfoHeader h = picture.Header();
-    return !picture.Empty() && h.BitCount == 24 && h.Compression == kDibRgb;
+    const bitmap::Info h = picture.Header();
+    return !picture.Empty() && h.BitCount == 24 && h.Compression == bitmap::kRgb;
 }
 
 }  // namespace
@@ -120,12 +129,12 @@ void DibImage::Clear() {
     pixelBlock_.clear();
 }
 
-DibInfoHeader DibImage::Header() const {
+bitmap::Info DibImage::Header() const {
     return ReadHeader(headerBlock_);
 }
 
 size_t DibImage::Stride() const {
-    const DibInfoHeader h = Header();
+    const bitmap::Info h = Header();
     return RowBytes(h.Width, h.BitCount);
 }
 
@@ -134,7 +143,7 @@ uint8_t* DibImage::Row(int32_t y) {
 }
 
 const uint8_t* DibImage::Row(int32_t y) const {
-    const DibInfoHeader h = Header();
+    const bitmap::Info h = Header();
     const size_t stride = Stride();
     if (y < 0 || y >= h.Height || stride == 0) return nullptr;
     const size_t offset = static_cast<size_t>(y) * stride;
@@ -157,7 +166,7 @@ const uint8_t* DibImage::ColourTable() const {
 bool DibImage::Assign(std::vector<uint8_t> headerBlock, std::vector<uint8_t> pixelBlock) {
     Clear();
     if (headerBlock.size() < 40) return false;
-    const DibInfoHeader h = ReadHeader(headerBlock);
+    const bitmap::Info h = ReadHeader(headerBlock);
     if (h.Size != 40 || !SaneSize(h) || h.Height < 0) return false;
     if (UncompressedLayout(h) ? pixelBlock.size() < NeededPixelBytes(h) : pixelBlock.empty())
         return false;
@@ -170,7 +179,7 @@ bool DibImage::Create(int32_t width, int32_t height, int bitCount) {
     Clear();
     if (width <= 0 || width > kMaxSide || height <= 0 || height > kMaxSide) return false;
     if (bitCount != 24 && bitCount != 8) return false;
-    DibInfoHeader h;
+    bitmap::Info h;
     h.Width = width;
     h.Height = height;
     h.BitCount = static_cast<uint16_t>(bitCount);
@@ -196,7 +205,7 @@ bool DibImage::LoadBmp(const std::string& path) {
 
     std::vector<uint8_t> header(40);
     if (std::fread(header.data(), 1, 40, file.get()) != 40) return false;
-    DibInfoHeader h = ReadHeader(header);
+    bitmap::Info h = ReadHeader(header);
     if (h.Size != 40 || !SaneSize(h)) return false;
 
     uint64_t tableBytes = static_cast<uint64_t>(h.ClrUsed) * 4;
@@ -259,17 +268,12 @@ bool DibImage::SaveBmp(const std::string& path) const {
 }
 
 bool DibImage::ScaleDib(int32_t newWidth, int32_t newHeight, DibImage& out) const {
-    const DibInfoHeader src = Header();
+    const bitmap::Info src = Header();
     if (!Plain24(*this)) return false;
     if (newWidth <= 0 || newWidth > kMaxSide || newHeight <= 0 || newHeight > kMaxSide)
         return false;
     const size_t newStride = RowBytes(newWidth, 24);
-    std::vector<uint8_t> header(40);
-    DibInfoHeader h = TrueColourHeader(src);
-    h.Width = newWidth;
-    h.Height = newHeight;
-    h.SizeImage = static_cast<uint32_t>(newStride * newHeight);
-    WriteHeader(header, h);
+    std::vector<uint8_t> header = DerivedHeader(src, newWidth, newHeight, 24);
     std::vector<uint8_t> pixels(newStride * newHeight, 0);
 
     const double xStep = static_cast<double>(src.Width) / newWidth;
@@ -287,18 +291,13 @@ bool DibImage::ScaleDib(int32_t newWidth, int32_t newHeight, DibImage& out) cons
 }
 
 bool DibImage::CropDib(int32_t width, int32_t height, DibImage& out) const {
-    const DibInfoHeader src = Header();
+    const bitmap::Info src = Header();
     if (!Plain24(*this)) return false;
     if (width <= 0 || height <= 0 || width > src.Width || height > src.Height) return false;
     const int32_t left = (src.Width - width) >> 1;
     const int32_t bottom = (src.Height - height) >> 1;
     const size_t newStride = RowBytes(width, 24);
-    std::vector<uint8_t> header(40);
-    DibInfoHeader h = TrueColourHeader(src);
-    h.Width = width;
-    h.Height = height;
-    h.SizeImage = static_cast<uint32_t>(newStride * height);
-    WriteHeader(header, h);
+    std::vector<uint8_t> header = DerivedHeader(src, width, height, 24);
     std::vector<uint8_t> pixels(newStride * height, 0);
     for (int32_t y = 0; y < height; ++y)
         std::memcpy(pixels.data() + static_cast<size_t>(y) * newStride, Row(bottom + y) + 3 * left,
@@ -308,23 +307,23 @@ bool DibImage::CropDib(int32_t width, int32_t height, DibImage& out) const {
 
 // Called on the picture-saving and mail threads, each on its own objects.
 bool DibImage::ToTrueColour(DibImage& out) const {
-    const DibInfoHeader src = Header();
+    const bitmap::Info src = Header();
     if (Empty()) return false;
     const int bits = src.BitCount;
     const uint32_t comp = src.Compression;
     enum class Kind { Palette, Rgb555, Masks, Yuy2, Uyvy, Bgrx } kind;
     Channel red, green, blue;
-    if (bits == 8 && comp == kDibRgb) {
+    if (bits == 8 && comp == bitmap::kRgb) {
         kind = Kind::Palette;
-    } else if (bits == 16 && comp == kDibRgb) {
+    } else if (bits == 16 && comp == bitmap::kRgb) {
         kind = Kind::Rgb555;
-    } else if (bits == 16 && comp == kDibYuy2) {
+    } else if (bits == 16 && comp == bitmap::kYuy2) {
         kind = Kind::Yuy2;
-    } else if (bits == 16 && comp == kDibUyvy) {
+    } else if (bits == 16 && comp == bitmap::kUyvy) {
         kind = Kind::Uyvy;
-    } else if (bits == 32 && comp == kDibRgb) {
+    } else if (bits == 32 && comp == bitmap::kRgb) {
         kind = Kind::Bgrx;
-    } else if ((bits == 16 || bits == 32) && comp == kDibBitFields) {
+    } else if ((bits == 16 || bits == 32) && comp == bitmap::kBitfields) {
         kind = Kind::Masks;
         // Without masks in the file: 5-6-5 for 16 bits, blue-green-red-x for 32.
         uint32_t r = bits == 16 ? 0xF800 : 0xFF0000, g = bits == 16 ? 0x07E0 : 0xFF00,
@@ -342,16 +341,7 @@ bool DibImage::ToTrueColour(DibImage& out) const {
     const int32_t width = src.Width;
     const int32_t height = src.Height;
     const size_t newStride = RowBytes(width, 24);
-    DibInfoHeader h = src;
-    h.BitCount = 24;
-    h.Compression = kDibRgb;
-    h.SizeImage = static_cast<uint32_t>(newStride * height);
-    // The new block has no table; a colours-used count left behind would make the next
-    // load take pixel rows for a table.
-    h.ClrUsed = 0;
-    h.ClrImportant = 0;
-    std::vector<uint8_t> header(40);
-    WriteHeader(header, h);
+    std::vector<uint8_t> header = DerivedHeader(src, width, height, 24);
     std::vector<uint8_t> pixels(newStride * height, 0);
 
     const uint8_t* table = ColourTable();
@@ -403,7 +393,7 @@ bool DibImage::ToTrueColour(DibImage& out) const {
 }
 
 bool DibImage::PopularColours(DibImage& out) const {
-    const DibInfoHeader src = Header();
+    const bitmap::Info src = Header();
     if (!Plain24(*this)) return false;
     const int32_t width = src.Width;
     const int32_t height = src.Height;
@@ -434,14 +424,7 @@ bool DibImage::PopularColours(DibImage& out) const {
     });
 
     const size_t newStride = RowBytes(width, 8);
-    DibInfoHeader h = src;
-    h.BitCount = 8;
-    h.Compression = kDibRgb;
-    h.SizeImage = static_cast<uint32_t>(newStride * height);
-    h.ClrUsed = 0;
-    h.ClrImportant = 0;
-    std::vector<uint8_t> header(40 + 1024, 0);
-    WriteHeader(header, h);
+    std::vector<uint8_t> header = DerivedHeader(src, width, height, 8, 1024);
     for (int n = 0; n < 256; ++n) {
         header[40 + 4 * n] = palette[n].B;
         header[41 + 4 * n] = palette[n].G;
@@ -478,7 +461,7 @@ bool DibImage::PopularColours(DibImage& out) const {
 }
 
 bool DibImage::MaskChannels(int bits, DibImage& out) const {
-    const DibInfoHeader src = Header();
+    const bitmap::Info src = Header();
     if (!Plain24(*this) || (bits != 15 && bits != 16)) return false;
     const uint8_t greenMask = bits == 16 ? 0xFC : 0xF8;
     std::vector<uint8_t> pixels = pixelBlock_;

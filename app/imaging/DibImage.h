@@ -9,29 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/capture/Bitmap.h"
+
 namespace qv {
-
-// The 40-byte bitmap information header, laid out as in the file (little-endian host).
-struct DibInfoHeader {
-    uint32_t Size = 40;
-    int32_t Width = 0;
-    int32_t Height = 0;
-    uint16_t Planes = 1;
-    uint16_t BitCount = 0;
-    uint32_t Compression = 0;
-    uint32_t SizeImage = 0;
-    int32_t XPelsPerMeter = 0;
-    int32_t YPelsPerMeter = 0;
-    uint32_t ClrUsed = 0;
-    uint32_t ClrImportant = 0;
-};
-static_assert(sizeof(DibInfoHeader) == 40, "the information header is 40 bytes");
-
-// Compression codes met in captured frames.
-inline constexpr uint32_t kDibRgb = 0;
-inline constexpr uint32_t kDibBitFields = 3;
-inline constexpr uint32_t kDibYuy2 = 0x32595559u;  // 'Y','U','Y','2'
-inline constexpr uint32_t kDibUyvy = 0x59565955u;  // 'U','Y','V','Y'
 
 class DibImage {
   public:
@@ -70,7 +50,7 @@ class DibImage {
     bool MaskChannels(int bits, DibImage& out) const;
 
     bool Empty() const { return headerBlock_.empty(); }
-    DibInfoHeader Header() const;  // a zero header when empty
+    bitmap::Info Header() const;  // a zero header when empty
     int32_t Width() const { return Header().Width; }
     int32_t Height() const { return Header().Height; }
     int BitCount() const { return Header().BitCount; }

@@ -47,7 +47,7 @@ Format FormatOf(const PictSettings& p) {
 // Loads a picture and brings it to 24 bits when it is not already.
 bool LoadTrueColour(const std::string& path, DibImage& picture) {
     if (!picture.LoadBmp(path)) return false;
-    if (picture.BitCount() == 24 && picture.Header().Compression == kDibRgb) return true;
+    if (picture.BitCount() == 24 && picture.Header().Compression == bitmap::kRgb) return true;
     DibImage converted;
     if (!picture.ToTrueColour(converted)) return false;
     picture = std::move(converted);
@@ -196,7 +196,7 @@ bool WritePng(const std::string& source, const std::string& destination, int col
         if (!picture.ToTrueColour(converted)) return false;
         picture = std::move(converted);
     }
-    if (picture.Header().Compression != kDibRgb) return false;
+    if (picture.Header().Compression != bitmap::kRgb) return false;
     qv::UniqueFile file(std::fopen(destination.c_str(), "wb"));
     if (!file) return false;
     bool ok = EncodePng(file.get(), picture, std::clamp(compressionLevel, 0, 9), colours > 256);

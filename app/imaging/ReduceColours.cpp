@@ -31,7 +31,7 @@ struct FileInput {
     uint32_t PixelOffset = 54;
 };
 
-bool ReadHeader(FileInput* in, DibInfoHeader* header) {
+bool ReadHeader(FileInput* in, bitmap::Info* header) {
     uint8_t front[14];
     if (std::fseek(in->File, 0, SEEK_SET) != 0 || std::fread(front, 1, 14, in->File) != 14 ||
         std::fread(header, 1, 40, in->File) != 40)
@@ -42,7 +42,7 @@ bool ReadHeader(FileInput* in, DibInfoHeader* header) {
     return 1;
 }
 
-bool ReadRow(FileInput* in, const DibInfoHeader& h, int32_t y, uint8_t* row) {
+bool ReadRow(FileInput* in, const bitmap::Info& h, int32_t y, uint8_t* row) {
     const long offset = static_cast<long>(in->PixelOffset +
                                           InputStride(h.Width) * static_cast<size_t>(h.Height - y));
     const size_t bytes = static_cast<size_t>(h.Width) * 3;
@@ -50,13 +50,14 @@ bool ReadRow(FileInput* in, const DibInfoHeader& h, int32_t y, uint8_t* row) {
            std::fread(row, 1, bytes, in->File) == bytes;
 }
 
-bool WriteHeader(FILE* f, const DibInfoHeader& h, const uint8_t* palette) {
+bool WriteHeader(FILE* f, const bitmap::Info& h, const uint8_t* palette) {
     const auto front = qv::bitmap::FileHeader(1078 - 14, h.SizeImage);
+    const auto info = qv::bitmap::Bytes(h);
     return std::fseek(f, 0, SEEK_SET) == 0 && std::fwrite(front.data(), 1, 14, f) == 14 &&
-           std::fwrite(&h, 1, 40, f) == 40 && std::fwrite(palette, 1, 1024, f) == 1024;
+           std::fwrite(info.data(), 1, 40, f) == 40 && std::fwrite(palette, 1, 1024, f) == 1024;
 }
 
-bool WriteRow(FILE* f, const DibInfoHeader& h, int32_t y, const uint8_t* row) {
+bool WriteRow(FILE* f, const bitmap::Info& h, int32_t y, const uint8_t* row) {
     const size_t stride = OutputStride(h.Width);
     const long offset = static_cast<long>(1078 + stride * (h.Height - y));
     // The row's padding is written too, so the file is whole once every row is in.
@@ -236,8 +237,8 @@ struct Run {
     int ColourCount = 256;
     FileInput Input;
     FILE* Output = nullptr;
-    DibInfoHeader In{};
-    DibInfoHeader Out{};
+    bitmap::Info In{};
+    bitmap::Info Out{};
     std::array<uint8_t, 1024> Palette{};
     int Bits = 0;    // p
     int Levels = 0;  // 2^p + 1
@@ -465,7 +466,7 @@ int Reduce(Run& run, int quality) {
     run.Out.Size = 40;
     run.Out.BitCount = 8;
     run.Out.Planes = 1;
-    run.Out.Compression = kDibRgb;
+    run.Out.Compression = bitmap::kRgb;
     run.Out.SizeImage = static_cast<uint32_t>(((run.In.Width + 3) & ~3) * run.In.Height);
     run.Out.ClrUsed = 0;
     run.Out.ClrImportant = 0;

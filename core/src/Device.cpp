@@ -405,11 +405,14 @@ QV_API int QvGetCaptureDeviceInfo(BITMAPINFOHEADER* header) {
     DeviceState& s = State();
     CaptureSession* w = s.window.load();
     if (!w || !header) return 0;
-    qv::capture::BitmapHeader h;
+    qv::bitmap::Info h;
     if (!w->GetVideoFormat(h)) return 0;
     // Only the header itself is copied: colour masks or tables that follow it in the
     // driver's format would run past the caller's record.
-    static_assert(sizeof(BITMAPINFOHEADER) == sizeof(h));
+    static_assert(sizeof(BITMAPINFOHEADER) == sizeof(h) &&
+                  offsetof(BITMAPINFOHEADER, biBitCount) == offsetof(qv::bitmap::Info, BitCount) &&
+                  offsetof(BITMAPINFOHEADER, biClrImportant) ==
+                      offsetof(qv::bitmap::Info, ClrImportant));
     std::memcpy(header, &h, sizeof *header);
     if (s.lastDepth.load() == 16 && header->biBitCount == 16 && (header->biCompression & 3) == 0)
         header->biBitCount = 15;

@@ -36,18 +36,17 @@ void Measure(capture::CaptureSession* session, uint8_t* data, size_t length, uin
     uint8_t* out = mode == QV_MOTION_SHOW ? data : s.work.data();
     const uint8_t* frame = mode == QV_MOTION_SHOW ? s.work.data() : data;
 
-    capture::BitmapHeader h;
-    if (!session->GetVideoFormat(h)) h = capture::BitmapHeader{};
-    const FrameLayout layout = ClassifyFrame(h.biBitCount, h.biCompression);
-    s.lastDepth = layout == FrameLayout::Rgb555 ? 15 : h.biBitCount;
+    bitmap::Info h;
+    if (!session->GetVideoFormat(h)) h = bitmap::Info{};
+    const FrameLayout layout = ClassifyFrame(h.BitCount, h.Compression);
+    s.lastDepth = layout == FrameLayout::Rgb555 ? 15 : h.BitCount;
 
     uint64_t sum = MeasureDifference(layout, frame, s.reference.data(), out, length);
     // Ignore masks and the motion check.
-    CheckFrame(layout, h.biBitCount, frame, s.reference.data(), out, length, h.biWidth, h.biHeight,
-               sum);
+    CheckFrame(layout, h.BitCount, frame, s.reference.data(), out, length, h.Width, h.Height, sum);
     // Small sums leave the reference alone, so slow changes add up until they count.
     if (sum > 10) std::memcpy(s.reference.data(), frame, length);
-    s.motionLevel = MotionLevel(sum, h.biWidth, h.biHeight);
+    s.motionLevel = MotionLevel(sum, h.Width, h.Height);
 }
 
 }  // namespace

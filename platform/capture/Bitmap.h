@@ -1,6 +1,6 @@
 // What every BMP the program writes shares: the 14-byte file header, the 40-byte information
-// header, little-endian, and the one YUV to RGB conversion of camera pictures. Header-only, so
-// the modules that only write pictures need not link the capture layer.
+// header and its compression codes, little-endian, and the one YUV to RGB conversion of camera
+// pictures. Header-only, so the modules that only write pictures need not link the capture layer.
 #pragma once
 
 #include <algorithm>
@@ -27,20 +27,59 @@ inline std::array<uint8_t, 14> FileHeader(uint32_t headerBytes, uint32_t pixelBy
     return h;
 }
 
-// The 40-byte information header; sizeImage 0 is left 0 (allowed for uncompressed pictures).
+// Compression codes: plain rows, 16/32-bit colour masks, and the packed YUV frames cameras send.
+inline constexpr uint32_t kRgb = 0;
+inline constexpr uint32_t kBitfields = 3;
+inline constexpr uint32_t kYuy2 = 0x32595559u;  // 'Y','U','Y','2'
+inline constexpr uint32_t kUyvy = 0x59565955u;  // 'U','Y','V','Y'
+
+// The 40-byte information header, laid out as in the file on a little-endian host (the core
+// library's BITMAPINFOHEADER has the same layout and is copied from it).
+struct Info {
+    uint32_t Size = 40;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    uint16_t Planes = 1;
+    uint16_t BitCount = 0;
+    uint32_t Compression = 0;
+    uint32_t SizeImage = 0;
+    int32_t XPelsPerMeter = 0;
+    int32_t YPelsPerMeter = 0;
+    uint32_t ClrUsed = 0;
+    uint32_t ClrImportant = 0;
+    bool operator==(const Info&) const = default;
+};
+static_assert(sizeof(Info) == 40, "the information header is 40 bytes");
+
+// The header's bytes as a file holds them, whatever the host's byte order.
+inline std::array<uint8_t, 40> Bytes(const Info& info) {
+    std::array<uint8_t, 40> h{};
+    Put32(&h[0], info.Size);
+    Put32(&h[4], static_cast<uint32_t>(info.Width));
+    Put32(&h[8], static_cast<uint32_t>(info.Height));
+    Put16(&h[12], info.Planes);
+    Put16(&h[14], info.BitCount);
+    Put32(&h[16], info.Compression);
+    Put32(&h[20], info.SizeImage);
+    Put32(&h[24], static_cast<uint32_t>(info.XPelsPerMeter));
+    Put32(&h[28], static_cast<uint32_t>(info.YPelsPerMeter));
+    Put32(&h[32], info.ClrUsed);
+    Put32(&h[36], info.ClrImportant);
+    return h;
+}
+
+// The information header of a picture; sizeImage 0 is allowed for uncompressed pictures.
 inline std::array<uint8_t, 40> InfoHeader(int32_t width, int32_t height, uint16_t bitCount,
                                           uint32_t compression, uint32_t sizeImage,
                                           uint32_t coloursUsed = 0) {
-    std::array<uint8_t, 40> h{};
-    Put32(&h[0], 40);
-    Put32(&h[4], static_cast<uint32_t>(width));
-    Put32(&h[8], static_cast<uint32_t>(height));
-    Put16(&h[12], 1);
-    Put16(&h[14], bitCount);
-    Put32(&h[16], compression);
-    Put32(&h[20], sizeImage);
-    Put32(&h[32], coloursUsed);
-    return h;
+    Info info;
+    info.Width = width;
+    info.Height = height;
+    info.BitCount = bitCount;
+    info.Compression = compression;
+    info.SizeImage = sizeImage;
+    info.ClrUsed = coloursUsed;
+    return Bytes(info);
 }
 
 // Full-range BT.601 (as JPEG cameras send it) to blue, green, red.

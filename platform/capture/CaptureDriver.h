@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/capture/Bitmap.h"
+
 namespace qv::capture {
 
 // The format a driver delivers, in the terms of a Windows bitmap header: bitCount 24 with
 // compression 0 (bottom-up BGR rows padded to 4 bytes), bitCount 16 with compression 0
-// (RGB 5-5-5) or 3 (RGB 5-6-5), bitCount 16 with a YUY2 or UYVY FOURCC.
+// (RGB 5-5-5) or 3 (RGB 5-6-5), bitCount 16 with a YUY2 or UYVY FOURCC (bitmap::k...).
 struct VideoFormat {
     uint32_t width = 0;
     uint32_t height = 0;
@@ -22,14 +24,6 @@ struct VideoFormat {
 
     bool operator==(const VideoFormat&) const = default;
 };
-
-// The compression values of VideoFormat.
-namespace bmp {
-inline constexpr uint32_t kRgb = 0;
-inline constexpr uint32_t kBitfields = 3;
-inline constexpr uint32_t kYuy2 = 0x32595559;  // 'Y','U','Y','2'
-inline constexpr uint32_t kUyvy = 0x59565955;  // 'U','Y','V','Y'
-}  // namespace bmp
 
 // Bytes of one frame of the format (rows padded to 4 bytes for RGB).
 uint32_t FrameBytes(const VideoFormat& format);

@@ -21,7 +21,7 @@ namespace qv::capture {
 namespace {
 
 bool IsRgb24(const VideoFormat& f) {
-    return f.bitCount == 24 && f.compression == bmp::kRgb;
+    return f.bitCount == 24 && f.compression == bitmap::kRgb;
 }
 
 // The frame as a bottom-up 24-bit bitmap.
@@ -29,7 +29,7 @@ bool ToRgb24(const VideoFormat& f, const std::vector<uint8_t>& frame, VideoForma
              std::vector<uint8_t>& pixels) {
     const QImage img = FrameToImage(f, frame.data(), frame.size());
     if (img.isNull()) return false;
-    out = VideoFormat{f.width, f.height, 24, bmp::kRgb, 0};
+    out = VideoFormat{f.width, f.height, 24, bitmap::kRgb, 0};
     out.imageSize = FrameBytes(out);
     pixels.assign(out.imageSize, 0);
     const size_t stride = out.imageSize / out.height;
@@ -47,7 +47,7 @@ bool ToRgb24(const VideoFormat& f, const std::vector<uint8_t>& frame, VideoForma
 
 // A frame in its own format as a BMP file; a bit-field format carries its three masks.
 bool WriteDib(const std::string& path, const VideoFormat& f, const std::vector<uint8_t>& pixels) {
-    const bool masks = f.bitCount == 16 && f.compression == bmp::kBitfields;
+    const bool masks = f.bitCount == 16 && f.compression == bitmap::kBitfields;
     const uint32_t imageBytes = static_cast<uint32_t>(
         std::min<size_t>(pixels.size(), f.imageSize ? f.imageSize : pixels.size()));
     const auto info =
@@ -70,13 +70,13 @@ bool WriteDib(const std::string& path, const VideoFormat& f, const std::vector<u
 
 }  // namespace
 
-BitmapHeader HeaderOf(const VideoFormat& format) {
-    BitmapHeader h;
-    h.biWidth = static_cast<int32_t>(format.width);
-    h.biHeight = static_cast<int32_t>(format.height);
-    h.biBitCount = format.bitCount;
-    h.biCompression = format.compression;
-    h.biSizeImage = format.imageSize ? format.imageSize : FrameBytes(format);
+bitmap::Info HeaderOf(const VideoFormat& format) {
+    bitmap::Info h;
+    h.Width = static_cast<int32_t>(format.width);
+    h.Height = static_cast<int32_t>(format.height);
+    h.BitCount = format.bitCount;
+    h.Compression = format.compression;
+    h.SizeImage = format.imageSize ? format.imageSize : FrameBytes(format);
     return h;
 }
 
@@ -158,7 +158,7 @@ bool CaptureSession::GetStatus(CaptureStatus& status) {
     });
 }
 
-bool CaptureSession::GetVideoFormat(BitmapHeader& header) {
+bool CaptureSession::GetVideoFormat(bitmap::Info& header) {
     return handoff_.Call([this, &header] {
         if (!driver_) return false;
         header = HeaderOf(driver_->Format());

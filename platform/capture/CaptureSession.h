@@ -22,23 +22,7 @@ class QWidget;
 
 namespace qv::capture {
 
-// The 40-byte bitmap information header as a BMP file and the core library lay it out.
-struct BitmapHeader {
-    uint32_t biSize = 40;
-    int32_t biWidth = 0;
-    int32_t biHeight = 0;
-    uint16_t biPlanes = 1;
-    uint16_t biBitCount = 0;
-    uint32_t biCompression = 0;
-    uint32_t biSizeImage = 0;
-    int32_t biXPelsPerMeter = 0;
-    int32_t biYPelsPerMeter = 0;
-    uint32_t biClrUsed = 0;
-    uint32_t biClrImportant = 0;
-};
-static_assert(sizeof(BitmapHeader) == 40);
-
-BitmapHeader HeaderOf(const VideoFormat& format);
+bitmap::Info HeaderOf(const VideoFormat& format);
 
 struct DriverCaps {
     int32_t deviceIndex = -1;
@@ -90,7 +74,7 @@ class CaptureSession : public QObject {
     bool DriverDisconnect();
     DriverCaps GetDriverCaps();
     bool GetStatus(CaptureStatus& status);
-    bool GetVideoFormat(BitmapHeader& header);
+    bool GetVideoFormat(bitmap::Info& header);
     bool SetPreview(bool on);
     bool SetPreviewRate(int milliseconds);
     bool SetScale(bool on);

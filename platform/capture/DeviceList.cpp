@@ -34,7 +34,7 @@ uint32_t FrameBytes(const VideoFormat& format) {
     const uint64_t w = format.width, h = format.height;
     uint64_t stride;
     if (format.bitCount == 16 &&
-        (format.compression == bmp::kYuy2 || format.compression == bmp::kUyvy))
+        (format.compression == bitmap::kYuy2 || format.compression == bitmap::kUyvy))
         stride = ((w + 1) / 2) * 4;
     else
         stride = ((w * format.bitCount + 31) / 32) * 4;

@@ -63,11 +63,11 @@ QWidget* ControlEditor(const DriverControl& c, QDialog& dlg,
 
 QString FormatName(const VideoFormat& f) {
     QString kind;
-    if (f.compression == bmp::kYuy2)
+    if (f.compression == bitmap::kYuy2)
         kind = QStringLiteral("YUY2");
-    else if (f.compression == bmp::kUyvy)
+    else if (f.compression == bitmap::kUyvy)
         kind = QStringLiteral("UYVY");
-    else if (f.bitCount == 16 && f.compression == bmp::kBitfields)
+    else if (f.bitCount == 16 && f.compression == bitmap::kBitfields)
         kind = QStringLiteral("RGB 5-6-5");
     else if (f.bitCount == 16)
         kind = QStringLiteral("RGB 5-5-5");

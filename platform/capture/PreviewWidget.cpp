@@ -63,10 +63,10 @@ QImage FrameToImage(const VideoFormat& f, const uint8_t* data, size_t length) {
     uint8_t bgr[3];
     // Everything becomes RGB32, the backing store's own layout.
     QImage img(w, h, QImage::Format_RGB32);
-    if (f.compression == bmp::kYuy2 || f.compression == bmp::kUyvy) {
+    if (f.compression == bitmap::kYuy2 || f.compression == bitmap::kUyvy) {
         // Packed YUV rows run top-down, two pixels per four bytes.
         const size_t stride = static_cast<size_t>((w + 1) / 2) * 4;
-        const bool yuy2 = f.compression == bmp::kYuy2;
+        const bool yuy2 = f.compression == bitmap::kYuy2;
         for (int y = 0; y < h; ++y) {
             const uint8_t* s = data + stride * y;
             auto* d = reinterpret_cast<QRgb*>(img.scanLine(y));
@@ -79,9 +79,9 @@ QImage FrameToImage(const VideoFormat& f, const uint8_t* data, size_t length) {
         }
         return img;
     }
-    const bool rgb24 = f.bitCount == 24 && f.compression == bmp::kRgb;
-    const bool rgb565 = f.bitCount == 16 && f.compression == bmp::kBitfields;
-    const bool rgb555 = f.bitCount == 16 && f.compression == bmp::kRgb;
+    const bool rgb24 = f.bitCount == 24 && f.compression == bitmap::kRgb;
+    const bool rgb565 = f.bitCount == 16 && f.compression == bitmap::kBitfields;
+    const bool rgb555 = f.bitCount == 16 && f.compression == bitmap::kRgb;
     if (!rgb24 && !rgb565 && !rgb555) return {};
     // RGB frames are bottom-up bitmaps.
     const size_t stride = ((static_cast<size_t>(w) * f.bitCount + 31) / 32) * 4;

@@ -32,7 +32,7 @@ void PutTag(std::vector<uint8_t>& b, const char* tag) {
 }
 
 bool IsYuv(const VideoFormat& f) {
-    return f.compression == bmp::kYuy2 || f.compression == bmp::kUyvy;
+    return f.compression == bitmap::kYuy2 || f.compression == bitmap::kUyvy;
 }
 
 }  // namespace
@@ -64,7 +64,7 @@ bool AviWriter::Open(const std::string& path, const VideoFormat& format,
 }
 
 bool AviWriter::WriteHeaders() {
-    const bool bitfields = format_.compression == bmp::kBitfields;
+    const bool bitfields = format_.compression == bitmap::kBitfields;
     std::vector<uint8_t> h;
     PutTag(h, "RIFF");
     Put32(h, 0);  // filled at Close

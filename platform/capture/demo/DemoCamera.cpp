@@ -138,7 +138,7 @@ bool Offered(const VideoFormat& f) {
 void Convert(const Canvas& c, const VideoFormat& f, std::vector<uint8_t>& out) {
     const int w = c.W(), h = c.H();
     out.assign(FrameBytes(f), 0);
-    if (f.compression == bmp::kYuy2) {
+    if (f.compression == bitmap::kYuy2) {
         // Packed YUV, top-down, chroma shared by each pixel pair.
         for (int y = 0; y < h; ++y) {
             const uint8_t* s = c.Row(y);
@@ -193,9 +193,9 @@ std::vector<VideoFormat> DemoCamera::OfferedFormats() {
     std::vector<VideoFormat> list;
     const uint32_t sizes[][2] = {{320, 240}, {640, 480}, {1280, 720}};
     for (const auto& s : sizes) {
-        VideoFormat f24{s[0], s[1], 24, bmp::kRgb, 0};
-        VideoFormat yuy2{s[0], s[1], 16, bmp::kYuy2, 0};
-        VideoFormat rgb565{s[0], s[1], 16, bmp::kBitfields, 0};
+        VideoFormat f24{s[0], s[1], 24, bitmap::kRgb, 0};
+        VideoFormat yuy2{s[0], s[1], 16, bitmap::kYuy2, 0};
+        VideoFormat rgb565{s[0], s[1], 16, bitmap::kBitfields, 0};
         for (VideoFormat* f : {&f24, &yuy2, &rgb565}) {
             f->imageSize = FrameBytes(*f);
             list.push_back(*f);

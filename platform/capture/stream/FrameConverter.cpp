@@ -74,7 +74,7 @@ FrameConverter::~FrameConverter() = default;
 
 bool FrameConverter::Convert(const AVFrame* f, const VideoFormat& out, std::vector<uint8_t>& dst) {
     if (!f || f->width <= 0 || f->height <= 0 || out.width == 0 || out.height == 0) return false;
-    const bool yuy2 = out.compression == bmp::kYuy2;
+    const bool yuy2 = out.compression == bitmap::kYuy2;
     const Impl::Key key{f->width,
                         f->height,
                         f->format,

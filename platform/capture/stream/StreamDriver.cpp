@@ -101,7 +101,7 @@ VideoFormat MakeFormat(uint32_t w, uint32_t h, bool yuy2) {
     f.width = w;
     f.height = h;
     f.bitCount = yuy2 ? 16 : 24;
-    f.compression = yuy2 ? bmp::kYuy2 : bmp::kRgb;
+    f.compression = yuy2 ? bitmap::kYuy2 : bitmap::kRgb;
     f.imageSize = FrameBytes(f);
     return f;
 }

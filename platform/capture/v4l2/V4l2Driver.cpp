@@ -24,9 +24,9 @@ struct Native {
 };
 
 constexpr Native kNative[] = {
-    {V4L2_PIX_FMT_YUYV, 16, bmp::kYuy2},  {V4L2_PIX_FMT_UYVY, 16, bmp::kUyvy},
-    {V4L2_PIX_FMT_BGR24, 24, bmp::kRgb},  {V4L2_PIX_FMT_RGB565, 16, bmp::kBitfields},
-    {V4L2_PIX_FMT_RGB555, 16, bmp::kRgb},
+    {V4L2_PIX_FMT_YUYV, 16, bitmap::kYuy2},  {V4L2_PIX_FMT_UYVY, 16, bitmap::kUyvy},
+    {V4L2_PIX_FMT_BGR24, 24, bitmap::kRgb},  {V4L2_PIX_FMT_RGB565, 16, bitmap::kBitfields},
+    {V4L2_PIX_FMT_RGB555, 16, bitmap::kRgb},
 };
 
 const Native* FindNative(uint32_t pixelFormat) {
@@ -37,7 +37,7 @@ const Native* FindNative(uint32_t pixelFormat) {
 }
 
 bool IsYuv(uint32_t compression) {
-    return compression == bmp::kYuy2 || compression == bmp::kUyvy;
+    return compression == bitmap::kYuy2 || compression == bitmap::kUyvy;
 }
 
 bool Gone(int error) {
@@ -177,7 +177,7 @@ bool V4l2Driver::Configure() {
         convert_ = v4lconvert_create_with_dev_ops(fd_, io_.get(), &kConvertOps);
         if (convert_ == nullptr) return false;
         f.bitCount = 24;
-        f.compression = bmp::kRgb;
+        f.compression = bitmap::kRgb;
         scratch_.resize(size_t(p.width) * p.height * 3);
     }
     f.imageSize = FrameBytes(f);
@@ -308,7 +308,8 @@ std::vector<VideoFormat> V4l2Driver::Formats() const {
     for (uint32_t pf : PixelFormats(*io_, fd_)) {
         const Native* n = FindNative(pf);  // others are offered as converted 24-bit
         for (auto [w, h] : FrameSizes(*io_, fd_, pf)) {
-            VideoFormat f{w, h, n ? n->bitCount : uint16_t(24), n ? n->compression : bmp::kRgb, 0};
+            VideoFormat f{w, h, n ? n->bitCount : uint16_t(24), n ? n->compression : bitmap::kRgb,
+                          0};
             f.imageSize = FrameBytes(f);
             if (std::find(list.begin(), list.end(), f) == list.end()) list.push_back(f);
         }
@@ -344,7 +345,7 @@ bool V4l2Driver::SetFormat(const VideoFormat& format) {
         const Native* n = FindNative(pf);
         if (n && n->bitCount == format.bitCount && n->compression == format.compression) {
             candidates.insert(candidates.begin(), pf);
-        } else if (!n && format.bitCount == 24 && format.compression == bmp::kRgb) {
+        } else if (!n && format.bitCount == 24 && format.compression == bitmap::kRgb) {
             candidates.push_back(pf);
         }
     }

@@ -14,7 +14,7 @@ namespace {
 using qv::capture::DemoCamera;
 using qv::capture::FrameResult;
 using qv::capture::VideoFormat;
-namespace bmp = qv::capture::bmp;
+namespace bitmap = qv::bitmap;
 
 TEST(DemoCamera, FifteenFramesASecondFromItsClockInEveryFormat) {
     int64_t now = 5000;

@@ -111,7 +111,7 @@ std::vector<uint8_t> SolidFrame(const VideoFormat& format, uint8_t value) {
 std::vector<uint8_t> GreyFrame(const VideoFormat& f, uint8_t top, uint8_t bottom) {
     std::vector<uint8_t> frame = SolidFrame(f, 0);
     const size_t stride = frame.size() / f.height;
-    const bool yuv = f.compression == bmp::kYuy2 || f.compression == bmp::kUyvy;
+    const bool yuv = f.compression == bitmap::kYuy2 || f.compression == bitmap::kUyvy;
     for (uint32_t row = 0; row < f.height; ++row) {
         // RGB bitmaps run bottom-up, packed YUV top-down.
         const bool upper = (yuv ? row : f.height - 1 - row) < f.height / 2;
@@ -119,12 +119,12 @@ std::vector<uint8_t> GreyFrame(const VideoFormat& f, uint8_t top, uint8_t bottom
         uint8_t* d = frame.data() + stride * row;
         for (uint32_t x = 0; x < f.width; ++x) {
             if (yuv) {
-                d[2 * x + (f.compression == bmp::kYuy2 ? 0 : 1)] = static_cast<uint8_t>(g);
-                d[2 * x + (f.compression == bmp::kYuy2 ? 1 : 0)] = 128;
+                d[2 * x + (f.compression == bitmap::kYuy2 ? 0 : 1)] = static_cast<uint8_t>(g);
+                d[2 * x + (f.compression == bitmap::kYuy2 ? 1 : 0)] = 128;
             } else if (f.bitCount == 24) {
                 d[3 * x] = d[3 * x + 1] = d[3 * x + 2] = static_cast<uint8_t>(g);
             } else {
-                const bool b565 = f.compression == bmp::kBitfields;
+                const bool b565 = f.compression == bitmap::kBitfields;
                 const int v = b565 ? (g >> 3) << 11 | (g >> 2) << 5 | g >> 3
                                    : (g >> 3) << 10 | (g >> 3) << 5 | g >> 3;
                 d[2 * x] = static_cast<uint8_t>(v);

@@ -74,21 +74,21 @@ std::vector<uint8_t> SolidFrame(const qv::capture::VideoFormat& format, uint8_t 
 // Grey `top` in the upper half of the picture and `bottom` in the lower, in any format.
 std::vector<uint8_t> GreyFrame(const qv::capture::VideoFormat& format, uint8_t top, uint8_t bottom);
 qv::capture::VideoFormat MakeFormat(uint32_t w, uint32_t h, uint16_t bits, uint32_t compression);
-namespace bmp = qv::capture::bmp;
+namespace bitmap = qv::bitmap;
 inline qv::capture::VideoFormat Rgb24(uint32_t w, uint32_t h) {
-    return MakeFormat(w, h, 24, bmp::kRgb);
+    return MakeFormat(w, h, 24, bitmap::kRgb);
 }
 inline qv::capture::VideoFormat Rgb565(uint32_t w, uint32_t h) {
-    return MakeFormat(w, h, 16, bmp::kBitfields);
+    return MakeFormat(w, h, 16, bitmap::kBitfields);
 }
 inline qv::capture::VideoFormat Rgb555(uint32_t w, uint32_t h) {
-    return MakeFormat(w, h, 16, bmp::kRgb);
+    return MakeFormat(w, h, 16, bitmap::kRgb);
 }
 inline qv::capture::VideoFormat Yuy2(uint32_t w, uint32_t h) {
-    return MakeFormat(w, h, 16, bmp::kYuy2);
+    return MakeFormat(w, h, 16, bitmap::kYuy2);
 }
 inline qv::capture::VideoFormat Uyvy(uint32_t w, uint32_t h) {
-    return MakeFormat(w, h, 16, bmp::kUyvy);
+    return MakeFormat(w, h, 16, bitmap::kUyvy);
 }
 
 // A JPEG file as libjpeg decodes it: RGB rows top-down; ok false when it is not one.

@@ -17,7 +17,7 @@ namespace {
 
 using qv::capture::FrameConverter;
 using qv::capture::VideoFormat;
-namespace bmp = qv::capture::bmp;
+namespace bitmap = qv::bitmap;
 
 struct FrameFree {
     void operator()(AVFrame* f) const { av_frame_free(&f); }
@@ -47,7 +47,7 @@ VideoFormat Out(uint32_t w, uint32_t h, bool yuy2) {
 // Every pixel is the first one give or take swscale's dithering; row padding is zero.
 void ExpectFlat(const VideoFormat& f, const std::vector<uint8_t>& frame) {
     ASSERT_EQ(frame.size(), f.imageSize);
-    const bool yuy2 = f.compression == bmp::kYuy2;
+    const bool yuy2 = f.compression == bitmap::kYuy2;
     const size_t rowBytes = yuy2 ? ((f.width + 1) / 2) * 4 : f.width * 3;
     const size_t stride = yuy2 ? rowBytes : (rowBytes + 3) & ~size_t{3};
     const size_t unit = yuy2 ? 4 : 3;
@@ -82,7 +82,7 @@ TEST_P(FrameConverterSizes, FlatPictureStaysInsideItsBuffer) {
                                               << " to " << f.width << "x" << f.height);
             ASSERT_TRUE(converter.Convert(frame.get(), f, out));
             ExpectFlat(f, out);
-            if (f.compression == bmp::kRgb && f.width == static_cast<uint32_t>(w)) {
+            if (f.compression == bitmap::kRgb && f.width == static_cast<uint32_t>(w)) {
                 // BT.601 green of Y 120, U 90, V 80: 175 in video range, 167 in full range.
                 EXPECT_NEAR(out[1], src == AV_PIX_FMT_YUVJ422P ? 167 : 175, 3) << "green";
             }

@@ -28,7 +28,7 @@ namespace {
 
 // Green of pixel (x, y) counted from the top-left of a delivered frame.
 int GreenAt(const VideoFormat& f, const std::vector<uint8_t>& frame, int x, int y) {
-    if (f.compression == qv::capture::bmp::kYuy2) {  // full-range BT.601, as JPEG sends it
+    if (f.compression == qv::bitmap::kYuy2) {  // full-range BT.601, as JPEG sends it
         const uint8_t* g = frame.data() + ((f.width + 1) / 2) * 4 * y + (x / 2) * 4;
         return static_cast<int>(g[(x % 2) * 2] - 0.344 * (g[1] - 128) - 0.714 * (g[3] - 128));
     }
@@ -150,7 +150,7 @@ TEST_F(StreamDriverTest, HttpMjpegStreamIsYuy2AndComesBackAfterACut) {
     std::vector<uint8_t> frame;
     ASSERT_TRUE(NextFrame(d, frame));
     // A 4:2:2 JPEG stream is handed out as YUY2 without going through RGB.
-    EXPECT_EQ(d.Format(), (VideoFormat{320, 240, 16, qv::capture::bmp::kYuy2, 320 * 2 * 240}));
+    EXPECT_EQ(d.Format(), (VideoFormat{320, 240, 16, qv::bitmap::kYuy2, 320 * 2 * 240}));
     ExpectBars(d.Format(), frame);
     EXPECT_EQ(d.Link(), LinkState::Live);
     const size_t lostBefore = log_.Count(StreamEvent::Kind::Lost);

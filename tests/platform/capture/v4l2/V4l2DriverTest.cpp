@@ -15,7 +15,7 @@ using qv::capture::DriverControl;
 using qv::capture::FrameResult;
 using qv::capture::V4l2Driver;
 using qv::capture::VideoFormat;
-namespace bmp = qv::capture::bmp;
+namespace bitmap = qv::bitmap;
 using qvtest::FakeCamera;
 using qvtest::FakeV4l2;
 
@@ -101,11 +101,11 @@ TEST_P(V4l2PassThrough, FramesKeepTheirBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, V4l2PassThrough,
-    ::testing::Values(PassCase{V4L2_PIX_FMT_YUYV, 160, 120, 16, bmp::kYuy2, false},
-                      PassCase{V4L2_PIX_FMT_UYVY, 64, 48, 16, bmp::kUyvy, false},
-                      PassCase{V4L2_PIX_FMT_BGR24, 5, 3, 24, bmp::kRgb, true},
-                      PassCase{V4L2_PIX_FMT_RGB565, 5, 3, 16, bmp::kBitfields, true},
-                      PassCase{V4L2_PIX_FMT_RGB555, 5, 3, 16, bmp::kRgb, true}));
+    ::testing::Values(PassCase{V4L2_PIX_FMT_YUYV, 160, 120, 16, bitmap::kYuy2, false},
+                      PassCase{V4L2_PIX_FMT_UYVY, 64, 48, 16, bitmap::kUyvy, false},
+                      PassCase{V4L2_PIX_FMT_BGR24, 5, 3, 24, bitmap::kRgb, true},
+                      PassCase{V4L2_PIX_FMT_RGB565, 5, 3, 16, bitmap::kBitfields, true},
+                      PassCase{V4L2_PIX_FMT_RGB555, 5, 3, 16, bitmap::kRgb, true}));
 
 TEST_F(V4l2, OtherFormatsAreConvertedToBgr24) {
     auto cam = Camera("/dev/video0", "Cam");
@@ -113,7 +113,7 @@ TEST_F(V4l2, OtherFormatsAreConvertedToBgr24) {
     cam->SetCurrent(V4L2_PIX_FMT_YUV420, 16, 8);
     V4l2Driver d("/dev/video0", io_);
     ASSERT_TRUE(d.Open());
-    EXPECT_EQ(d.Format(), (VideoFormat{16, 8, 24, bmp::kRgb, 16 * 8 * 3}));
+    EXPECT_EQ(d.Format(), (VideoFormat{16, 8, 24, bitmap::kRgb, 16 * 8 * 3}));
     // Top half red, bottom half blue, in planar 4:2:0.
     ASSERT_TRUE(cam->Capture([](uint8_t* p, size_t) {
         uint8_t* y = p;
@@ -144,14 +144,14 @@ TEST_F(V4l2, FormatListAndSwitching) {
     V4l2Driver d("/dev/video0", io_);
     ASSERT_TRUE(d.Open());
     const auto formats = d.Formats();
-    const std::vector<VideoFormat> expected = {{640, 480, 16, bmp::kYuy2, 640 * 480 * 2},
-                                               {320, 240, 16, bmp::kYuy2, 320 * 240 * 2},
-                                               {160, 120, 16, bmp::kYuy2, 160 * 120 * 2},
-                                               {1280, 720, 24, bmp::kRgb, 1280 * 720 * 3},
-                                               {640, 480, 24, bmp::kRgb, 640 * 480 * 3}};
+    const std::vector<VideoFormat> expected = {{640, 480, 16, bitmap::kYuy2, 640 * 480 * 2},
+                                               {320, 240, 16, bitmap::kYuy2, 320 * 240 * 2},
+                                               {160, 120, 16, bitmap::kYuy2, 160 * 120 * 2},
+                                               {1280, 720, 24, bitmap::kRgb, 1280 * 720 * 3},
+                                               {640, 480, 24, bitmap::kRgb, 640 * 480 * 3}};
     EXPECT_EQ(formats, expected);
 
-    ASSERT_TRUE(d.SetFormat({320, 240, 16, bmp::kYuy2, 0}));
+    ASSERT_TRUE(d.SetFormat({320, 240, 16, bitmap::kYuy2, 0}));
     EXPECT_EQ(d.Format().width, 320u);
     EXPECT_EQ(cam->current.width, 320u);
     EXPECT_TRUE(cam->streaming);
@@ -161,13 +161,13 @@ TEST_F(V4l2, FormatListAndSwitching) {
     EXPECT_EQ(frame.size(), 320u * 240u * 2u);
 
     // 24 bits at 1280 x 720 only exists as MJPEG: converted.
-    ASSERT_TRUE(d.SetFormat({1280, 720, 24, bmp::kRgb, 0}));
+    ASSERT_TRUE(d.SetFormat({1280, 720, 24, bitmap::kRgb, 0}));
     EXPECT_EQ(cam->current.pixelformat, uint32_t(V4L2_PIX_FMT_MJPEG));
-    EXPECT_EQ(d.Format(), (VideoFormat{1280, 720, 24, bmp::kRgb, 1280 * 720 * 3}));
+    EXPECT_EQ(d.Format(), (VideoFormat{1280, 720, 24, bitmap::kRgb, 1280 * 720 * 3}));
 
     // A size the camera does not list is refused; the stream goes on as it was.
-    EXPECT_FALSE(d.SetFormat({800, 600, 16, bmp::kYuy2, 0}));
-    EXPECT_FALSE(d.SetFormat({640, 480, 16, bmp::kUyvy, 0}));
+    EXPECT_FALSE(d.SetFormat({800, 600, 16, bitmap::kYuy2, 0}));
+    EXPECT_FALSE(d.SetFormat({640, 480, 16, bitmap::kUyvy, 0}));
     EXPECT_EQ(d.Format().width, 1280u);
     EXPECT_TRUE(cam->streaming);
 }
