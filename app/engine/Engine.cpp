@@ -244,6 +244,14 @@ void MonitorEngine::Nap() {
     endMain_.Wait(std::chrono::milliseconds(options_.PollMs));
 }
 
+bool MonitorEngine::AwaitRequest(NamedEvent& request, NamedEvent& end, std::atomic<int32_t>& alive,
+                                 bool& requested) {
+    requested = request.Wait(kIdleWait, &end);
+    if (!end.IsSet()) return true;
+    Ended(alive);
+    return false;
+}
+
 void MonitorEngine::Ended(std::atomic<int32_t>& alive) {
     alive = 0;
     bell_.Ring();
@@ -674,12 +682,8 @@ void MonitorEngine::MainThread() {
 
 void MonitorEngine::CaptureThread() {
     const auto step = std::chrono::milliseconds(options_.PollMs);
-    for (;;) {
-        const bool requested = requestCapture_.Wait(kIdleWait, &endCapture_);
-        if (endCapture_.IsSet()) {
-            Ended(captureAlive_);
-            return;
-        }
+    for (bool requested = false;
+         AwaitRequest(requestCapture_, endCapture_, captureAlive_, requested);) {
         if (!requested) continue;
         if (requestHd_.IsSet()) {
             // HdThread still busy: the request waits about six sampling steps, then it is dropped.
@@ -700,12 +704,7 @@ void MonitorEngine::CaptureThread() {
 // HdThread: convert, stamp, compress, save, log, warn
 
 void MonitorEngine::HdThread() {
-    for (;;) {
-        const bool requested = requestHd_.Wait(kIdleWait, &endHd_);
-        if (endHd_.IsSet()) {
-            Ended(hdAlive_);
-            return;
-        }
+    for (bool requested = false; AwaitRequest(requestHd_, endHd_, hdAlive_, requested);) {
         if (!requested) continue;
         SaveFrame();
         for (const auto* path : {&tmpFrame_, &tmp24_, &tmpStamped_, &tmpJpeg_}) RemoveFile(*path);
@@ -862,12 +861,7 @@ void MonitorEngine::RequestMail() {
 // MailThread
 
 void MonitorEngine::MailThread() {
-    for (;;) {
-        const bool requested = requestMail_.Wait(kIdleWait, &endMail_);
-        if (endMail_.IsSet()) {
-            Ended(mailAlive_);
-            return;
-        }
+    for (bool requested = false; AwaitRequest(requestMail_, endMail_, mailAlive_, requested);) {
         if (requested) {
             MailRequest request = mailRequest_;
             DoMailJob(request);

@@ -273,6 +273,10 @@ class MonitorEngine {
     std::thread mainThread_, captureThread_, hdThread_, mailThread_;
     std::atomic<int32_t> mainAlive_{0}, captureAlive_{0}, hdAlive_{0}, mailAlive_{0};
     void Ended(std::atomic<int32_t>& alive);  // a thread's last act
+    // A worker's wait for its request (at most kIdleWait). False once its end event is set:
+    // the thread has then said it ended and returns.
+    bool AwaitRequest(NamedEvent& request, NamedEvent& end, std::atomic<int32_t>& alive,
+                      bool& requested);
 
     TempFolder temp_;
     std::string tmpFrame_, tmp24_, tmpStamped_, tmpJpeg_;  // QVTmp100..103
