@@ -439,7 +439,11 @@ void MonitorEngine::ToggleMailSwitch() {
 }
 
 void MonitorEngine::Acknowledge() {
-    if (dialogOpen_) return;
+    if (!dialogOpen_) EndWarning();
+}
+
+// The caution picture gives way to the event list again and a looping sound stops.
+void MonitorEngine::EndWarning() {
     if (cautionShown_ == 1) {
         cautionShown_ = 0;
         host_.SetEventListVisible(true);
@@ -561,17 +565,7 @@ void MonitorEngine::DisplayTick() {
 void MonitorEngine::AlarmStep() {
     if (cautionShown_ != 1 && soundLooping_ != 1) return;
     int32_t ticks = ++alarmTicks_;
-    if (ticks > 20) {
-        if (cautionShown_ == 1) {
-            cautionShown_ = 0;
-            host_.SetEventListVisible(true);
-            host_.Repaint(Area::Caution);
-        }
-        if (soundLooping_ == 1) {
-            soundLooping_ = 0;
-            sound_.Stop();
-        }
-    }
+    if (ticks > 20) EndWarning();
     if (ticks % 2 == 0) host_.Repaint(Area::Caution);
 }
 

@@ -272,6 +272,7 @@ class MonitorEngine {
     // The four threads and their "handle fields" (cleared by each thread as its last act).
     std::thread mainThread_, captureThread_, hdThread_, mailThread_;
     std::atomic<int32_t> mainAlive_{0}, captureAlive_{0}, hdAlive_{0}, mailAlive_{0};
+    void EndWarning();
     void Ended(std::atomic<int32_t>& alive);  // a thread's last act
     // A worker's wait for its request (at most kIdleWait). False once its end event is set:
     // the thread has then said it ended and returns.
