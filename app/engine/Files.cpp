@@ -1,4 +1,5 @@
 #include "app/engine/Files.h"
+#include "platform/file/Owners.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,16 +14,6 @@
 
 namespace qv::engine {
 namespace {
-
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
 
 std::string TempParent(const std::string& parent) {
     if (!parent.empty()) return parent;
@@ -64,18 +55,17 @@ std::string FolderOf(const std::string& path) {
 // Writes a complete copy of src to a fresh hidden file in folder; its path, or "" on failure
 // (then nothing is left behind).
 std::string CopyToHiddenTemp(const std::string& src, const std::string& folder) {
-    Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.fd < 0) return "";
+    UniqueFd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) return "";
     std::string pattern = WithSlash(folder) + ".qvpart-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    Fd out(::mkostemp(name.data(), O_CLOEXEC));
-    if (out.fd < 0) return "";
-    ::fchmod(out.fd, kPrivateFileMode);
-    bool ok = CopyFd(in.fd, out.fd);
-    ok = ::fsync(out.fd) == 0 && ok;
-    int fd = out.fd;
-    out.fd = -1;
+    UniqueFd out(::mkostemp(name.data(), O_CLOEXEC));
+    if (!out) return "";
+    ::fchmod(out.get(), kPrivateFileMode);
+    bool ok = CopyFd(in.get(), out.get());
+    ok = ::fsync(out.get()) == 0 && ok;
+    int fd = out.release();
     ok = ::close(fd) == 0 && ok;
     if (!ok) {
         const int why = errno;  // the caller reports the write's error, not the clean-up's
@@ -175,10 +165,10 @@ PublishResult PublishCopy(const std::string& src, const std::string& folder,
 }
 
 bool AppendPrivate(const std::string& path, const std::string& bytes) {
-    Fd out(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kPrivateFileMode));
-    if (out.fd < 0) return false;
+    UniqueFd out(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kPrivateFileMode));
+    if (!out) return false;
     for (size_t done = 0; done < bytes.size();) {
-        ssize_t put = ::write(out.fd, bytes.data() + done, bytes.size() - done);
+        ssize_t put = ::write(out.get(), bytes.data() + done, bytes.size() - done);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return false;
         done += static_cast<size_t>(put);

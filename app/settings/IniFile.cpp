@@ -14,12 +14,14 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/file/Owners.h"
 #include "platform/text/Text.h"
 
 namespace {
 
 using qv::text::Cp932ToUpper;
 using qv::text::LastCp932CharOffset;
+using qv::UniqueFd;
 
 struct Line {
     std::string_view text;  // without its line break
@@ -96,27 +98,17 @@ bool HasLineBreakOrNul(std::string_view s) {
     return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-struct FdCloser {
-    int fd = -1;
-    explicit FdCloser(int f) : fd(f) {}
-    ~FdCloser() {
-        if (fd >= 0) ::close(fd);
-    }
-    FdCloser(const FdCloser&) = delete;
-    FdCloser& operator=(const FdCloser&) = delete;
-};
-
 enum class ReadResult { Ok, Missing, Failed };
 
 ReadResult ReadWholeFile(const std::string& path, std::string& content, int* error) {
     // Non-blocking so that a FIFO in its place cannot hang the program.
-    FdCloser f(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (f.fd < 0) {
+    UniqueFd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!f) {
         *error = errno;
         return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
     }
     struct stat st {};
-    if (::fstat(f.fd, &st) != 0) {
+    if (::fstat(f.get(), &st) != 0) {
         *error = errno;
         return ReadResult::Failed;
     }
@@ -126,7 +118,7 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content, int* err
     }
     char buf[65536];
     for (;;) {
-        ssize_t n = ::read(f.fd, buf, sizeof buf);
+        ssize_t n = ::read(f.get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             *error = errno;
@@ -303,16 +295,16 @@ bool IniWriteRaw(std::string_view section, std::string_view key, std::string_vie
         slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
 
-    FdCloser dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.fd < 0) {
+    UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirFd) {
         Report(file, "cannot open its folder", errno);
         return false;
     }
     // One writer at a time (the program and a config command may both write); the kernel drops
     // the lock of a writer that dies.
-    bool locked = ::flock(dirFd.fd, LOCK_EX) == 0;
+    bool locked = ::flock(dirFd.get(), LOCK_EX) == 0;
     const std::string tempPrefix = "." + base + ".tmp";
-    if (locked) RemoveStaleTemporaries(dirFd.fd, tempPrefix);
+    if (locked) RemoveStaleTemporaries(dirFd.get(), tempPrefix);
 
     // A file the user made read-only stays as it is (rename would replace it regardless). Said
     // once per process: a save writes many keys.
@@ -342,8 +334,8 @@ bool IniWriteRaw(std::string_view section, std::string_view key, std::string_vie
     std::string tempPath = dir + "/" + tempPrefix + "XXXXXX";
     std::vector<char> templ(tempPath.begin(), tempPath.end());
     templ.push_back('\0');
-    FdCloser temp(::mkostemp(templ.data(), O_CLOEXEC));
-    if (temp.fd < 0) {
+    UniqueFd temp(::mkostemp(templ.data(), O_CLOEXEC));
+    if (!temp) {
         Report(file, "cannot create a temporary file beside it", errno);
         return false;
     }
@@ -353,14 +345,13 @@ bool IniWriteRaw(std::string_view section, std::string_view key, std::string_vie
         Report(file, what, err);
         return false;
     };
-    if (::fchmod(temp.fd, 0600) != 0) return fail("cannot set its mode", errno);
-    if (!WriteAll(temp.fd, content)) return fail("cannot write the new content", errno);
-    if (::fsync(temp.fd) != 0) return fail("cannot flush the new content", errno);
-    int fd = temp.fd;
-    temp.fd = -1;
+    if (::fchmod(temp.get(), 0600) != 0) return fail("cannot set its mode", errno);
+    if (!WriteAll(temp.get(), content)) return fail("cannot write the new content", errno);
+    if (::fsync(temp.get()) != 0) return fail("cannot flush the new content", errno);
+    int fd = temp.release();
     if (::close(fd) != 0) return fail("cannot close the new content", errno);
     if (::rename(tempPath.c_str(), target.c_str()) != 0) return fail("cannot replace it", errno);
-    ::fsync(dirFd.fd);
+    ::fsync(dirFd.get());
     return true;
 }
 

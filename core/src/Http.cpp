@@ -10,20 +10,11 @@
 #include "core/include/QuorCore.h"
 #include "core/src/Pictures.h"
 #include "platform/http/CurlHandles.h"
+#include "platform/text/Text.h"
 
 namespace qv::core {
 
 using namespace qv::curl;
-namespace {
-
-bool IsLeadByte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-bool IsTrailByte(unsigned char c) {
-    return c >= 0x40 && c <= 0xFC && c != 0x7F;
-}
-
-}  // namespace
 
 std::string HttpPostUrl(const char* url, const char* script) {
     UrlPtr u(curl_url());
@@ -50,18 +41,6 @@ std::string HttpPostUrl(const char* url, const char* script) {
     for (const char* c = script; *c; ++c)
         if (static_cast<unsigned char>(*c) <= 0x20 || *c == '#' || *c == 0x7F) return {};
     return "http://" + std::string(host.get()) + ":" + std::to_string(port) + path + script;
-}
-
-void UpperCaseKeepingDoubleBytes(std::string& text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (IsLeadByte(c) && i + 1 < text.size() &&
-            IsTrailByte(static_cast<unsigned char>(text[i + 1]))) {
-            ++i;
-        } else if (c >= 'a' && c <= 'z') {
-            text[i] = static_cast<char>(c - 'a' + 'A');
-        }
-    }
 }
 
 }  // namespace qv::core
@@ -114,8 +93,7 @@ extern "C" QV_API char* QvGetHttpUrlData(char* agent, char* url, char* script, c
 // Any thread; rewrites only the caller's block.
 extern "C" QV_API char* QvGetBodyText(char* reply) {
     if (!reply) return nullptr;
-    std::string upper(reply);
-    UpperCaseKeepingDoubleBytes(upper);
+    const std::string upper = qv::text::Cp932ToUpper(reply);
     static constexpr char kOpen[] = "<BODY>\n";
     static constexpr char kClose[] = "</BODY>";
     std::string result;
