@@ -113,18 +113,10 @@ TEST_F(ConfigCommandTest, UnwritableFilesAreNotReplaced) {
               1);
 }
 
-TEST(ProgramFolder, Precedence) {
+// A program folder beside the binary is a portable install; the data beside an install's bin.
+TEST(ProgramFolder, PortableInstallAndPrivateFolders) {
     qvtest::TempDir dir;
-    ::setenv("QUORVEX_HOME", "/from/env", 1);
-    EXPECT_EQ(ResolveProgramFolder("/opt/q") + ResolveProgramFolder(""), "/opt/q//from/env/");
-    ::unsetenv("QUORVEX_HOME");
-    EXPECT_EQ(ResolveProgramFolder("", dir.Path() + "/quorvex"), dir.Path() + "/");  // portable
-    ::setenv("XDG_DATA_HOME", "relative", 1);                                        // ignored
-    ::setenv("HOME", "/home/u", 1);
-    EXPECT_EQ(ResolveProgramFolder("", "/no/bin/quorvex"), "/home/u/.local/share/Quorvex/");
-    ::setenv("XDG_DATA_HOME", "/xdg", 1);
-    EXPECT_EQ(ResolveProgramFolder("", "/no/bin/quorvex"), "/xdg/Quorvex/");
-    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(ResolveProgramFolder("", dir.Path() + "/quorvex"), dir.Path() + "/");
     EXPECT_EQ(DataFolders("/moved/bin/quorvex").front(), "/moved/share/quorvex/");
     struct stat st;
     EXPECT_TRUE(EnsureFolder(dir.Path() + "/x/y/") && ::stat(dir.File("x/y").c_str(), &st) == 0);
