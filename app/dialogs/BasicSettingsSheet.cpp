@@ -57,27 +57,18 @@ QWidget* VersionPage(QWidget* parent) {
 // ---------------------------------------------------------------- device selection
 
 std::string StreamSourceProblemMessage(StreamSourceProblem problem) {
-    switch (problem) {
-        case StreamSourceProblem::None:
-            return "";
-        case StreamSourceProblem::EmptyName:
-            return "名前を入力してください。";
-        case StreamSourceProblem::EmptyUrl:
-            return "URLを入力してください。";
-        case StreamSourceProblem::LineBreak:
-            return "名前とURLに改行は使えません。";
-        case StreamSourceProblem::Semicolon:
-            return "名前とURLに「;」は使えません。";
-        case StreamSourceProblem::NotShiftJis:
-            return "名前かURLに、設定ファイルに保存できない文字が含まれています。";
-        case StreamSourceProblem::TooLong:
-            return "名前かURLが長すぎます。255バイト（全角127文字）までにしてください。";
-        case StreamSourceProblem::DuplicateName:
-            return "同じ名前のデバイスがすでにあります。別の名前を付けてください。";
-        case StreamSourceProblem::TooMany:
-            return "ストリームカメラはこれ以上追加できません。";
-    }
-    return "このストリームカメラは登録できません。";
+    static constexpr StreamSourceProblemTexts kMessages = {
+        "",
+        "名前を入力してください。",
+        "URLを入力してください。",
+        "名前とURLに改行は使えません。",
+        "名前とURLに「;」は使えません。",
+        "名前かURLに、設定ファイルに保存できない文字が含まれています。",
+        "名前かURLが長すぎます。255バイト（全角127文字）までにしてください。",
+        "同じ名前のデバイスがすでにあります。別の名前を付けてください。",
+        "ストリームカメラはこれ以上追加できません。",
+    };
+    return StreamSourceProblemIn(kMessages, problem, "このストリームカメラは登録できません。");
 }
 
 CStreamSourceDlg::CStreamSourceDlg(QWidget* parent, const StreamSource& source, bool editUrl,
@@ -121,13 +112,10 @@ CDeviceSelectDlg::CDeviceSelectDlg(QWidget* parent, const DeviceHooks& hooks,
                                    const std::string& current)
     : QDialog(parent), hooks_(hooks), open_(current), openedOn_(current) {
     setWindowTitle(QStringLiteral("デバイス選択"));
-    list_ = Named(new QComboBox(this), 1171, "利用するキャプチャデバイスを選択します。");
+    list_ = Named(new QComboBox(this), ControlId::DeviceList,
+                  "利用するキャプチャデバイスを選択します。");
     list_->setMinimumWidth(280);
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
-    buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = Buttons(this);
     auto* box = new QVBoxLayout(this);
     box->addWidget(new QLabel(QStringLiteral("キャプチャデバイス："), this));
     box->addWidget(list_);
@@ -304,21 +292,22 @@ CBasicSetPropertyPage::CBasicSetPropertyPage(QWidget* parent, BasicSettings& set
                                              const std::vector<std::string>& dialEntries)
     : QWidget(parent), settings_(settings), hooks_(hooks), dialEntries_(dialEntries) {
     auto* deviceGroup = new QGroupBox(QStringLiteral("キャプチャデバイスの設定"), this);
-    auto* selectButton = Named(new QPushButton(QStringLiteral("デバイスの選択"), deviceGroup), 1002,
-                               "キャプチャデバイスを選択します。");
-    sourceButton_ = Named(new QPushButton(QStringLiteral("ﾋﾞﾃﾞｵｿｰｽの設定"), deviceGroup), 1003,
-                          "キャプチャデバイスのビデオソースを設定します。");
-    formatButton_ = Named(new QPushButton(QStringLiteral("ﾋﾞﾃﾞｵ形式の設定"), deviceGroup), 1004,
-                          "キャプチャデバイスのビデオ形式を設定します。");
+    auto* selectButton = Named(new QPushButton(QStringLiteral("デバイスの選択"), deviceGroup),
+                               ControlId::SelectDevice, "キャプチャデバイスを選択します。");
+    sourceButton_ = Named(new QPushButton(QStringLiteral("ﾋﾞﾃﾞｵｿｰｽの設定"), deviceGroup),
+                          ControlId::VideoSource, "キャプチャデバイスのビデオソースを設定します。");
+    formatButton_ = Named(new QPushButton(QStringLiteral("ﾋﾞﾃﾞｵ形式の設定"), deviceGroup),
+                          ControlId::VideoFormat, "キャプチャデバイスのビデオ形式を設定します。");
     auto* deviceRow = new QHBoxLayout(deviceGroup);
     deviceRow->addWidget(selectButton);
     deviceRow->addWidget(sourceButton_);
     deviceRow->addWidget(formatButton_);
 
     auto* previewGroup = new QGroupBox(QStringLiteral("プレビュー設定"), this);
-    detectPreview_ = Named(new QCheckBox(QStringLiteral("動体検知表示"), previewGroup), 1087,
-                           "チェックを付けるとプレビュー表示が動体検知差分表示となります。");
-    rate_ = Named(new QComboBox(previewGroup), 1083);
+    detectPreview_ =
+        Named(new QCheckBox(QStringLiteral("動体検知表示"), previewGroup), ControlId::DetectPreview,
+              "チェックを付けるとプレビュー表示が動体検知差分表示となります。");
+    rate_ = Named(new QComboBox(previewGroup), ControlId::PreviewRate);
     for (const char* item : {"１", "５", "１０", "１５", "２０", "３０", "６０"}) {
         rate_->addItem(QString::fromUtf8(item));
     }
@@ -329,20 +318,22 @@ CBasicSetPropertyPage::CBasicSetPropertyPage(QWidget* parent, BasicSettings& set
     previewRow->addWidget(rate_);
 
     auto* folderGroup = new QGroupBox(QStringLiteral("画像保存フォルダ設定"), this);
-    detectPath_ =
-        Named(new QLineEdit(folderGroup), 1020, "動体検知で取得した画像の保存先を設定します。");
-    timerPath_ =
-        Named(new QLineEdit(folderGroup), 1018, "タイマーで取得した画像の保存先を設定します。");
-    auto* detectBrowse = Named(new QPushButton(QStringLiteral("参照"), folderGroup), 1021);
-    auto* timerBrowse = Named(new QPushButton(QStringLiteral("参照"), folderGroup), 1019);
-    quality_ = Named(new QSlider(Qt::Horizontal, folderGroup), 1022,
+    detectPath_ = Named(new QLineEdit(folderGroup), ControlId::DetectPath,
+                        "動体検知で取得した画像の保存先を設定します。");
+    timerPath_ = Named(new QLineEdit(folderGroup), ControlId::TimerPath,
+                       "タイマーで取得した画像の保存先を設定します。");
+    auto* detectBrowse =
+        Named(new QPushButton(QStringLiteral("参照"), folderGroup), ControlId::DetectBrowse);
+    auto* timerBrowse =
+        Named(new QPushButton(QStringLiteral("参照"), folderGroup), ControlId::TimerBrowse);
+    quality_ = Named(new QSlider(Qt::Horizontal, folderGroup), ControlId::PictureQuality,
                      "保存する画像品質を設定します。値が小さいほど画質は悪く、値が大きいほど画質"
                      "は良くなります。");
     WithRange(quality_, &BasicSettings::PictureQuality);
     quality_->setTickPosition(QSlider::TicksBelow);
     quality_->setTickInterval(1);
     quality_->setPageStep(1);
-    qualityLabel_ = Named(new QLabel(folderGroup), 1024);
+    qualityLabel_ = Named(new QLabel(folderGroup), ControlId::PictureQualityLabel);
     qualityLabel_->setMinimumWidth(28);
     qualityLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* folderGrid = new QGridLayout(folderGroup);
@@ -357,11 +348,12 @@ CBasicSetPropertyPage::CBasicSetPropertyPage(QWidget* parent, BasicSettings& set
     folderGrid->addWidget(qualityLabel_, 2, 2);
 
     auto* connGroup = new QGroupBox(QStringLiteral("接続方法"), this);
-    lan_ = Named(new QRadioButton(QStringLiteral("ＬＡＮ接続"), connGroup), 1080,
+    lan_ = Named(new QRadioButton(QStringLiteral("ＬＡＮ接続"), connGroup), ControlId::Lan,
                  "回線の接続方法を選択します。");
-    dialUp_ = Named(new QRadioButton(QStringLiteral("ﾀﾞｲｱﾙｱｯﾌﾟ"), connGroup), 1081,
+    dialUp_ = Named(new QRadioButton(QStringLiteral("ﾀﾞｲｱﾙｱｯﾌﾟ"), connGroup), ControlId::DialUp,
                     "回線の接続方法を選択します。");
-    dialList_ = Named(new QComboBox(connGroup), 1082, "ダイアルアップの接続先を選択します。");
+    dialList_ = Named(new QComboBox(connGroup), ControlId::DialList,
+                      "ダイアルアップの接続先を選択します。");
     dialList_->setMinimumWidth(160);
     auto* connGrid = new QGridLayout(connGroup);
     connGrid->addWidget(lan_, 0, 0);
@@ -369,15 +361,17 @@ CBasicSetPropertyPage::CBasicSetPropertyPage(QWidget* parent, BasicSettings& set
     connGrid->addWidget(dialList_, 1, 1);
 
     auto* startGroup = new QGroupBox(QStringLiteral("起動設定"), this);
-    wakeUpStart_ = Named(new QCheckBox(QStringLiteral("起動時にスイッチをＯＮにする"), startGroup),
-                         1078, "チェックを付けると起動時にスイッチをＯＮにします。");
-    wakeUpIcon_ = Named(new QCheckBox(QStringLiteral("起動時にアイコン化する"), startGroup), 1079,
-                        "チェックを付けると起動時にアイコン化されます。");
+    wakeUpStart_ =
+        Named(new QCheckBox(QStringLiteral("起動時にスイッチをＯＮにする"), startGroup),
+              ControlId::WakeUpStart, "チェックを付けると起動時にスイッチをＯＮにします。");
+    wakeUpIcon_ = Named(new QCheckBox(QStringLiteral("起動時にアイコン化する"), startGroup),
+                        ControlId::WakeUpIcon, "チェックを付けると起動時にアイコン化されます。");
     auto* startBox = new QVBoxLayout(startGroup);
     startBox->addWidget(wakeUpStart_);
     startBox->addWidget(wakeUpIcon_);
 
-    auto* defaultButton = Named(new QPushButton(QStringLiteral("ﾃﾞﾌｫﾙﾄ"), this), 3);
+    auto* defaultButton =
+        Named(new QPushButton(QStringLiteral("ﾃﾞﾌｫﾙﾄ"), this), ControlId::Default);
 
     auto* lowRow = new QHBoxLayout;
     lowRow->addWidget(connGroup, 1);
@@ -548,16 +542,8 @@ CBasicSetSheet::CBasicSetSheet(QWidget* parent, BasicSettings& settings, const D
         tabs->addTab(longRunPages_->StoragePage(), QStringLiteral("保存・通知・Web"));
     }
     tabs->addTab(VersionPage(tabs), QStringLiteral("バージョン情報"));
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("idc1"));
-    ok->setDefault(true);
-    buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole)
-        ->setObjectName(QStringLiteral("idc2"));
-    QPushButton* apply = buttons->addButton(QStringLiteral("適用"), QDialogButtonBox::ApplyRole);
-    apply->setObjectName(QStringLiteral("idc12321"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = Buttons(this);
+    QPushButton* apply = AddButton(buttons, "適用", QDialogButtonBox::ApplyRole, ControlId::Apply);
     connect(apply, &QPushButton::clicked, this, [this] { Apply(); });
     auto* box = new QVBoxLayout(this);
     box->addWidget(tabs);

@@ -6,21 +6,18 @@
 
 namespace qv::dialogs {
 
-// OK / Cancel and, when defaultId is not 0, a Default button with that id.
-QDialogButtonBox* Buttons(QDialog* dialog, int defaultId, QPushButton** defaultButton) {
+QDialogButtonBox* Buttons(QDialog* dialog) {
     auto* buttons = new QDialogButtonBox(dialog);
-    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("idc1"));
-    ok->setDefault(true);
-    buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole)
-        ->setObjectName(QStringLiteral("idc2"));
-    if (defaultId) {
-        *defaultButton = buttons->addButton(QStringLiteral("ﾃﾞﾌｫﾙﾄ"), QDialogButtonBox::ResetRole);
-        (*defaultButton)->setObjectName(QStringLiteral("idc%1").arg(defaultId));
-    }
+    AddButton(buttons, "OK", QDialogButtonBox::AcceptRole, ControlId::Ok)->setDefault(true);
+    AddButton(buttons, "ｷｬﾝｾﾙ", QDialogButtonBox::RejectRole, ControlId::Cancel);
     QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     return buttons;
+}
+
+QPushButton* AddButton(QDialogButtonBox* buttons, const char* text,
+                       QDialogButtonBox::ButtonRole role, ControlId id) {
+    return Named(buttons->addButton(QString::fromUtf8(text), role), id);
 }
 
 }  // namespace qv::dialogs

@@ -1,8 +1,9 @@
 // The dialog classes behind SettingsDialogs.h. Each control carries the object name "idc" plus
-// its control id ("idc1064"), which is how the window code and the tests find them.
+// its control id ("idc1064", ControlIds.h), which is how the window code and the tests find them.
 #pragma once
 
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QWidget>
 #include <array>
 #include <atomic>
@@ -11,11 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/dialogs/ControlIds.h"
 #include "app/dialogs/SettingsDialogs.h"
 #include "platform/thread/Handoff.h"
 
 class QCheckBox;
-class QDialogButtonBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -41,10 +42,14 @@ inline std::string S(const QString& s) {
     return s.toStdString();
 }
 
+inline QString ControlName(ControlId id) {
+    return QStringLiteral("idc%1").arg(static_cast<int>(id));
+}
+
 // Gives a control its "idc<id>" name and, when there is one, its tooltip.
 template <typename W>
-W* Named(W* w, int id, const char* tip = nullptr) {
-    w->setObjectName(QStringLiteral("idc%1").arg(id));
+W* Named(W* w, ControlId id, const char* tip = nullptr) {
+    w->setObjectName(ControlName(id));
     if (tip) w->setToolTip(QString::fromUtf8(tip));
     return w;
 }
@@ -57,15 +62,16 @@ W* WithRange(W* w, int32_t R::*member) {
     return w;
 }
 
-// OK / Cancel and, when defaultId is not 0, a Default button with that id (stored in
-// *defaultButton); connected to the dialog's accept and reject.
-QDialogButtonBox* Buttons(QDialog* dialog, int defaultId = 0,
-                          QPushButton** defaultButton = nullptr);
+// OK / Cancel, connected to the dialog's accept and reject.
+QDialogButtonBox* Buttons(QDialog* dialog);
+// One more button in the row (Default, Help, Apply).
+QPushButton* AddButton(QDialogButtonBox* buttons, const char* text,
+                       QDialogButtonBox::ButtonRole role, ControlId id);
 
 // The control with object name "idc<id>" below root, or nullptr.
 template <typename T>
-T* Control(const QObject* root, int id) {
-    return root->findChild<T*>(QStringLiteral("idc%1").arg(id));
+T* Control(const QObject* root, ControlId id) {
+    return root->findChild<T*>(ControlName(id));
 }
 
 // A stream camera's name and URL (or only its name, for a rename). OK keeps the dialog open
@@ -169,9 +175,8 @@ struct ScheduleRow {
     bool Touched = false;
 };
 
-// The pages "スケジュール" and "保存・通知・Web" of the basic settings sheet. Control ids:
-// schedule row r (0..9) uses 2100 + 16 r + 0 (use), 1..7 (days), 8 (start), 9 (end),
-// 10 (action); 2090 is Enable; the other controls 2000 onwards in the order of the records.
+// The pages "スケジュール" and "保存・通知・Web" of the basic settings sheet (schedule row r's
+// controls: ScheduleControl).
 class CLongRunPages {
   public:
     CLongRunPages(QWidget* parent, const LongRunSettings& settings, WebInfo web);
@@ -254,10 +259,9 @@ class CPictSetDlg : public QDialog {
     void ShowValues();
     void OnType(int index);
     void UpdateLabels();
-    void OnWidthText();
-    void OnWidthFocusLost();
-    void OnHeightText();
-    void OnHeightFocusLost();
+    // A size field typed in (leaving: and left): the number limited into the copy.
+    void OnSizeEdited(SpinEdit* spin, int32_t PictSettings::*field, int (*limit)(int),
+                      bool leaving);
 
     PictSettings pict_;
     bool initialised_ = false;

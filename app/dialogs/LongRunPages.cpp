@@ -19,9 +19,6 @@
 namespace qv::dialogs {
 namespace {
 
-constexpr int kRowIds = 2100;
-constexpr int kRowStride = 16;
-constexpr int kScheduleEnableId = 2090;
 constexpr int kActionOff = 3;  // the combo's 停止
 
 QTime FromMinutes(int minutes) {
@@ -31,25 +28,25 @@ int ToMinutes(const QTime& t) {
     return t.hour() * 60 + t.minute();
 }
 
-QCheckBox* Check(QWidget* parent, int id, const char* text, bool on) {
+QCheckBox* Check(QWidget* parent, ControlId id, const char* text, bool on) {
     auto* box = Named(new QCheckBox(QString::fromUtf8(text), parent), id);
     box->setChecked(on);
     return box;
 }
 
-QLineEdit* Edit(QWidget* parent, int id, const std::string& text, const char* tip = nullptr) {
+QLineEdit* Edit(QWidget* parent, ControlId id, const std::string& text, const char* tip = nullptr) {
     auto* edit = Named(new QLineEdit(Q(text), parent), id, tip);
     return edit;
 }
 
 template <class R>
-SpinEdit* Spin(QWidget* parent, int id, int32_t R::*member, int32_t value) {
+SpinEdit* Spin(QWidget* parent, ControlId id, int32_t R::*member, int32_t value) {
     SpinEdit* spin = Named(SpinFor(member, parent), id);
     spin->SetPosition(value);
     return spin;
 }
 
-QLineEdit* ReadOnly(QWidget* parent, int id, const QString& text) {
+QLineEdit* ReadOnly(QWidget* parent, ControlId id, const QString& text) {
     auto* edit = Named(new QLineEdit(text, parent), id);
     edit->setReadOnly(true);
     return edit;
@@ -68,7 +65,7 @@ QWidget* CLongRunPages::BuildSchedule(QWidget* parent, const ScheduleSettings& s
     auto* page = new QWidget(parent);
     auto* box = new QVBoxLayout(page);
     scheduleEnable_ =
-        Check(page, kScheduleEnableId, "スケジュールで監視を切り替える", s.Enable != 0);
+        Check(page, ControlId::ScheduleEnable, "スケジュールで監視を切り替える", s.Enable != 0);
     box->addWidget(scheduleEnable_);
     auto* grid = new QGridLayout;
     box->addLayout(grid);
@@ -83,22 +80,23 @@ QWidget* CLongRunPages::BuildSchedule(QWidget* parent, const ScheduleSettings& s
     const auto texts = s.Rules();
     for (int r = 0; r < kScheduleRules; ++r) {
         ScheduleRow& row = rows_[static_cast<std::size_t>(r)];
-        const int id = kRowIds + r * kRowStride;
         row.Stored = *texts[static_cast<std::size_t>(r)];
         const auto rule = qv::schedule::ParseRule(row.Stored);
         const qv::schedule::Rule shown =
             rule.value_or(qv::schedule::Rule{0x1F, 8 * 60, 18 * 60, 0});
-        row.Use = Check(page, id, "", rule.has_value());
+        row.Use = Check(page, ScheduleControl(r, ScheduleField::Use), "", rule.has_value());
         grid->addWidget(row.Use, r + 1, 0);
         for (int d = 0; d < 7; ++d) {
-            row.Days[static_cast<std::size_t>(d)] =
-                Check(page, id + 1 + d, "", (shown.Days >> d) & 1);
+            row.Days[static_cast<std::size_t>(d)] = Check(
+                page, ScheduleControl(r, ScheduleField::FirstDay, d), "", (shown.Days >> d) & 1);
             grid->addWidget(row.Days[static_cast<std::size_t>(d)], r + 1, 1 + d);
         }
-        row.Start = Named(new QTimeEdit(FromMinutes(shown.Start), page), id + 8);
-        row.End = Named(new QTimeEdit(FromMinutes(shown.End), page), id + 9);
+        row.Start = Named(new QTimeEdit(FromMinutes(shown.Start), page),
+                          ScheduleControl(r, ScheduleField::Start));
+        row.End = Named(new QTimeEdit(FromMinutes(shown.End), page),
+                        ScheduleControl(r, ScheduleField::End));
         for (QTimeEdit* t : {row.Start, row.End}) t->setDisplayFormat(QStringLiteral("HH:mm"));
-        row.Action = Named(new QComboBox(page), id + 10);
+        row.Action = Named(new QComboBox(page), ScheduleControl(r, ScheduleField::Action));
         for (const char* item : {"モード１", "モード２", "モード３", "停止"})
             row.Action->addItem(QString::fromUtf8(item));
         row.Action->setCurrentIndex(shown.Mode < 0 ? kActionOff : shown.Mode);
@@ -123,10 +121,13 @@ QWidget* CLongRunPages::BuildStorage(QWidget* parent, const LongRunSettings& s) 
     auto* keep = new QGroupBox(QStringLiteral("古い画像の削除（0 は削除しない）"), page);
     auto* keepForm = new QFormLayout(keep);
     const RetentionSettings& r = s.Retention;
-    retention_ = {Spin(keep, 2000, &RetentionSettings::PictureDays, r.PictureDays),
-                  Spin(keep, 2001, &RetentionSettings::PictureMegabytes, r.PictureMegabytes),
-                  Spin(keep, 2002, &RetentionSettings::LogDays, r.LogDays),
-                  Spin(keep, 2003, &RetentionSettings::MinFreeMegabytes, r.MinFreeMegabytes)};
+    retention_ = {
+        Spin(keep, ControlId::PictureDays, &RetentionSettings::PictureDays, r.PictureDays),
+        Spin(keep, ControlId::PictureMegabytes, &RetentionSettings::PictureMegabytes,
+             r.PictureMegabytes),
+        Spin(keep, ControlId::LogDays, &RetentionSettings::LogDays, r.LogDays),
+        Spin(keep, ControlId::MinFreeMegabytes, &RetentionSettings::MinFreeMegabytes,
+             r.MinFreeMegabytes)};
     keepForm->addRow(QStringLiteral("画像を残す日数："), retention_[0]);
     keepForm->addRow(QStringLiteral("画像の合計上限（MB）："), retention_[1]);
     keepForm->addRow(QStringLiteral("ログを残す日数："), retention_[2]);
@@ -136,15 +137,19 @@ QWidget* CLongRunPages::BuildStorage(QWidget* parent, const LongRunSettings& s) 
     auto* notify = new QGroupBox(QStringLiteral("通知"), page);
     auto* notifyForm = new QFormLayout(notify);
     const HookSettings& h = s.Hooks;
-    command_ = Edit(notify, 2010, h.Command, "%e 出来事 %t 時刻 %m モード %f 画像のパス");
-    commandEvents_ = Edit(notify, 2011, h.CommandEvents, "例: warning,camera-lost,detect");
-    webhookUrl_ = Edit(notify, 2012, h.WebhookUrl);
-    webhookPicture_ = Check(notify, 2013, "画像も送る", h.WebhookPicture != 0);
-    pushUrl_ = Edit(notify, 2014, h.PushUrl, "ntfy のトピックの URL");
-    pushToken_ = Edit(notify, 2015, h.PushToken);
+    command_ = Edit(notify, ControlId::HookCommand, h.Command,
+                    "%e 出来事 %t 時刻 %m モード %f 画像のパス");
+    commandEvents_ = Edit(notify, ControlId::HookCommandEvents, h.CommandEvents,
+                          "例: warning,camera-lost,detect");
+    webhookUrl_ = Edit(notify, ControlId::WebhookUrl, h.WebhookUrl);
+    webhookPicture_ = Check(notify, ControlId::WebhookPicture, "画像も送る", h.WebhookPicture != 0);
+    pushUrl_ = Edit(notify, ControlId::PushUrl, h.PushUrl, "ntfy のトピックの URL");
+    pushToken_ = Edit(notify, ControlId::PushToken, h.PushToken);
     pushToken_->setEchoMode(QLineEdit::Password);
-    cameraLostSeconds_ = Spin(notify, 2016, &HookSettings::CameraLostSeconds, h.CameraLostSeconds);
-    cameraLostMail_ = Check(notify, 2017, "カメラ切断をメールで知らせる", h.CameraLostMail != 0);
+    cameraLostSeconds_ = Spin(notify, ControlId::CameraLostSeconds,
+                              &HookSettings::CameraLostSeconds, h.CameraLostSeconds);
+    cameraLostMail_ = Check(notify, ControlId::CameraLostMail, "カメラ切断をメールで知らせる",
+                            h.CameraLostMail != 0);
     notifyForm->addRow(QStringLiteral("コマンド："), command_);
     notifyForm->addRow(QStringLiteral("コマンドの出来事："), commandEvents_);
     notifyForm->addRow(QStringLiteral("Webhook URL："), webhookUrl_);
@@ -158,10 +163,10 @@ QWidget* CLongRunPages::BuildStorage(QWidget* parent, const LongRunSettings& s) 
     auto* webGroup = new QGroupBox(QStringLiteral("Web ページ（再起動で反映）"), page);
     auto* webForm = new QFormLayout(webGroup);
     const WebSettings& w = s.Web;
-    webEnable_ = Check(webGroup, 2020, "Web ページを開く", w.Enable != 0);
-    webPort_ = Spin(webGroup, 2021, &WebSettings::Port, w.Port);
-    webTls_ = Check(webGroup, 2022, "TLS（https）", w.Tls != 0);
-    webPassword_ = Named(new QLineEdit(webGroup), 2023);
+    webEnable_ = Check(webGroup, ControlId::WebEnable, "Web ページを開く", w.Enable != 0);
+    webPort_ = Spin(webGroup, ControlId::WebPort, &WebSettings::Port, w.Port);
+    webTls_ = Check(webGroup, ControlId::WebTls, "TLS（https）", w.Tls != 0);
+    webPassword_ = Named(new QLineEdit(webGroup), ControlId::WebPassword);
     webPassword_->setEchoMode(QLineEdit::Password);
     webPassword_->setPlaceholderText(
         w.Password.empty() ? QStringLiteral("未設定") : QStringLiteral("変更しないときは空のまま"));
@@ -173,11 +178,12 @@ QWidget* CLongRunPages::BuildStorage(QWidget* parent, const LongRunSettings& s) 
     webForm->addRow(QStringLiteral("パスワード："), webPassword_);
     webForm->addRow(
         QStringLiteral("証明書 SHA-256："),
-        ReadOnly(webGroup, 2024,
+        ReadOnly(webGroup, ControlId::WebFingerprint,
                  web_.Fingerprint.empty() ? QStringLiteral("（初めての起動で作られます）")
                                           : Q(web_.Fingerprint)));
-    webForm->addRow(QStringLiteral("開くアドレス："),
-                    ReadOnly(webGroup, 2025, addresses.join(QStringLiteral("  "))));
+    webForm->addRow(
+        QStringLiteral("開くアドレス："),
+        ReadOnly(webGroup, ControlId::WebAddresses, addresses.join(QStringLiteral("  "))));
     box->addWidget(webGroup);
     box->addStretch(1);
     LimitTextEdits(page, kTextBytes);

@@ -23,10 +23,11 @@
 namespace qv::dialogs {
 namespace {
 
-QLabel* Label(const char* text, QWidget* parent, int id = 0) {
-    auto* label = new QLabel(QString::fromUtf8(text), parent);
-    if (id) label->setObjectName(QStringLiteral("idc%1").arg(id));
-    return label;
+QLabel* Label(const char* text, QWidget* parent) {
+    return new QLabel(QString::fromUtf8(text), parent);
+}
+QLabel* Label(const char* text, QWidget* parent, ControlId id) {
+    return Named(Label(text, parent), id);
 }
 
 // The attachment quality's upper end for a picture type (PNG stops below JPEG's range).
@@ -68,11 +69,11 @@ std::string PickFile(QWidget* owner, const char* title, const char* filter,
 
 CPopSetDlg::CPopSetDlg(QWidget* parent, const MailSettings& mail) : QDialog(parent), mail_(mail) {
     setWindowTitle(QStringLiteral("ＰＯＰ設定"));
-    server_ = Named(new QLineEdit(Q(mail_.PopServer), this), 1031,
+    server_ = Named(new QLineEdit(Q(mail_.PopServer), this), ControlId::PopServer,
                     "POP認証を行うPOPサーバーアドレスを設定します。");
-    user_ = Named(new QLineEdit(Q(mail_.UserID), this), 1040,
+    user_ = Named(new QLineEdit(Q(mail_.UserID), this), ControlId::PopUser,
                   "POP認証を行うユーザーＩＤを設定します。");
-    password_ = Named(new QLineEdit(Q(mail_.Password), this), 1041,
+    password_ = Named(new QLineEdit(Q(mail_.Password), this), ControlId::PopPassword,
                       "POP認証を行うユーザーＩＤのパスワードを設定します。");
     password_->setEchoMode(QLineEdit::Password);
     LimitTextEdit(password_, kPasswordBytes);  // what survives a restart
@@ -83,7 +84,7 @@ CPopSetDlg::CPopSetDlg(QWidget* parent, const MailSettings& mail) : QDialog(pare
     grid->addWidget(user_, 1, 1);
     grid->addWidget(Label("パスワード：", this), 2, 0);
     grid->addWidget(password_, 2, 1);
-    grid->addWidget(Buttons(this, 0, nullptr), 3, 0, 1, 2);
+    grid->addWidget(Buttons(this), 3, 0, 1, 2);
     server_->setMinimumWidth(220);
     LimitTextEdits(this, kTextBytes);
 }
@@ -99,32 +100,37 @@ void CPopSetDlg::accept() {
 
 CPictSetDlg::CPictSetDlg(QWidget* parent, const PictSettings& pict) : QDialog(parent), pict_(pict) {
     setWindowTitle(QStringLiteral("添付画像設定"));
-    type_ = Named(new QComboBox(this), 1042, "添付する画像の形式を選択します。");
+    type_ = Named(new QComboBox(this), ControlId::PictType, "添付する画像の形式を選択します。");
     type_->addItem(QStringLiteral("ＰＮＧ（ｅｚ－ｗｂ）"));
     type_->addItem(QStringLiteral("ＪＰＧ（Vodafone）"));
-    quality_ = Named(StepSlider(this), 1043, "添付する画像の品質を設定します。");
-    qualityLabel_ = Label("", this, 1052);
-    width_ = Named(SpinFor(&PictSettings::Width, this), 1044);
-    width_->Edit()->setObjectName(QStringLiteral("idc1032"));
+    quality_ = Named(StepSlider(this), ControlId::PictQuality, "添付する画像の品質を設定します。");
+    qualityLabel_ = Label("", this, ControlId::PictQualityLabel);
+    width_ = Named(SpinFor(&PictSettings::Width, this), ControlId::PictWidthSpin);
+    width_->Edit()->setObjectName(ControlName(ControlId::PictWidth));
     width_->Edit()->setToolTip(
         QStringLiteral("添付する画像の幅を設定します。４の倍数になるように設定してください。"));
-    height_ = Named(SpinFor(&PictSettings::Height, this), 1046);
-    height_->Edit()->setObjectName(QStringLiteral("idc1045"));
+    height_ = Named(SpinFor(&PictSettings::Height, this), ControlId::PictHeightSpin);
+    height_->Edit()->setObjectName(ControlName(ControlId::PictHeight));
     height_->Edit()->setToolTip(QStringLiteral("添付する画像の高さを設定します。"));
-    aspect_ = Named(new QCheckBox(QStringLiteral("縦横比を変更しない"), this), 1036,
-                    "チェックを付けると画像を縮小する時に縦横比を変更しません。");
-    colorNum_ = Named(StepSlider(this), 1047, "添付する画像の色数を設定します。");
+    aspect_ =
+        Named(new QCheckBox(QStringLiteral("縦横比を変更しない"), this), ControlId::PictAspect,
+              "チェックを付けると画像を縮小する時に縦横比を変更しません。");
+    colorNum_ =
+        Named(StepSlider(this), ControlId::PictColorNum, "添付する画像の色数を設定します。");
     WithRange(colorNum_, &PictSettings::ColorNum);
-    colorNumLabel_ = Label("", this, 1061);
-    colQuality_ = Named(StepSlider(this), 1048, "画像を減色する時の品質を設定します。");
+    colorNumLabel_ = Label("", this, ControlId::PictColorNumLabel);
+    colQuality_ =
+        Named(StepSlider(this), ControlId::PictColQuality, "画像を減色する時の品質を設定します。");
     WithRange(colQuality_, &PictSettings::ColQuality);
-    colQualityLabel_ = Label("", this, 1063);
+    colQualityLabel_ = Label("", this, ControlId::PictColQualityLabel);
     for (QLabel* l : {qualityLabel_, colorNumLabel_, colQualityLabel_}) {
         l->setMinimumWidth(40);
         l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
 
-    QPushButton* defaultButton = nullptr;
+    QDialogButtonBox* buttons = Buttons(this);
+    QPushButton* defaultButton =
+        AddButton(buttons, "ﾃﾞﾌｫﾙﾄ", QDialogButtonBox::ResetRole, ControlId::SubDefault);
     auto* grid = new QGridLayout(this);
     grid->addWidget(Label("画像形式：", this), 0, 0);
     grid->addWidget(type_, 0, 1, 1, 2);
@@ -147,7 +153,7 @@ CPictSetDlg::CPictSetDlg(QWidget* parent, const PictSettings& pict) : QDialog(pa
     grid->addWidget(Label("減色品質：", this), 5, 0);
     grid->addWidget(colQuality_, 5, 1);
     grid->addWidget(colQualityLabel_, 5, 2);
-    grid->addWidget(Buttons(this, 1067, &defaultButton), 6, 0, 1, 3);
+    grid->addWidget(buttons, 6, 0, 1, 3);
     grid->setColumnMinimumWidth(1, 220);
 
     ShowValues();
@@ -165,10 +171,18 @@ CPictSetDlg::CPictSetDlg(QWidget* parent, const PictSettings& pict) : QDialog(pa
         UpdateLabels();
     });
     connect(aspect_, &QCheckBox::clicked, this, [this](bool on) { pict_.Aspect = on ? 1 : 0; });
-    connect(width_, &SpinEdit::TextChanged, this, &CPictSetDlg::OnWidthText);
-    connect(width_, &SpinEdit::FocusLost, this, &CPictSetDlg::OnWidthFocusLost);
-    connect(height_, &SpinEdit::TextChanged, this, &CPictSetDlg::OnHeightText);
-    connect(height_, &SpinEdit::FocusLost, this, &CPictSetDlg::OnHeightFocusLost);
+    const struct {
+        SpinEdit* spin;
+        int32_t PictSettings::*field;
+        int (*limit)(int);
+    } sizes[] = {{width_, &PictSettings::Width, &RoundAttachmentWidth},
+                 {height_, &PictSettings::Height, &LimitAttachmentHeight}};
+    for (const auto& z : sizes) {
+        connect(z.spin, &SpinEdit::TextChanged, this,
+                [this, z] { OnSizeEdited(z.spin, z.field, z.limit, false); });
+        connect(z.spin, &SpinEdit::FocusLost, this,
+                [this, z] { OnSizeEdited(z.spin, z.field, z.limit, true); });
+    }
     connect(defaultButton, &QPushButton::clicked, this, [this] {
         PressDefaultButton(DefaultButton::Picture, pict_);
         ShowValues();
@@ -216,28 +230,13 @@ void CPictSetDlg::OnType(int index) {
     UpdateLabels();
 }
 
-void CPictSetDlg::OnWidthText() {
+void CPictSetDlg::OnSizeEdited(SpinEdit* spin, int32_t PictSettings::*field, int (*limit)(int),
+                               bool leaving) {
     if (!initialised_) return;
-    pict_.Width = RoundAttachmentWidth(width_->Edit()->text().toInt());
-}
-
-void CPictSetDlg::OnWidthFocusLost() {
-    if (!initialised_) return;
-    pict_.Width = RoundAttachmentWidth(width_->Edit()->text().toInt());
-    if (width_->Edit()->text() != QString::number(pict_.Width)) width_->SetPosition(pict_.Width);
-}
-
-void CPictSetDlg::OnHeightText() {
-    if (!initialised_) return;
-    pict_.Height = LimitAttachmentHeight(height_->Edit()->text().toInt());
-}
-
-void CPictSetDlg::OnHeightFocusLost() {
-    if (!initialised_) return;
-    pict_.Height = LimitAttachmentHeight(height_->Edit()->text().toInt());
-    if (height_->Edit()->text() != QString::number(pict_.Height)) {
-        height_->SetPosition(pict_.Height);
-    }
+    pict_.*field = limit(spin->Edit()->text().toInt());
+    // While typing the field keeps the text; leaving it shows the corrected number.
+    if (leaving && spin->Edit()->text() != QString::number(pict_.*field))
+        spin->SetPosition(pict_.*field);
 }
 
 // ---------------------------------------------------------------- mail content
@@ -245,22 +244,26 @@ void CPictSetDlg::OnHeightFocusLost() {
 CMailTextDlg::CMailTextDlg(QWidget* parent, const WarningSettings& mode)
     : QDialog(parent), mode_(mode) {
     setWindowTitle(QStringLiteral("警告メール内容設定"));
-    title_ = Named(new QLineEdit(Q(mode_.MailTitle), this), 1049,
+    title_ = Named(new QLineEdit(Q(mode_.MailTitle), this), ControlId::MailTitle,
                    "送信する警告メールのタイトルを設定します。");
-    body_ = Named(new QPlainTextEdit(this), 1050, "送信する警告メールの本文を設定します。");
+    body_ = Named(new QPlainTextEdit(this), ControlId::MailBody,
+                  "送信する警告メールの本文を設定します。");
     // The edit works with LF; MailTextToEdit gives the CR LF form of the stored text.
     body_->setPlainText(Q(MailTextToEdit(mode_.MailText)).remove(QLatin1Char('\r')));
-    sendPict_ = Named(new QCheckBox(QStringLiteral("画像を添付する"), this), 1051,
-                      "チェックを付けると警告メールに画像が添付されます。");
+    sendPict_ =
+        Named(new QCheckBox(QStringLiteral("画像を添付する"), this), ControlId::MailSendPict,
+              "チェックを付けると警告メールに画像が添付されます。");
     sendPict_->setChecked(mode_.SendPict != 0);
-    QPushButton* defaultButton = nullptr;
+    QDialogButtonBox* buttons = Buttons(this);
+    QPushButton* defaultButton =
+        AddButton(buttons, "ﾃﾞﾌｫﾙﾄ", QDialogButtonBox::ResetRole, ControlId::SubDefault);
     auto* grid = new QGridLayout(this);
     grid->addWidget(Label("タイトル：", this), 0, 0);
     grid->addWidget(title_, 0, 1);
     grid->addWidget(Label("本文：", this), 1, 0, Qt::AlignTop);
     grid->addWidget(body_, 1, 1);
     grid->addWidget(sendPict_, 2, 1);
-    grid->addWidget(Buttons(this, 1067, &defaultButton), 3, 0, 1, 2);
+    grid->addWidget(buttons, 3, 0, 1, 2);
     body_->setMinimumSize(320, 140);
     LimitTextEdits(this, kTextBytes);
     connect(defaultButton, &QPushButton::clicked, this, [this] {
@@ -285,12 +288,12 @@ CCautionPicDlg::CCautionPicDlg(QWidget* parent, const WarningSettings& mode,
                                const std::string& programFolder)
     : QDialog(parent), mode_(mode), programFolder_(programFolder) {
     setWindowTitle(QStringLiteral("警告画像設定"));
-    pic1_ = Named(new QLineEdit(Q(mode_.SecurityPicName1), this), 1091,
+    pic1_ = Named(new QLineEdit(Q(mode_.SecurityPicName1), this), ControlId::CautionPic1,
                   "警告画像１のファイル名を指定します。");
-    pic2_ = Named(new QLineEdit(Q(mode_.SecurityPicName2), this), 1093,
+    pic2_ = Named(new QLineEdit(Q(mode_.SecurityPicName2), this), ControlId::CautionPic2,
                   "警告画像２のファイル名を指定します。");
-    auto* browse1 = Named(new QPushButton(QStringLiteral("参照"), this), 1092);
-    auto* browse2 = Named(new QPushButton(QStringLiteral("参照"), this), 1094);
+    auto* browse1 = Named(new QPushButton(QStringLiteral("参照"), this), ControlId::CautionBrowse1);
+    auto* browse2 = Named(new QPushButton(QStringLiteral("参照"), this), ControlId::CautionBrowse2);
     auto* grid = new QGridLayout(this);
     grid->addWidget(Label("警告画像１：", this), 0, 0);
     grid->addWidget(pic1_, 0, 1);
@@ -298,7 +301,7 @@ CCautionPicDlg::CCautionPicDlg(QWidget* parent, const WarningSettings& mode,
     grid->addWidget(Label("警告画像２：", this), 1, 0);
     grid->addWidget(pic2_, 1, 1);
     grid->addWidget(browse2, 1, 2);
-    grid->addWidget(Buttons(this, 0, nullptr), 2, 0, 1, 3);
+    grid->addWidget(Buttons(this), 2, 0, 1, 3);
     pic1_->setMinimumWidth(260);
     LimitTextEdits(this, kTextBytes);
     auto browse = [this](QLineEdit* edit, const char* defaultName) {
@@ -336,17 +339,19 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     };
 
     // Upper part: the mail server, shared by the three modes.
-    smtp_ = Named(new QLineEdit(this), 1064,
+    smtp_ = Named(new QLineEdit(this), ControlId::SmtpServer,
                   "メールを送信するＳＭＴＰサーバーのアドレスを設定します。");
-    address_ = Named(new QLineEdit(this), 1033, "メール送信者のメールアドレスを設定します。");
-    popSmtp_ =
-        Named(new QCheckBox(QStringLiteral("ＰＯＰ認証(POP-before-SMTP)"), this), 1035,
-              "ＰＯＰ認証が必要なＳＭＴＰサーバーをご利用の場合はチェックを付けてください。");
-    popButton_ = Named(new QPushButton(QStringLiteral("POP設定"), this), 1036,
+    address_ = Named(new QLineEdit(this), ControlId::MailAddress,
+                     "メール送信者のメールアドレスを設定します。");
+    popSmtp_ = Named(
+        new QCheckBox(QStringLiteral("ＰＯＰ認証(POP-before-SMTP)"), this), ControlId::PopSmtp,
+        "ＰＯＰ認証が必要なＳＭＴＰサーバーをご利用の場合はチェックを付けてください。");
+    popButton_ = Named(new QPushButton(QStringLiteral("POP設定"), this), ControlId::PopSettings,
                        "ＰＯＰ認証の設定を行います。");
-    sendAddress_ = Named(new QLineEdit(this), 1068, "警告メールを送るメールアドレスを設定します。");
-    auto* pictButton = Named(new QPushButton(QStringLiteral("添付画像設定"), this), 1037,
-                             "メールに添付する画像の設定を行います。");
+    sendAddress_ = Named(new QLineEdit(this), ControlId::SendAddress,
+                         "警告メールを送るメールアドレスを設定します。");
+    auto* pictButton = Named(new QPushButton(QStringLiteral("添付画像設定"), this),
+                             ControlId::PictSettings, "メールに添付する画像の設定を行います。");
     auto* upper = new QGridLayout;
     upper->addWidget(Label("SMTPｻｰﾊﾞｰ(送信)：", this), 0, 0);
     upper->addWidget(smtp_, 0, 1, 1, 2);
@@ -401,7 +406,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     submitGrid->addWidget(testButton_, 0, 5, 2, 1);
     testJob_ = std::make_unique<qv::thread::Handoff>(this);
 
-    tabs_ = Named(new QTabBar(this), 1084);
+    tabs_ = Named(new QTabBar(this), ControlId::ModeTabs);
     for (const char* t : {"動作モード１", "動作モード２", "動作モード３"}) {
         tabs_->addTab(QString::fromUtf8(t));
     }
@@ -409,7 +414,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
 
     // Lower part: one mode's WarningSettings.
     auto* sensGroup = new QGroupBox(QStringLiteral("動体検知感度設定"), this);
-    sensitivity_ = Named(new QSlider(Qt::Horizontal, sensGroup), 1007,
+    sensitivity_ = Named(new QSlider(Qt::Horizontal, sensGroup), ControlId::Sensitivity,
                          "動体検知の感度を設定します。値が小さければ敏感に、値が大きければ鈍感に"
                          "なります。");
     WithRange(sensitivity_, &WarningSettings::MotionSensitivity);
@@ -417,7 +422,7 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     sensitivity_->setPageStep(100);
     sensitivity_->setTickInterval(1000);
     sensitivity_->setTickPosition(QSlider::TicksBelow);
-    sensitivityLabel_ = Label("", sensGroup, 1013);
+    sensitivityLabel_ = Label("", sensGroup, ControlId::SensitivityLabel);
     sensitivityLabel_->setMinimumWidth(40);
     sensitivityLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* sensRow = new QHBoxLayout(sensGroup);
@@ -428,10 +433,11 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
 
     // The motion check: with it on, only motion it confirms is a detection.
     auto* checkGroup = new QGroupBox(QStringLiteral("動き判定"), this);
-    motionCheck_ = Named(new QCheckBox(QStringLiteral("動き判定を使用する"), checkGroup), 0,
-                         "チェックを付けると、ノイズや明るさの変化を除き、人の動きだけを"
-                         "動体検知とします。");
+    motionCheck_ = new QCheckBox(QStringLiteral("動き判定を使用する"), checkGroup);
     motionCheck_->setObjectName(QStringLiteral("motionCheck"));
+    motionCheck_->setToolTip(
+        QStringLiteral("チェックを付けると、ノイズや明るさの変化を除き、"
+                       "人の動きだけを動体検知とします。"));
     checkNoise_ = SpinFor(&WarningSettings::MotionCheckNoise, checkGroup);
     checkArea_ = SpinFor(&WarningSettings::MotionCheckArea, checkGroup);
     checkMs_ = SpinFor(&WarningSettings::MotionCheckMs, checkGroup);
@@ -461,13 +467,14 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     checkControls_ = {noiseLabel, checkNoise_, areaLabel, checkArea_, msLabel, checkMs_};
 
     auto* timerGroup = new QGroupBox(QStringLiteral("タイマー設定"), this);
-    timerEnable_ = Named(new QCheckBox(QStringLiteral("タイマー録画を使用する"), timerGroup), 1012,
-                         "チェックを付けるとタイマー録画を行います。");
-    timerInterval_ = Named(SpinFor(&WarningSettings::TimerInterval, timerGroup), 1006);
-    timerInterval_->Edit()->setObjectName(QStringLiteral("idc1005"));
+    timerEnable_ = Named(new QCheckBox(QStringLiteral("タイマー録画を使用する"), timerGroup),
+                         ControlId::TimerEnable, "チェックを付けるとタイマー録画を行います。");
+    timerInterval_ =
+        Named(SpinFor(&WarningSettings::TimerInterval, timerGroup), ControlId::TimerIntervalSpin);
+    timerInterval_->Edit()->setObjectName(ControlName(ControlId::TimerInterval));
     timerInterval_->Edit()->setToolTip(QStringLiteral("タイマー録画の間隔を設定します。"));
-    QLabel* timerLabel1 = Label("録画の間隔：", timerGroup, 1014);
-    QLabel* timerLabel2 = Label("分", timerGroup, 1015);
+    QLabel* timerLabel1 = Label("録画の間隔：", timerGroup, ControlId::TimerLabel);
+    QLabel* timerLabel2 = Label("分", timerGroup, ControlId::TimerUnitLabel);
     auto* timerRow = new QHBoxLayout(timerGroup);
     timerRow->addWidget(timerEnable_);
     timerRow->addStretch(1);
@@ -477,40 +484,46 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     timerControls_ = {timerLabel1, timerLabel2, timerInterval_};
 
     auto* warnGroup = new QGroupBox(QStringLiteral("警告設定"), this);
-    secTimer_ = Named(SpinFor(&WarningSettings::SecTimer, warnGroup), 1075);
-    secTimer_->Edit()->setObjectName(QStringLiteral("idc1074"));
+    secTimer_ = Named(SpinFor(&WarningSettings::SecTimer, warnGroup), ControlId::SecTimerSpin);
+    secTimer_->Edit()->setObjectName(ControlName(ControlId::SecTimer));
     secTimer_->Edit()->setToolTip(QStringLiteral("動体検知をカウントする秒数を設定します。"));
-    secCount_ = Named(SpinFor(&WarningSettings::SecCount, warnGroup), 1077);
-    secCount_->Edit()->setObjectName(QStringLiteral("idc1076"));
+    secCount_ = Named(SpinFor(&WarningSettings::SecCount, warnGroup), ControlId::SecCountSpin);
+    secCount_->Edit()->setObjectName(ControlName(ControlId::SecCount));
     secCount_->Edit()->setToolTip(QStringLiteral("警告を発生させる動体検知の回数を設定します。"));
-    holdMinutes_ = Named(SpinFor(&WarningSettings::SecurityTimerInterval, warnGroup), 1019);
-    holdMinutes_->Edit()->setObjectName(QStringLiteral("idc1018"));
+    holdMinutes_ = Named(SpinFor(&WarningSettings::SecurityTimerInterval, warnGroup),
+                         ControlId::HoldMinutesSpin);
+    holdMinutes_->Edit()->setObjectName(ControlName(ControlId::HoldMinutes));
     holdMinutes_->Edit()->setToolTip(
         QStringLiteral("警告が発生してから、次の警告を発生させるまでの間隔を設定します。"));
-    securityPic_ =
-        Named(new QCheckBox(QStringLiteral("警告が発生したら警告画像を表示する"), warnGroup), 1008,
-              "チェックを付けると警告が発生したときに警告画面を表示します。");
-    auto* picButton = Named(new QPushButton(QStringLiteral("警告画像設定"), warnGroup), 1090,
+    securityPic_ = Named(
+        new QCheckBox(QStringLiteral("警告が発生したら警告画像を表示する"), warnGroup),
+        ControlId::SecurityPic, "チェックを付けると警告が発生したときに警告画面を表示します。");
+    auto* picButton = Named(new QPushButton(QStringLiteral("警告画像設定"), warnGroup),
+                            ControlId::CautionPictures,
                             "警告画像を設定します。空白の場合はﾃﾞﾌｫﾙﾄの警告画像が表示されます。");
-    securityWave_ =
-        Named(new QCheckBox(QStringLiteral("警告が発生したら警告音を鳴らす"), warnGroup), 1009,
-              "チェックを付けると警告が発生したときに警告音を鳴らします。");
-    waveName_ = Named(new QLineEdit(warnGroup), 1010,
+    securityWave_ = Named(
+        new QCheckBox(QStringLiteral("警告が発生したら警告音を鳴らす"), warnGroup),
+        ControlId::SecurityWave, "チェックを付けると警告が発生したときに警告音を鳴らします。");
+    waveName_ = Named(new QLineEdit(warnGroup), ControlId::WaveName,
                       "警告音を設定します。空白の場合はﾃﾞﾌｫﾙﾄの警告音が鳴ります。");
-    auto* waveBrowse = Named(new QPushButton(QStringLiteral("参照"), warnGroup), 1011);
-    QLabel* waveLabel = Label("警告音：", warnGroup, 1016);
-    waveLoop_ = Named(new QCheckBox(QStringLiteral("警告音をループ再生する"), warnGroup), 1093,
-                      "チェックを付けると警告音をループ再生します。");
-    sendMail_ = Named(new QCheckBox(QStringLiteral("警告を検知したらメールを送信する"), warnGroup),
-                      1066, "チェックを付けると警告が発生した時にメールを送信します。");
-    auto* mailButton = Named(new QPushButton(QStringLiteral("警告メール内容設定"), warnGroup), 1034,
-                             "送信する警告メールの内容を設定します。");
-    mailInterval_ = Named(SpinFor(&WarningSettings::MailInterval, warnGroup), 1023);
-    mailInterval_->Edit()->setObjectName(QStringLiteral("idc1022"));
+    auto* waveBrowse =
+        Named(new QPushButton(QStringLiteral("参照"), warnGroup), ControlId::WaveBrowse);
+    QLabel* waveLabel = Label("警告音：", warnGroup, ControlId::WaveLabel);
+    waveLoop_ = Named(new QCheckBox(QStringLiteral("警告音をループ再生する"), warnGroup),
+                      ControlId::WaveLoop, "チェックを付けると警告音をループ再生します。");
+    sendMail_ =
+        Named(new QCheckBox(QStringLiteral("警告を検知したらメールを送信する"), warnGroup),
+              ControlId::SendMail, "チェックを付けると警告が発生した時にメールを送信します。");
+    auto* mailButton = Named(new QPushButton(QStringLiteral("警告メール内容設定"), warnGroup),
+                             ControlId::MailContent, "送信する警告メールの内容を設定します。");
+    mailInterval_ =
+        Named(SpinFor(&WarningSettings::MailInterval, warnGroup), ControlId::MailIntervalSpin);
+    mailInterval_->Edit()->setObjectName(ControlName(ControlId::MailInterval));
     mailInterval_->Edit()->setToolTip(
         QStringLiteral("メールを送信してから、次のメールを送信させるまでの間隔を設定します。"));
-    QLabel* mailLabel1 = Label("メール通知から", warnGroup, 1021);
-    QLabel* mailLabel2 = Label("分間はメールを送信しない", warnGroup, 1024);
+    QLabel* mailLabel1 = Label("メール通知から", warnGroup, ControlId::MailIntervalLabel);
+    QLabel* mailLabel2 =
+        Label("分間はメールを送信しない", warnGroup, ControlId::MailIntervalUnitLabel);
 
     auto* warnBox = new QVBoxLayout(warnGroup);
     auto* row1 = new QHBoxLayout;
@@ -551,20 +564,11 @@ CWarningSetDlg::CWarningSetDlg(QWidget* parent, const WarningDialogData& data, i
     soundControls_ = {waveLabel, waveName_, waveBrowse, waveLoop_};
     mailControls_ = {mailButton, mailInterval_, mailLabel1, mailLabel2};
 
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("idc1"));
-    ok->setDefault(true);
-    buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole)
-        ->setObjectName(QStringLiteral("idc2"));
+    QDialogButtonBox* buttons = Buttons(this);
     QPushButton* defaultButton =
-        buttons->addButton(QStringLiteral("ﾃﾞﾌｫﾙﾄ"), QDialogButtonBox::ResetRole);
-    defaultButton->setObjectName(QStringLiteral("idc3"));
+        AddButton(buttons, "ﾃﾞﾌｫﾙﾄ", QDialogButtonBox::ResetRole, ControlId::Default);
     QPushButton* helpButton =
-        buttons->addButton(QStringLiteral("ﾍﾙﾌﾟ"), QDialogButtonBox::HelpRole);
-    helpButton->setObjectName(QStringLiteral("idc4"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        AddButton(buttons, "ﾍﾙﾌﾟ", QDialogButtonBox::HelpRole, ControlId::Help);
 
     auto* modeFrame = new QVBoxLayout;
     modeFrame->addWidget(sensGroup);

@@ -76,27 +76,17 @@ StreamSourceProblem CheckNewStreamSource(const StreamSource& source,
 }
 
 const char* StreamSourceProblemText(StreamSourceProblem problem) {
-    switch (problem) {
-        case StreamSourceProblem::None:
-            return "";
-        case StreamSourceProblem::EmptyName:
-            return "the name is empty";
-        case StreamSourceProblem::EmptyUrl:
-            return "the URL is empty";
-        case StreamSourceProblem::LineBreak:
-            return "a name or URL cannot hold a line break";
-        case StreamSourceProblem::Semicolon:
-            return "a name or URL cannot hold \";\" (the settings file takes it for the start of "
-                   "a comment; write %3B in a URL)";
-        case StreamSourceProblem::NotShiftJis:
-            return "the name or URL holds characters the settings file (Shift-JIS, CP932) cannot "
-                   "store";
-        case StreamSourceProblem::TooLong:
-            return "a name or URL may take at most 255 bytes in Shift-JIS";
-        case StreamSourceProblem::DuplicateName:
-            return "a stream source of that name exists already";
-        case StreamSourceProblem::TooMany:
-            return "ten stream sources at most";
-    }
-    return "";
+    static constexpr StreamSourceProblemTexts kTexts = {
+        "",
+        "the name is empty",
+        "the URL is empty",
+        "a name or URL cannot hold a line break",
+        "a name or URL cannot hold \";\" (the settings file takes it for the start of a comment; "
+        "write %3B in a URL)",
+        "the name or URL holds characters the settings file (Shift-JIS, CP932) cannot store",
+        "a name or URL may take at most 255 bytes in Shift-JIS",
+        "a stream source of that name exists already",
+        "ten stream sources at most",
+    };
+    return StreamSourceProblemIn(kTexts, problem, "");
 }

@@ -9,6 +9,8 @@
 // Window thread and the config command.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,15 @@ enum class StreamSourceProblem {
 // Whether source can join existing (which must not hold it already).
 StreamSourceProblem CheckNewStreamSource(const StreamSource& source,
                                          const std::vector<StreamSource>& existing);
+
+// One text per problem, in the order above (the config command's and the dialog's sentences).
+using StreamSourceProblemTexts =
+    std::array<const char*, static_cast<std::size_t>(StreamSourceProblem::TooMany) + 1>;
+inline const char* StreamSourceProblemIn(const StreamSourceProblemTexts& texts,
+                                         StreamSourceProblem problem, const char* other) {
+    const auto i = static_cast<std::size_t>(problem);
+    return i < texts.size() ? texts[i] : other;
+}
 
 // An English sentence for the config command.
 const char* StreamSourceProblemText(StreamSourceProblem problem);

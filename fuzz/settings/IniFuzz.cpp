@@ -1,5 +1,6 @@
 // The settings file reader and rewriter on arbitrary files. Input: section, key and value on
 // the first three lines, then the file content.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,11 +20,9 @@ std::string_view NextLine(std::string_view& in) {
 }
 
 bool Simple(std::string_view s) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
-            return false;
-    return true;
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    });
 }
 
 }  // namespace

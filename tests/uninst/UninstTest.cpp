@@ -13,43 +13,28 @@
 #include "tests/support/RunProgram.h"
 #include "tests/support/TestSupport.h"
 
-namespace {
-
-// The shared library as the uninstaller loads it, under a temporary home.
-class Uninst : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        setenv("XDG_CONFIG_HOME", (home.Path() + "/.config").c_str(), 1);
-        lib.reset(dlopen(QUORVEX_UNINSTQV_LIBRARY, RTLD_NOW | RTLD_LOCAL));
-        ASSERT_TRUE(lib) << dlerror();
-        init = reinterpret_cast<int (*)()>(dlsym(lib.get(), "UninstInitialize"));
-        ASSERT_NE(init, nullptr);
-        for (const char* d : {"/Quorvex", "/Quorvex/log", "/elsewhere"})
-            ::mkdir((home.Path() + d).c_str(), 0700);
-        for (const char* f :
-             {"/Quorvex/log/1.log", "/Quorvex/Quorvex.ini", "/Quorvex/quorvex",
-              "/Quorvex/web-cert.pem", "/Quorvex/web-key.pem", "/elsewhere/keep.txt"})
-            qvtest::WriteFile(home.Path() + f, "x");
-    }
-    void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
-    bool Has(const std::string& relative) const {
-        struct stat st;
-        return ::lstat((home.Path() + relative).c_str(), &st) == 0;
-    }
-
-    qvtest::TempDir home;
-    std::string install = home.Path() + "/Quorvex";
-    std::unique_ptr<void, int (*)(void*)> lib{nullptr, dlclose};
-    int (*init)() = nullptr;
-};
-
-}  // namespace
-
 // Without an absolute folder no file is touched (not even relative to the working folder).
 // Otherwise the log folder's own files go, nothing is reached through a symbolic link, and a
 // subfolder keeps the log folder. The key goes either way; only the entry points are exported.
-TEST_F(Uninst, RemovesOnlyTheProgramsOwnFiles) {
+// Runs under a temporary home, loading the shared library as the uninstaller does.
+TEST(Uninst, RemovesOnlyTheProgramsOwnFiles) {
+    qvtest::TempDir home;
+    const std::string install = home.Path() + "/Quorvex";
+    auto Has = [&](const std::string& relative) {
+        struct stat st;
+        return ::lstat((home.Path() + relative).c_str(), &st) == 0;
+    };
+    setenv("XDG_CONFIG_HOME", (home.Path() + "/.config").c_str(), 1);
+    std::unique_ptr<void, int (*)(void*)> lib{dlopen(QUORVEX_UNINSTQV_LIBRARY, RTLD_NOW), dlclose};
+    ASSERT_TRUE(lib) << dlerror();
+    auto init = reinterpret_cast<int (*)()>(dlsym(lib.get(), "UninstInitialize"));
+    ASSERT_NE(init, nullptr);
     EXPECT_EQ(dlsym(lib.get(), "QvRegGetValue"), nullptr);
+    for (const char* d : {"/Quorvex", "/Quorvex/log", "/elsewhere"})
+        ::mkdir((home.Path() + d).c_str(), 0700);
+    for (const char* f : {"/Quorvex/log/1.log", "/Quorvex/Quorvex.ini", "/Quorvex/quorvex",
+                          "/Quorvex/web-cert.pem", "/Quorvex/web-key.pem", "/elsewhere/keep.txt"})
+        qvtest::WriteFile(home.Path() + f, "x");
     for (const char* folder : {"", "Quorvex", "."}) {
         ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "Directory", folder));
         ASSERT_EQ(::chdir(install.c_str()), 0);
@@ -74,6 +59,7 @@ TEST_F(Uninst, RemovesOnlyTheProgramsOwnFiles) {
     ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "Directory", install.c_str()));
     EXPECT_EQ(init(), 0);
     EXPECT_TRUE(Has("/elsewhere/keep.txt"));
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 // The real install, moved elsewhere: it finds its data beside itself, registers the folder the

@@ -261,7 +261,7 @@ TEST_F(MonitorWindow, ScheduleSwitchesLikeTheSwitchesAndAManualChangeHoldsToTheB
     EXPECT_EQ(engine.CurrentMode(), 0);
     // Switched off in the basic settings: saved, and the tooltip is the plain one again.
     onDialog = [](QDialog& d) {
-        Control<QCheckBox>(&d, 2090)->setChecked(false);
+        Control<QCheckBox>(&d, qv::dialogs::ControlId::ScheduleEnable)->setChecked(false);
         d.accept();
         return static_cast<int>(QDialog::Accepted);
     };
@@ -296,7 +296,7 @@ TEST_F(MonitorWindow, SettingsDialogsPauseTheEngineAndTakeTheCopiesBack) {
     bool inactiveFrame = false;
     onDialog = [&](QDialog& d) {
         inactiveFrame = RegionIs(Shot(), {0, 25}, Frm32);  // the window is drawn inactive
-        Control<QCheckBox>(&d, 1079)->click();
+        Control<QCheckBox>(&d, qv::dialogs::ControlId::WakeUpIcon)->click();
         return static_cast<int>(QDialog::Rejected);
     };
     window->OnCommand(CmdBasicSettings);
@@ -308,7 +308,7 @@ TEST_F(MonitorWindow, SettingsDialogsPauseTheEngineAndTakeTheCopiesBack) {
     // Warning settings: Cancel keeps nothing, OK keeps and saves.
     for (int result : {QDialog::Rejected, QDialog::Accepted}) {
         onDialog = [result](QDialog& d) {
-            Control<QSlider>(&d, 1007)->setValue(4321);
+            Control<QSlider>(&d, qv::dialogs::ControlId::Sensitivity)->setValue(4321);
             if (result == QDialog::Accepted) d.accept();
             return result;
         };
@@ -330,10 +330,10 @@ TEST_F(MonitorWindow, DeviceSelectionRestartsTheDeviceWithTheWindowsPreview) {
         QTimer::singleShot(0, [] {
             auto* select = QApplication::activeModalWidget();
             ASSERT_NE(select, nullptr);
-            Control<QComboBox>(select, 1171)->setCurrentIndex(1);
+            Control<QComboBox>(select, qv::dialogs::ControlId::DeviceList)->setCurrentIndex(1);
             static_cast<QDialog*>(select)->accept();
         });
-        Control<QPushButton>(&sheet, 1002)->click();
+        Control<QPushButton>(&sheet, qv::dialogs::ControlId::SelectDevice)->click();
         return static_cast<int>(QDialog::Accepted);
     };
     window->OnCommand(CmdBasicSettings);
