@@ -377,7 +377,8 @@ TEST_F(MonitorWindow, NewLinesGoOnTopAndTheListKeepsItsPlace) {
     EXPECT_EQ(list->itemAt(0, 0)->text(), top) << "a scrolled list stays where it was";
     EXPECT_EQ(list->currentItem()->text(), selected);
     EXPECT_TRUE(list->item(0)->text().endsWith("メール通知 a@b.jpにメール送信"));
-    EXPECT_TRUE(list->item(49)->text().endsWith(PictureName(2)));  // 00 and 01 gone
+    EXPECT_TRUE(
+        list->item(49)->text().endsWith(QString::fromStdString(PictureName(2))));  // 00 and 01 gone
     // A picture line keeps its file name whole beside the scroll bar.
     const QFontMetrics metrics(list->font());
     EXPECT_LE(metrics.horizontalAdvance(list->item(1)->text()), list->viewport()->width() - 4);
