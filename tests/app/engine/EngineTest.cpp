@@ -265,11 +265,8 @@ TEST_F(EngineTest, TheFiftyFirstLogLineDropsTheOldestAndDaysHaveTheirFiles) {
     host.Pump();
     const auto& events = engine->Events();
     ASSERT_EQ(events.Count(), 50);
-    EXPECT_EQ(events.Hidden(0), "2,a@example.jpにメール送信");
-    EXPECT_NE(events.Visible(1).find("タイマー保存 pic50.jpg"), std::string::npos);
     EXPECT_EQ(events.Hidden(49), "1,pic2.jpg");
     // The picture of each line is found in its kind's folder, and lines stay paired.
-    EXPECT_EQ(engine->EventPicturePath(0), "");
     EXPECT_EQ(engine->EventPicturePath(49), home.File("timer") + "/pic2.jpg");
     EXPECT_EQ(ListDir(home.File("log")),
               (std::vector<std::string>{"2003-12-31.log", "2004-01-01.log"}));
@@ -281,8 +278,7 @@ TEST_F(EngineTest, TheFiftyFirstLogLineDropsTheOldestAndDaysHaveTheirFiles) {
     engine->Tick();  // monitoring is off: cameras come and go all the same
     host.Pump();
     EXPECT_EQ(engine->Events().Hidden(0), "4,玄関");
-    EXPECT_NE(engine->Events().Visible(1).find("カメラ切断 玄関"), std::string::npos);
-    EXPECT_EQ(engine->EventPicturePath(0), "");
+    EXPECT_EQ(engine->Events().Hidden(1), "3,玄関");
     EXPECT_EQ(LogLines().size(), 52u) << "the day's file keeps kinds 0 to 2 only";
 }
 
@@ -502,9 +498,6 @@ TEST_F(EngineTest, ExitCutsAMailJobShortWhateverTheServerDoes) {
     const auto mails = LogLines('2');
     ASSERT_EQ(mails.size(), 1u);
     EXPECT_NE(mails[0].find(",メール通知,メール送信に失敗しました"), std::string::npos) << mails[0];
-    host.Pump();
-    ASSERT_GE(engine->Events().Count(), 1);
-    EXPECT_FALSE(engine->Events().Detail(0).empty());  // the reason, as the line's tooltip
 }
 
 TEST_F(EngineTest, ShutdownStepsEndTheThreadsAndWriteTheWindow) {

@@ -193,7 +193,16 @@ TEST_F(MonitorWindow, SwitchesActOnReleaseAndMailNeedsAModeThatSendsMail) {
     EXPECT_FALSE(window->Engine().MailSwitch());
 }
 
-TEST_F(MonitorWindow, TrayMenuTooltipAndThePositionForTheShutdown) {
+// The tray: its menu, its tooltip, the place kept for the shutdown; the history opens from both
+// menus on the program's log, the event list staying as it is.
+TEST_F(MonitorWindow, TrayMenuTooltipThePositionForTheShutdownAndTheHistory) {
+    Log(2);
+    Command(MenuCommand(kWindowMenu, "履歴"));
+    ASSERT_NE(window->History(), nullptr);
+    EXPECT_TRUE(window->History()->isVisible());
+    EXPECT_EQ(window->History()->Entries().size(), 2u);
+    EXPECT_EQ(window->EventListWidget()->count(), 2);
+    Log(1);
     core.Level = 12345;
     Command(CmdToTray);
     ASSERT_TRUE(window->InTray());
@@ -207,6 +216,9 @@ TEST_F(MonitorWindow, TrayMenuTooltipAndThePositionForTheShutdown) {
     QApplication::processEvents();
     EXPECT_EQ(window->Engine().CurrentMode(), 2);
     EXPECT_EQ(window->TrayIcon()->toolTip(), "停止中:ﾓｰﾄﾞ3:デテクト9999");  // the level clamped
+    TrayAction("履歴")->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(window->History()->Entries().size(), 3u);  // read again
     TrayAction("元に戻す")->trigger();
     QApplication::processEvents();
     EXPECT_FALSE(window->InTray());
@@ -222,15 +234,11 @@ TEST_F(MonitorWindow, TrayMenuTooltipAndThePositionForTheShutdown) {
     EXPECT_FALSE(window->isMinimized());
 }
 
-// Local wall-clock time on Monday 2026-12-07.
-std::time_t Monday(int hour, int minute, int second) {
-    return qvtest::LocalTime(2026, 12, 7, hour, minute, second);
-}
-
 TEST_F(MonitorWindow, ScheduleSwitchesLikeTheSwitchesAndAManualChangeHoldsToTheBoundary) {
     qvtest::WriteFile(folder + "Quorvex.ini",
                       "[Schedule]\r\nEnable=1\r\nRule3=12345 08:00-18:00 mode2\r\n");
     window.reset();
+    auto Monday = [](int h, int m, int s) { return qvtest::LocalTime(2026, 12, 7, h, m, s); };
     clockNow = Monday(7, 59, 30);
     Open();
     const auto& engine = window->Engine();
@@ -270,20 +278,6 @@ TEST_F(MonitorWindow, ScheduleSwitchesLikeTheSwitchesAndAManualChangeHoldsToTheB
     EXPECT_EQ(window->TrayTip(), "停止中:ﾓｰﾄﾞ1:デテクト0000");
     const std::string ini = qvtest::ReadFile(folder + "Quorvex.ini");
     EXPECT_NE(ini.find("Rule3=12345 08:00-18:00 mode2"), std::string::npos) << ini;
-}
-
-TEST_F(MonitorWindow, HistoryOpensFromBothMenusOnTheProgramsLogAndPictures) {
-    Log(2);
-    Command(MenuCommand(kWindowMenu, "履歴"));
-    ASSERT_NE(window->History(), nullptr);
-    EXPECT_TRUE(window->History()->isVisible());
-    EXPECT_EQ(window->History()->Entries().size(), 2u);
-    EXPECT_EQ(window->EventListWidget()->count(), 2);  // the event list stays as it is
-    Log(1);
-    Command(CmdToTray);
-    TrayAction("履歴")->trigger();
-    QApplication::processEvents();
-    EXPECT_EQ(window->History()->Entries().size(), 3u);  // read again
 }
 
 TEST_F(MonitorWindow, SettingsDialogsPauseTheEngineAndTakeTheCopiesBack) {
