@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -194,25 +195,18 @@ inline std::string ReadStamp(const std::function<int(int x, int y)>& pixel, bool
     std::string text;
     double most = 0;
     for (int i = 0; i < 19; ++i) {
-        if (i == 10) {
-            text += ' ';
-            continue;
-        }
         const int left = twoLines ? 8 * (i < 10 ? i : i - 11) : (i < 10 ? 8 * i : 8 * i - 4);
         const int top = twoLines && i > 10 ? 12 : 0;
-        double best = 1e18;
-        char bestChar = '?';
-        for (int g = 0; g < 12; ++g) {
-            double sum = 0;
-            int n = 0;
-            for (int y = 0; y < 12; ++y)
-                for (int x = 0; x < 8; ++x)
-                    if (const int v = qv::engine::StampGlyphPixel(g, y, x))
-                        sum += (pixel(left + x, top + y) - v) * (pixel(left + x, top + y) - v), ++n;
-            if (sum / n < best) best = sum / n, bestChar = "0123456789:/"[g];
+        std::pair<double, char> best{0, ' '};  // the space between date and time
+        for (int g = 0; g < 12 && i != 10; ++g) {
+            double sum = 0, n = 0;
+            for (int p = 0; p < 96; ++p)
+                if (const int v = qv::engine::StampGlyphPixel(g, p / 8, p % 8))
+                    sum += std::pow(pixel(left + p % 8, top + p / 8) - v, 2), ++n;
+            if (g == 0 || sum / n < best.first) best = {sum / n, "0123456789:/"[g]};
         }
-        text += bestChar;
-        most = std::max(most, best);
+        text += best.second;
+        most = std::max(most, best.first);
     }
     if (worst) *worst = most;
     return text;

@@ -433,6 +433,7 @@ TEST_F(EngineTest, DeviceStarts) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.wanted);
+        if (engine) engine->Finish();
         core.DeviceCount = int(c.names.size());
         core.Names = c.names;
         core.FailStartup = c.fails;
@@ -448,13 +449,9 @@ TEST_F(EngineTest, DeviceStarts) {
             EXPECT_EQ(IniReadString("BasicSettings", "DeviceName", "", Ini()),
                       c.names[size_t(c.started)]);
         }
-        engine->Finish();
     }
     // A selection restarts the named device with the window's preview, device 0 when it is
     // gone, and says nothing itself.
-    core.FailStartup = false;
-    host.messages.clear();
-    Start();
     engine->TogglePreview();
     core.ClearStates();
     core.LastStarted = -1;
