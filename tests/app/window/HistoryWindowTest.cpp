@@ -42,8 +42,8 @@ class HistoryWindow : public ::testing::Test {
             shade += 50;
             ASSERT_TRUE(picture.save(QString::fromStdString(dir.File(p)), "JPEG"));
         }
-        window = std::make_unique<CHistoryWindow>(
-            qv::history::Folders{dir.File("log"), dir.File("detect"), dir.File("timer")});
+        folders = {dir.File("log"), dir.File("detect"), dir.File("timer")};
+        window = std::make_unique<CHistoryWindow>(folders);
         window->Confirm = [this](const QString&) { return answer; };
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -58,6 +58,7 @@ class HistoryWindow : public ::testing::Test {
     }
 
     qvtest::TempDir dir;
+    qv::history::Folders folders;
     std::unique_ptr<CHistoryWindow> window;
     bool answer = false;
 };
@@ -76,7 +77,9 @@ TEST_F(HistoryWindow, DaysThumbnailsMarksStepsAndDeleting) {
     EXPECT_FALSE(list->item(0)->icon().isNull());
     EXPECT_TRUE(list->item(1)->icon().isNull());
 
-    EXPECT_FALSE(window->OpenLarge(1));  // a mail line has no picture
+    EXPECT_FALSE(window->OpenLarge(1));  // a mail line has no picture, nothing to delete
+    EXPECT_FALSE(qv::history::DeletePicture(window->Entries()[1]));
+    EXPECT_TRUE(qv::history::ReadDay(folders, "2026-12-01").empty());  // a day without a log
     ASSERT_TRUE(window->OpenLarge(0));
     // Large, yet within the screen.
     const QSize shown = window->LargePicture()->pixmap().size();
