@@ -42,14 +42,14 @@ class FakeCore : public qv::engine::CoreApi {
     std::atomic<unsigned long> Link{0};        // the camera link state
     std::atomic<int> Captures{0}, LastQuality{-1}, Width{160}, CleanupCalls{0};
     std::atomic<bool> GarbageFrames{false}, BlockCapture{false}, Confirmed{false};
-    int DeviceCount = 1, LastStarted = -1;
+    int LastStarted = -1;
     std::vector<std::string> Names{"Scripted Camera"};
     bool FailStartup = false;
     std::deque<std::pair<int, std::string>> StreamEvents;  // window thread only
 
     int Startup() override { return 1; }
     int Cleanup() override { return ++CleanupCalls, 1; }
-    int GetDeviceCount() override { return DeviceCount; }
+    int GetDeviceCount() override { return int(Names.size()); }
     bool GetDeviceName(int index, std::string& name) override {
         if (index < 0 || index >= int(Names.size())) return false;
         return name = Names[size_t(index)], true;

@@ -416,7 +416,6 @@ TEST_F(EngineTest, DeviceStarts) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.wanted);
         if (engine) engine->Finish();
-        core.DeviceCount = int(c.names.size());
         core.Names = c.names;
         core.FailStartup = c.fails;
         core.LastStarted = -1;

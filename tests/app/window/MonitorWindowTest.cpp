@@ -312,7 +312,6 @@ TEST_F(MonitorWindow, SettingsDialogsPauseTheEngineAndTakeTheCopiesBack) {
 }
 
 TEST_F(MonitorWindow, DeviceSelectionRestartsTheDeviceWithTheWindowsPreview) {
-    core.DeviceCount = 2;
     core.Names = {"Cam A", "Cam B"};
     core.ClearStates();
     onDialog = [](QDialog& sheet) {
