@@ -8,14 +8,13 @@
 #include <csignal>
 
 #include "app/settings/IniFile.h"
-#include "platform/text/Text.h"
 #include "tests/app/engine/EngineFakes.h"
-#include "tests/support/http/HttpRecorder.h"
 #include "tests/support/ScriptedServer.h"
-#include "tests/support/TestSupport.h"
+#include "tests/support/http/HttpRecorder.h"
 
 using qv::engine::MonitorEngine;
 using qvtest::ListDir;
+namespace st = qv::engine::state;
 
 namespace {
 
@@ -28,18 +27,23 @@ class EngineTest : public ::testing::Test {
             w.SecurityPic = w.SecurityWave = w.SendMail = w.TimerEnable = 0;
         }
         settings.Mail.SmtpServer = "127.0.0.1";  // nothing listens: every mail fails at once
+        echo = std::fopen(tmp.File("stdout").c_str(), "w");
     }
     void TearDown() override {
         if (engine) engine->Finish();
-        if (echo) std::fclose(echo);
+        std::fclose(echo);
     }
     WarningSettings& Mode0() { return settings.Warning[0]; }
-
-    void Start(uint32_t startTick = 1000) {
+    // Every detection warns, with a hold of one minute.
+    void WarnAtOnce(int mail = 0) {
+        Mode0().SecCount = Mode0().SecurityTimerInterval = 1;
+        Mode0().SendMail = mail;
+    }
+    void Start(uint32_t startTick = 1000, bool monitor = false) {
         clock = std::make_unique<qvtest::FakeClock>(startTick);
         qv::engine::EngineOptions options;
         options.ProgramFolder = home.Path() + "/";
-        options.SettingsFile = home.File("Quorvex.ini");
+        options.SettingsFile = Ini();
         options.PollMs = 3;
         options.TimeSource = clock.get();
         options.TempParent = tmp.Path();
@@ -47,13 +51,15 @@ class EngineTest : public ::testing::Test {
         engine = std::make_unique<MonitorEngine>(host, core, sound, options);
         engine->UseSettings(settings);
         engine->Start();
+        if (monitor) engine->StartStop();
     }
+    std::string Ini() { return home.File("Quorvex.ini"); }
     bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
         return qvtest::WaitFor(done, ms, [this] { host.Pump(); });
     }
-    void Cycles(int n) {  // lets the worker threads run a while
+    void Cycles(int n) {
         WaitFor([] { return false; }, n * 7);
-    }
+    }  // the workers run a while
     bool Idle() {
         return !engine->RequestCaptureEvent().IsSet() && !engine->RequestHdEvent().IsSet() &&
                !engine->RequestMailEvent().IsSet();
@@ -71,24 +77,12 @@ class EngineTest : public ::testing::Test {
             [&] { return core.PulseLevel == 0 && Idle() && Pictures("detect").size() > before; });
     }
     std::vector<std::string> LogLines(char kind = 0) {
-        std::vector<std::string> lines;
-        for (const auto& name : ListDir(home.File("log"))) {
-            const std::string all = qvtest::ReadFile(home.File("log/" + name));
-            for (size_t pos = 0, end; (end = all.find("\r\n", pos)) != std::string::npos;
-                 pos = end + 2) {
-                if (!kind || all[pos] == kind)
-                    lines.push_back(qv::text::Cp932ToUtf8(all.substr(pos, end - pos)));
-            }
-        }
-        return lines;
+        return qvtest::LogLines(home.File("log"), kind);
     }
-
-    // Standard output, when a test reads it.
-    std::string Said() {
+    std::string Said() {  // standard output
         std::fflush(echo);
         return qvtest::ReadFile(tmp.File("stdout"));
     }
-    void CaptureStdout() { echo = std::fopen(tmp.File("stdout").c_str(), "w"); }
     static size_t Count(const std::string& text, const std::string& part) {
         size_t n = 0;
         for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
@@ -106,93 +100,62 @@ class EngineTest : public ::testing::Test {
     std::unique_ptr<MonitorEngine> engine;
 };
 
-TEST_F(EngineTest, LevelAtTheSensitivityDetectsOneBelowDoesNot) {
-    Start();
-    core.Level = 1499;
-    engine->Tick();
-    EXPECT_EQ(engine->LastLevelShown(), 1499);  // shown while monitoring is off
-    engine->StartStop();
-    Cycles(30);
-    EXPECT_EQ(engine->DetectCount(), 0);
-    core.Level = 1500;
-    ASSERT_TRUE(WaitFor([&] { return !Pictures("detect").empty(); }));
-    // The level is compared unclamped: 65535 is far above 9999 and still a detection.
-    Mode0().MotionSensitivity = 9999;
-    engine->UseSettings(settings);
-    const int before = engine->DetectCount();
-    core.Level = 65535;
-    EXPECT_TRUE(WaitFor([&] { return engine->DetectCount() > before; }));
-    engine->Tick();
-    EXPECT_EQ(engine->LastLevelShown(), 9999);
-    core.Level = 0;
-}
-
+// With the check off the level decides, compared unclamped (65535 is far above 9999); with it on
+// the check alone decides. A mask counts either way.
 TEST_F(EngineTest, MotionCheckDecidesWhenOnTheLevelWhenOff) {
     auto& on = settings.Warning[1];
     on.MotionCheck = 1;
     on.MotionCheckNoise = 55, on.MotionCheckArea = 20, on.MotionCheckMs = 300;
     on.MotionMask = "0,0 0.5,0 0.5,0.5";
-    Mode0().MotionMask = "0.5,0.5 1,0.5 1,1";  // a mask counts with the check off too
-    struct Case {
-        int mode;  // 0: check off, 1: check on
-        int level;
+    Mode0().MotionMask = "0.5,0.5 1,0.5 1,1";
+    settings.Warning[2].MotionSensitivity = 9999;
+    const struct {
+        int mode, level;
         bool confirmed, detects;
-    } const cases[] = {{0, 1500, false, true},
-                       {0, 1499, true, false},
-                       {1, 0, true, true},
-                       {1, 9999, false, false},
-                       {0, 1500, false, true}};
+    } cases[] = {{0, 1500, false, true},  {0, 1499, true, false},  {1, 0, true, true},
+                 {1, 9999, false, false}, {2, 65535, false, true}, {0, 1500, false, true}};
     Start();
-    EXPECT_EQ(core.LastSetup(), qv::engine::MotionCheckOf(Mode0()));
+    core.Level = 1499;
+    engine->Tick();
+    EXPECT_EQ(engine->LastLevelShown(), 1499);  // shown while monitoring is off
     engine->StartStop();
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.mode << " " << c.level);
         engine->SelectMode(c.mode);
         EXPECT_EQ(core.LastSetup(), qv::engine::MotionCheckOf(settings.Warning[c.mode]));
         const int before = engine->DetectCount();
         core.Confirmed = c.confirmed;
         core.Level = c.level;
-        if (c.detects) {
-            EXPECT_TRUE(WaitFor([&] { return engine->DetectCount() > before; })) << c.mode;
-        } else {
-            Cycles(30);
-            EXPECT_EQ(engine->DetectCount(), before) << c.mode << " " << c.level;
-        }
+        EXPECT_EQ(WaitFor([&] { return engine->DetectCount() > before; }, c.detects ? 10000 : 210),
+                  c.detects);
+        engine->Tick();
+        EXPECT_EQ(engine->LastLevelShown(), std::min(c.level, 9999));
         core.Level = 0;
         core.Confirmed = false;
         ASSERT_TRUE(WaitFor([&] { return Idle(); }));
     }
 }
 
+// Detections the check rejects bring one hint, remembered in the settings file.
 TEST_F(EngineTest, DetectionsTheCheckRejectsSuggestItOnce) {
-    Start();
-    engine->StartStop();
-    core.Level = 5000;  // noise the check does not confirm
-    ASSERT_TRUE(WaitFor([&] { return !host.messages.empty(); }));
-    EXPECT_GE(engine->DetectCount(), qv::engine::kHintDetections);
-    EXPECT_NE(host.messages[0].find("感度調整"), std::string::npos);
-    EXPECT_EQ(IniReadString("Window", "MotionCheckHint", "0", home.File("Quorvex.ini")), "1");
-    const int seen = engine->DetectCount();
-    ASSERT_TRUE(
-        WaitFor([&] { return engine->DetectCount() > seen + 2 * qv::engine::kHintDetections; }));
-    core.Level = 0;
-    EXPECT_EQ(host.messages.size(), 1u);
-    // A new start with the remembered flag says nothing.
-    engine->Finish();
-    settings.Window.MotionCheckHint = 1;
-    host.messages.clear();
-    Start();
-    engine->StartStop();
-    core.Level = 5000;
-    ASSERT_TRUE(WaitFor([&] { return engine->DetectCount() > 2 * qv::engine::kHintDetections; }));
-    core.Level = 0;
-    WaitFor([&] { return Idle(); });
-    EXPECT_TRUE(host.messages.empty());
+    for (int hint : {0, 1}) {
+        settings.Window.MotionCheckHint = hint;
+        Start(1000, true);
+        core.Level = 5000;  // noise the check does not confirm
+        ASSERT_TRUE(
+            WaitFor([&] { return engine->DetectCount() > 3 * qv::engine::kHintDetections; }));
+        core.Level = 0;
+        ASSERT_TRUE(WaitFor([&] { return Idle(); }));
+        EXPECT_EQ(host.messages.size(), hint ? 0u : 1u);
+        EXPECT_EQ(IniReadString("Window", "MotionCheckHint", "0", Ini()), "1");
+        engine->Finish();
+        host.messages.clear();
+    }
 }
 
 TEST_F(EngineTest, PendingRequestDropsDetection) {
-    Start();
     core.BlockCapture = true;  // the first frame is being grabbed for a long time
-    engine->StartStop();
+    Start(1000, true);
     core.Level = 5000;
     ASSERT_TRUE(WaitFor([&] { return engine->DetectCount() == 1; }));
     Cycles(30);
@@ -203,34 +166,10 @@ TEST_F(EngineTest, PendingRequestDropsDetection) {
     EXPECT_EQ(core.Captures, 1);
 }
 
-TEST_F(EngineTest, WarningThenHoldThenWarningAgain) {
-    Mode0().SecCount = 1;
-    Mode0().SecurityTimerInterval = 1;
-    Start(0xFFFF0000u);  // the hold's end lies beyond the counter's wrap
-    engine->StartStop();
-    ASSERT_TRUE(DetectOnce());
-    EXPECT_EQ(engine->WarningCount(), 1);
-    EXPECT_TRUE(engine->WarningHold());
-    // During the hold pictures are saved and logged but not counted.
-    ASSERT_TRUE(DetectOnce());
-    ASSERT_TRUE(DetectOnce());
-    EXPECT_EQ(engine->WarningCount(), 1);
-    EXPECT_EQ(engine->WindowCount(), 0);
-    EXPECT_EQ(LogLines().size(), 3u);
-    clock->Advance(59000);
-    Cycles(10);
-    EXPECT_TRUE(engine->WarningHold()) << "one minute has not passed yet";
-    clock->Advance(1000);
-    ASSERT_TRUE(WaitFor([&] { return !engine->WarningHold(); }));
-    ASSERT_TRUE(DetectOnce());
-    EXPECT_EQ(engine->WarningCount(), 2);
-}
-
 TEST_F(EngineTest, DetectionWindowDoesNotSlide) {
     Mode0().SecCount = 2;
     Mode0().SecTimer = 10;
-    Start();
-    engine->StartStop();
+    Start(1000, true);
     ASSERT_TRUE(DetectOnce());
     EXPECT_EQ(engine->WindowCount(), 1);
     // The window ends: the one picture of the old window is forgotten.
@@ -253,8 +192,7 @@ TEST_F(EngineTest, DetectionWindowDoesNotSlide) {
 }
 
 TEST_F(EngineTest, TimerPictureEveryIntervalAndADetectionGoesFirst) {
-    Mode0().TimerEnable = 1;
-    Mode0().TimerInterval = 1;
+    Mode0().TimerEnable = Mode0().TimerInterval = 1;
     Mode0().SecCount = 10;
     Start();
     core.Level = 5000;
@@ -272,34 +210,33 @@ TEST_F(EngineTest, TimerPictureEveryIntervalAndADetectionGoesFirst) {
     EXPECT_TRUE(Pictures("timer").empty()) << "this interval's timer picture is skipped";
     clock->Advance(30000);
     ASSERT_TRUE(WaitFor([&] { return Pictures("timer").size() == 1 && Idle(); }));
-    const auto lines = LogLines('1');
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find(",タイマー保存,t"), std::string::npos);
+    EXPECT_EQ(LogLines('1').size(), 1u);
 }
 
 TEST_F(EngineTest, SequenceNumbersWithinOneSecondAndPrivateModes) {
     ::umask(022);
-    Start();
-    clock->SetWall(qvtest::LocalSeconds(2003, 7, 15, 12, 30, 45), 100);
-    engine->StartStop();
+    Start(1000, true);
+    clock->SetWall(qvtest::LocalTime(2003, 7, 15, 12, 30, 45), 100);
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(DetectOnce());
     EXPECT_EQ(Pictures("detect"),
               (std::vector<std::string>{"d2003071512304500.jpg", "d2003071512304501.jpg",
                                         "d2003071512304502.jpg"}));
     // Pictures of the room and the log are the user's alone.
-    auto mode = [&](const std::string& path) {
-        struct stat st {};
-        return ::stat(home.File(path).c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
-    };
-    EXPECT_EQ(mode("detect"), 0700u);
-    EXPECT_EQ(mode("log"), 0700u);
-    EXPECT_EQ(mode("detect/d2003071512304500.jpg"), 0600u);
-    EXPECT_EQ(mode("log/2003-07-15.log"), 0600u);
+    for (auto [path, mode] : {std::pair{"detect", 0700u},
+                              {"log", 0700u},
+                              {"detect/d2003071512304500.jpg", 0600u},
+                              {"log/2003-07-15.log", 0600u}}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(home.File(path).c_str(), &info), 0) << path;
+        EXPECT_EQ(info.st_mode & 0777, mode) << path;
+    }
 }
 
+// Fifty lines are listed, newest first; the files keep every line in the file of its day; stream
+// cameras that come and go are listed but not kept.
 TEST_F(EngineTest, TheFiftyFirstLogLineDropsTheOldestAndDaysHaveTheirFiles) {
     Start();
-    clock->SetWall(qvtest::LocalSeconds(2003, 12, 31, 23, 59, 59), 900);
+    clock->SetWall(qvtest::LocalTime(2003, 12, 31, 23, 59, 59), 900);
     for (int i = 0; i < 51; ++i)
         engine->WriteLog(i == 0 ? 0 : 1, "pic" + std::to_string(i) + ".jpg");
     clock->Advance(200);
@@ -307,32 +244,21 @@ TEST_F(EngineTest, TheFiftyFirstLogLineDropsTheOldestAndDaysHaveTheirFiles) {
     host.Pump();
     const auto& events = engine->Events();
     ASSERT_EQ(events.Count(), 50);
-    EXPECT_EQ(events.Hidden(0), "2,a@example.jpにメール送信");
-    EXPECT_NE(events.Visible(1).find("タイマー保存 pic50.jpg"), std::string::npos);
     EXPECT_EQ(events.Hidden(49), "1,pic2.jpg");
     // The picture of each line is found in its kind's folder, and lines stay paired.
-    EXPECT_EQ(engine->EventPicturePath(0), "");
     EXPECT_EQ(engine->EventPicturePath(49), home.File("timer") + "/pic2.jpg");
-    // The files keep every line, each in the file of its day.
     EXPECT_EQ(ListDir(home.File("log")),
               (std::vector<std::string>{"2003-12-31.log", "2004-01-01.log"}));
     EXPECT_EQ(qvtest::ReadFile(home.File("log/2004-01-01.log")),
               qv::text::Utf8ToCp932("2,2004/01/01 00:00:00,メール通知,a@example.jpにメール送信") +
                   "\r\n");
     EXPECT_EQ(LogLines()[0], "0,2003/12/31 23:59:59,動体検知保存,pic0.jpg");
-    EXPECT_EQ(LogLines().size(), 52u);
-}
-
-TEST_F(EngineTest, StreamCameraLossAndReturnAreListedButNotInTheLogFile) {
-    Start();
     core.StreamEvents = {{3, "玄関"}, {4, "玄関"}};
     engine->Tick();  // monitoring is off: cameras come and go all the same
     host.Pump();
-    ASSERT_EQ(engine->Events().Count(), 2);
     EXPECT_EQ(engine->Events().Hidden(0), "4,玄関");
-    EXPECT_NE(engine->Events().Visible(1).find("カメラ切断 玄関"), std::string::npos);
-    EXPECT_EQ(engine->EventPicturePath(0), "");
-    EXPECT_TRUE(LogLines().empty()) << "the day's file keeps kinds 0 to 2 only";
+    EXPECT_EQ(engine->Events().Hidden(1), "3,玄関");
+    EXPECT_EQ(LogLines().size(), 52u) << "the day's file keeps kinds 0 to 2 only";
 }
 
 TEST_F(EngineTest, LogLinesFromTwoThreadsNeverInterleave) {
@@ -372,105 +298,89 @@ TEST_F(EngineTest, OutOfRangeSettingsAreClampedWhereUsed) {
 
 // A failed step of the saving leaves nothing under any name, and the engine goes on.
 TEST_F(EngineTest, FailedSavingLeavesNoPartialPicture) {
-    struct Case {
-        const char* what;
-        std::function<void()> fault, mend;
-    };
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, SIG_IGN);
-    const Case cases[] = {
-        {"unreadable frame", [&] { core.GarbageFrames = true; },
-         [&] { core.GarbageFrames = false; }},
-        {"too narrow for the stamp", [&] { core.Width = 64; }, [&] { core.Width = 160; }},
-        {"full disk",
-         [&] {
-             rlimit small = old;
-             small.rlim_cur = 2048;  // every file write beyond 2 KB fails
-             setrlimit(RLIMIT_FSIZE, &small);
-         },
-         [&] { setrlimit(RLIMIT_FSIZE, &old); }},
+    rlimit small = old;
+    small.rlim_cur = 2048;  // every file write beyond 2 KB fails
+    const struct {
+        const char* what;
+        std::function<void(bool)> fault;  // on, then off
+    } cases[] = {
+        {"unreadable frame", [&](bool on) { core.GarbageFrames = on; }},
+        {"too narrow for the stamp", [&](bool on) { core.Width = on ? 64 : 160; }},
+        {"full disk", [&](bool on) { setrlimit(RLIMIT_FSIZE, on ? &small : &old); }},
     };
-    Start();
-    engine->StartStop();
-    for (const Case& c : cases) {
+    Start(1000, true);
+    for (const auto& c : cases) {
         const int captures = core.Captures;
-        c.fault();
+        c.fault(true);
         core.Level = 5000;
         const bool captured = WaitFor([&] { return core.Captures >= captures + 2; });
         core.Level = 0;
         const bool idle = WaitFor([&] { return Idle(); });
-        c.mend();
+        c.fault(false);
         ASSERT_TRUE(captured && idle) << c.what;
         EXPECT_TRUE(Pictures("detect").empty()) << c.what;
         EXPECT_TRUE(LogLines().empty()) << c.what;
     }
     ASSERT_TRUE(DetectOnce()) << "the engine goes on once the fault is gone";
-    // A folder below a plain file cannot be made: nothing saved, the threads run on.
-    qvtest::WriteFile(home.File("afile"), "x");
-    settings.Basic.DetectPath = home.File("afile") + "/detect";
-    engine->UseSettings(settings);
-    core.PulseLevel = 5000;
-    ASSERT_TRUE(WaitFor([&] { return core.PulseLevel == 0 && Idle(); }));
     EXPECT_EQ(LogLines().size(), 1u);
-    EXPECT_TRUE(engine->ThreadsRunning());
 }
 
+// The caution pictures and a looping sound last 21 ticks, or until a click; a looping sound
+// alone runs its full time too.
 TEST_F(EngineTest, AlarmLastsTwentyOneTicksAndAClickEndsIt) {
-    Mode0().SecCount = 1;
+    WarnAtOnce();
     Mode0().SecurityPic = Mode0().SecurityWave = Mode0().SecurityWaveLoop = 1;
     Mode0().SecurityWaveName = "";
-    Start();
-    engine->StartStop();
-    for (int round = 0; round < 2; ++round) {
+    Start(1000, true);
+    for (int round = 0; round < 3; ++round) {
+        if (round == 2) Mode0().SecurityPic = 0, engine->UseSettings(settings);
         ASSERT_TRUE(DetectOnce());
-        EXPECT_TRUE(engine->CautionShown());
-        EXPECT_FALSE(host.listVisible);
-        EXPECT_EQ(sound.Plays().back(), home.Path() + "/beep.wav") << "beep.wav by default";
-        EXPECT_TRUE(sound.Looping());
-        if (round == 0) {
-            for (int i = 0; i < 20; ++i) engine->Tick();
-            EXPECT_TRUE(engine->CautionShown() && sound.Playing());
-            engine->Tick();
-        } else {
-            engine->Tick();
+        EXPECT_EQ(host.listVisible.load(), round == 2);
+        EXPECT_EQ(sound.Last(), home.Path() + "/beep.wav") << "beep.wav by default";
+        EXPECT_TRUE(sound.Looping);
+        for (int i = 0; i < (round == 1 ? 1 : 20); ++i) engine->Tick();
+        EXPECT_EQ(engine->CautionShown(), round < 2);
+        EXPECT_TRUE(sound.Playing);
+        if (round == 1)
             engine->Acknowledge();
-        }
+        else
+            engine->Tick();
         EXPECT_FALSE(engine->CautionShown());
         EXPECT_TRUE(host.listVisible);
-        EXPECT_FALSE(sound.Playing());
-        clock->Advance(60000 * Mode0().SecurityTimerInterval);
+        EXPECT_FALSE(sound.Playing);
+        clock->Advance(60000);
         ASSERT_TRUE(WaitFor([&] { return !engine->WarningHold(); }));
     }
-    // A looping sound alone runs its full time too.
-    Mode0().SecurityPic = 0;
-    engine->UseSettings(settings);
-    ASSERT_TRUE(DetectOnce());
-    for (int i = 0; i < 20; ++i) engine->Tick();
-    EXPECT_TRUE(sound.Playing());
-    engine->Tick();
-    EXPECT_FALSE(sound.Playing());
 }
 
-TEST_F(EngineTest, MailsFollowTheSwitchAndAreAtLeastMailIntervalApart) {
-    Mode0().SecCount = 1;
-    Mode0().SendMail = 1;
-    Mode0().SecurityTimerInterval = 1;
+// A warning, the hold after it, and mails at least MailInterval apart.
+TEST_F(EngineTest, WarningHoldAndMailsFollowTheSwitchAndAreAtLeastMailIntervalApart) {
+    WarnAtOnce(1);
     Mode0().MailInterval = 5;
-    Start(0xFFFFF000u);  // the interval ends beyond the counter's wrap
+    Start(0xFFFFF000u, true);  // the hold and the interval end beyond the counter's wrap
     EXPECT_TRUE(engine->MailSwitch());
-    engine->StartStop();
     auto warn = [&](size_t expectedMails) {
         ASSERT_TRUE(DetectOnce());
         EXPECT_EQ(LogLines('2').size(), expectedMails);
     };
     warn(1);
-    EXPECT_NE(LogLines('2')[0].find(",メール通知,"), std::string::npos);
     for (const auto& name : ListDir(engine->TempFolderPath()))
         EXPECT_EQ(name.rfind("QVTmp200", 0), std::string::npos) << "the job's copy is gone";
+    // During the hold pictures are saved and logged but not counted.
+    EXPECT_TRUE(engine->WarningHold());
+    ASSERT_TRUE(DetectOnce());
+    EXPECT_EQ(engine->WarningCount(), 1);
+    EXPECT_EQ(engine->WindowCount(), 0);
+    EXPECT_EQ(LogLines('0').size(), 2u);
+    clock->Advance(59999);
+    Cycles(10);
+    EXPECT_TRUE(engine->WarningHold()) << "one minute has not passed yet";
     // The hold ends after a minute, and closing a settings sheet ends it at once: both warn
     // again, neither mails within the five minutes.
-    clock->Advance(60000);
+    clock->Advance(1);
     ASSERT_TRUE(WaitFor([&] { return !engine->WarningHold(); }));
     warn(1);
     for (uint32_t step : {0u, 4 * 60000u - 1}) {
@@ -493,71 +403,58 @@ TEST_F(EngineTest, MailsFollowTheSwitchAndAreAtLeastMailIntervalApart) {
 
 // How the device is opened at start-up, and again after a device selection.
 TEST_F(EngineTest, DeviceStarts) {
-    struct Case {
-        int count;
+    const struct {
         std::vector<std::string> names;
         const char* wanted;
         bool fails;
-        const char* message;
-        int started;
+        int started;  // -1: none, with a message
+    } cases[] = {
+        {{"Scripted Camera"}, "", false, 0},     {{}, "", false, -1},
+        {{"Cam A"}, "Absent Camera", false, -1}, {{"Cam A"}, "", true, 0},
+        {{"Cam A", "Cam B"}, "Cam B", false, 1},
     };
-    const Case cases[] = {
-        {1, {"Scripted Camera"}, "", false, "", 0},
-        {2, {"Cam A", "Cam B"}, "Cam B", false, "", 1},
-        {0, {}, "", false, "キャプチャデバイスが見つかりませんでした。\nカメラ等の", -1},
-        {1, {"Cam A"}, "Absent Camera", false, "選択したデバイスが見つかりませんでした。", -1},
-        {1, {"Cam A"}, "", true, "選択したデバイスは使用できませんでした。。", 0},
-    };
-    for (const Case& c : cases) {
-        core.DeviceCount = c.count;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.wanted);
+        if (engine) engine->Finish();
         core.Names = c.names;
         core.FailStartup = c.fails;
         core.LastStarted = -1;
         settings.Basic.DeviceName = c.wanted;
         host.messages.clear();
         Start();
-        EXPECT_EQ(core.LastStarted, c.started) << c.wanted;
+        EXPECT_EQ(core.LastStarted, c.started);
         EXPECT_TRUE(engine->ThreadsRunning());
-        if (*c.message) {
-            ASSERT_EQ(host.messages.size(), 1u) << c.wanted;
-            EXPECT_EQ(host.messages[0].rfind(c.message, 0), 0u) << host.messages[0];
-        } else {
-            EXPECT_EQ(host.messages, std::vector<std::string>{}) << c.wanted;
-            EXPECT_EQ(IniReadString("BasicSettings", "DeviceName", "", home.File("Quorvex.ini")),
+        const bool fine = c.started >= 0 && !c.fails;
+        EXPECT_EQ(host.messages.size(), fine ? 0u : 1u);
+        if (fine) {
+            EXPECT_EQ(IniReadString("BasicSettings", "DeviceName", "", Ini()),
                       c.names[size_t(c.started)]);
-            EXPECT_EQ(engine->DeviceLine(), "\u3000\u3000\u3000\u3000\u3000160 × 120 24ビット");
         }
-        engine->Finish();
     }
     // A selection restarts the named device with the window's preview, device 0 when it is
     // gone, and says nothing itself.
-    core.Names = {"Cam A", "Cam B"};
-    core.DeviceCount = 2;
-    core.FailStartup = false;
-    host.messages.clear();
-    Start();
     engine->TogglePreview();
-    core.StatesSet.clear();
+    core.ClearStates();
+    core.LastStarted = -1;
     BasicSettings basic;
     basic.DetectPreview = 1;
     std::string opened;
     ASSERT_TRUE(engine->RestartDevice("Cam B", basic, &opened));
     EXPECT_EQ(core.LastStarted, 1);
     EXPECT_EQ(opened, "Cam B");
-    EXPECT_TRUE(core.HasState(qv::engine::state::MotionMode, qv::engine::state::MotionShow));
-    EXPECT_TRUE(core.HasState(qv::engine::state::WindowWidth, 1)) << "the preview stays off";
+    EXPECT_TRUE(core.HasState(st::MotionMode, st::MotionShow));
+    EXPECT_TRUE(core.HasState(st::WindowWidth, 1)) << "the preview stays off";
     ASSERT_TRUE(engine->RestartDevice("Gone", basic, &opened));
-    EXPECT_EQ(core.LastStarted, 0);
     EXPECT_EQ(opened, "Cam A");
     core.FailStartup = true;
     EXPECT_FALSE(engine->RestartDevice("Cam B", basic));
     EXPECT_TRUE(host.messages.empty());
     // A network camera that is connecting or away says so at the next tick.
-    for (auto [link, text] : {std::pair{qv::engine::state::LinkConnecting, "接続中…"},
-                              {qv::engine::state::LinkLost, "カメラ切断"}}) {
+    for (auto [link, text] :
+         {std::pair{st::LinkConnecting, "接続中…"}, {st::LinkLost, "カメラ切断"}}) {
         core.Link = link;
         engine->Tick();
-        EXPECT_EQ(engine->DeviceLine(), std::string("\u3000\u3000\u3000\u3000\u3000") + text);
+        EXPECT_NE(engine->DeviceLine().find(text), std::string::npos);
     }
 }
 
@@ -566,14 +463,11 @@ TEST_F(EngineTest, ExitCutsAMailJobShortWhateverTheServerDoes) {
     qvtest::ScriptedServer smtp;
     smtp.Send("220 hi\r\n").ExpectLine().Trickle(std::string(300, 'x'), 100);
     ASSERT_TRUE(smtp.Start());
-    Mode0().SecCount = 1;
-    Mode0().SendMail = 1;
-    Mode0().SecurityTimerInterval = 1;
+    WarnAtOnce(1);
     settings.Mail.SmtpPort = smtp.Port();
     settings.Mail.MailAddress = "cam@example.org";
     settings.Mail.SendMailAddress = "me@example.org";
-    Start();
-    engine->StartStop();
+    Start(1000, true);
     core.PulseLevel = 5000;
     ASSERT_TRUE(WaitFor([&] { return smtp.Connected(); }));
     engine->Finish();  // waits for the mail thread
@@ -582,9 +476,6 @@ TEST_F(EngineTest, ExitCutsAMailJobShortWhateverTheServerDoes) {
     const auto mails = LogLines('2');
     ASSERT_EQ(mails.size(), 1u);
     EXPECT_NE(mails[0].find(",メール通知,メール送信に失敗しました"), std::string::npos) << mails[0];
-    host.Pump();
-    ASSERT_GE(engine->Events().Count(), 1);
-    EXPECT_FALSE(engine->Events().Detail(0).empty());  // the reason, as the line's tooltip
 }
 
 TEST_F(EngineTest, ShutdownStepsEndTheThreadsAndWriteTheWindow) {
@@ -598,23 +489,16 @@ TEST_F(EngineTest, ShutdownStepsEndTheThreadsAndWriteTheWindow) {
     ASSERT_TRUE(host.ended);
     EXPECT_GE(ticks, 5);
     EXPECT_FALSE(engine->ThreadsRunning());
-    const std::string ini = home.File("Quorvex.ini");
-    EXPECT_EQ(IniReadString("Window", "MainLeft", "", ini), "123");
-    EXPECT_EQ(IniReadString("Window", "MainTop", "", ini), "45");
-    EXPECT_EQ(IniReadString("Window", "SelectMode", "", ini), "2");
+    for (auto [key, value] : {std::pair{"MainLeft", "123"}, {"MainTop", "45"}, {"SelectMode", "2"}})
+        EXPECT_EQ(IniReadString("Window", key, "", Ini()), value) << key;
     engine->Finish();
     EXPECT_FALSE(qvtest::FileExists(temp));
     EXPECT_EQ(core.CleanupCalls, 1);
 }
 
-}  // namespace
-
-namespace {
-
 // Old pictures go at start-up, or after the settings change that sets a limit; never without
 // one, and files the program did not name stay.
 TEST_F(EngineTest, CleanUpRunsAtStartAndAfterASettingsChangeOnceALimitIsSet) {
-    CaptureStdout();
     ASSERT_EQ(::mkdir(home.File("timer").c_str(), 0700), 0);
     const std::string old = home.File("timer/t2003060112000000.jpg");
     const std::string foreign = home.File("timer/holiday.jpg");
@@ -632,7 +516,7 @@ TEST_F(EngineTest, CleanUpRunsAtStartAndAfterASettingsChangeOnceALimitIsSet) {
             retention.PictureDays = 7;
             engine->EndLivingSettings(retention, settings.Hooks);
             RetentionSettings stored;
-            LoadRetentionSettings(home.File("Quorvex.ini"), stored);
+            LoadRetentionSettings(Ini(), stored);
             EXPECT_EQ(stored.PictureDays, 7);
         }
         ASSERT_TRUE(WaitFor([&] { return !qvtest::FileExists(old); })) << atStart;
@@ -646,12 +530,10 @@ TEST_F(EngineTest, CleanUpRunsAtStartAndAfterASettingsChangeOnceALimitIsSet) {
 
 // The picture folder is replaced by a plain file, which stops even root from saving there.
 TEST_F(EngineTest, DiskOutageIsToldOnceAndSavingResumesByItself) {
-    CaptureStdout();
     const std::string events = home.File("events");
     settings.Hooks.Command = "/bin/sh -c \"echo %e >> " + events + "\"";
     settings.Hooks.CommandEvents = "disk,detect";
-    Start();
-    engine->StartStop();
+    Start(1000, true);
     const std::string folder = home.File("blocked");
     settings.Basic.DetectPath = folder;
     engine->UseSettings(settings);
@@ -671,9 +553,8 @@ TEST_F(EngineTest, DiskOutageIsToldOnceAndSavingResumesByItself) {
         EXPECT_EQ(Count(said, "画像を保存できません " + folder + "/: Not a directory"),
                   size_t(outage));
         EXPECT_EQ(Count(said, "画像の保存を再開しました"), size_t(outage));
-        EXPECT_EQ(host.Notices().size(), size_t(outage));
-        EXPECT_EQ(qvtest::ReadFile(events),
-                  outage == 1 ? "disk\ndetect\n" : "disk\ndetect\ndisk\ndetect\n");
+        EXPECT_EQ(host.notices.load(), outage);
+        EXPECT_EQ(Count(qvtest::ReadFile(events), "disk\ndetect\n"), size_t(outage));
         for (const auto& name : ListDir(folder)) ::unlink((folder + "/" + name).c_str());
         ::rmdir(folder.c_str());
     }
@@ -686,12 +567,10 @@ TEST_F(EngineTest, DiskOutageIsToldOnceAndSavingResumesByItself) {
 TEST_F(EngineTest, CameraLostAndBackReachTheWebhookAndTheLostMailIsNoWarningMail) {
     qvtest::HttpRecorder recorder;
     if (!recorder.Started()) GTEST_SKIP() << recorder.SkipReason();
-    CaptureStdout();
     settings.Hooks.WebhookUrl = recorder.BaseUrl() + "/hook";
     settings.Hooks.CameraLostSeconds = 60;
     settings.Hooks.CameraLostMail = 1;
-    Mode0().SecCount = 1;
-    Mode0().SendMail = 1;
+    WarnAtOnce(1);
     Mode0().MailInterval = 5;
     Start();
     auto bodies = [&] {
@@ -700,30 +579,24 @@ TEST_F(EngineTest, CameraLostAndBackReachTheWebhookAndTheLostMailIsNoWarningMail
         for (const auto& r : recorder.Requests()) all += r.Body + "\n";
         return all;
     };
-    const struct {
-        unsigned long link;
-        uint32_t advance;
-        const char* expect;  // the events delivered so far
-    } steps[] = {
-        {qv::engine::state::LinkLost, 0, ""},
-        {qv::engine::state::LinkConnecting, 59999, ""},
-        {qv::engine::state::LinkLost, 1, "camera-lost"},
-        {qv::engine::state::LinkConnecting, 600000, "camera-lost"},
-        {0, 0, "camera-lost camera-back"},
-        {0, 600000, "camera-lost camera-back"},
-    };
-    for (const auto& step : steps) {
-        core.Link = step.link;
-        clock->Advance(step.advance);
+    // Link state, time passing, and the events delivered so far ("lost, back, warning").
+    for (auto [link, advance, delivered] : {std::tuple{st::LinkLost, 0u, "0 0 0"},
+                                            {st::LinkConnecting, 59999u, "0 0 0"},
+                                            {st::LinkLost, 1u, "1 0 0"},
+                                            {st::LinkConnecting, 600000u, "1 0 0"},
+                                            {0ul, 0u, "1 1 0"},
+                                            {0ul, 600000u, "1 1 0"}}) {
+        core.Link = link;
+        clock->Advance(advance);
         engine->Tick();
-        std::string names;
-        for (const char* e : {"camera-lost", "camera-back", "warning"})
-            if (bodies().find(std::string("\"event\":\"") + e) != std::string::npos)
-                names += names.empty() ? e : std::string(" ") + e;
-        EXPECT_EQ(names, step.expect) << step.link << " +" << step.advance;
+        const std::string all = bodies();
+        EXPECT_EQ(std::to_string(Count(all, "\"event\":\"camera-lost")) + " " +
+                      std::to_string(Count(all, "\"event\":\"camera-back")) + " " +
+                      std::to_string(Count(all, "\"event\":\"warning")),
+                  delivered)
+            << link << " +" << advance;
     }
-    EXPECT_EQ(Count(bodies(), "\"event\""), 2u) << "each once";
-    ASSERT_EQ(host.Notices().size(), 1u);
+    EXPECT_EQ(host.notices.load(), 1);
     ASSERT_TRUE(
         WaitFor([&] { return Said().find("メール送信に失敗しました") != std::string::npos; }));
     EXPECT_TRUE(LogLines('2').empty()) << "the day's mail lines are the warning mails'";

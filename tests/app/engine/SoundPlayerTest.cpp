@@ -30,9 +30,3 @@ TEST(SoundPlayerTest, PlayLoopStopFromAnyThreadWithoutDevice) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -4,45 +4,40 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <tuple>
+
+#include "tests/support/LocalTime.h"
 
 namespace {
 
 using namespace qv::schedule;
+using qvtest::LocalTime;
 
 TEST(Schedule, ParsesRulesAndRefusesMalformedOnes) {
-    struct Case {
+    const struct {
         const char* text;
-        bool ok;
         uint8_t days;
         int start, end, mode;
-    } cases[] = {
-        {"12345 08:00-18:00 mode1", true, 0x1f, 480, 1080, 0},
-        {"67 22:30-06:15 mode3", true, 0x60, 1350, 375, 2},
-        {"  7   00:00-23:59  off ", true, 0x40, 0, 1439, -1},
-        {"1 08:00-18:00", false, 0, 0, 0, 0},        // no action
-        {"8 08:00-18:00 mode1", false, 0, 0, 0, 0},  // no day 8
-        {"0 08:00-18:00 mode1", false, 0, 0, 0, 0},
-        {"1 24:00-18:00 mode1", false, 0, 0, 0, 0},
-        {"1 08:60-18:00 mode1", false, 0, 0, 0, 0},
-        {"1 8:00-18:00 mode1", false, 0, 0, 0, 0},
-        {"1 08:00-08:00 mode1", false, 0, 0, 0, 0},  // empty range
-        {"1 08:00-18:00 mode4", false, 0, 0, 0, 0},
-        {"1 08:00-18:00 mode1 x", false, 0, 0, 0, 0},
-        {"", false, 0, 0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        std::string why;
-        auto rule = ParseRule(c.text, &why);
-        ASSERT_EQ(rule.has_value(), c.ok) << c.text;
-        if (!c.ok) {
-            EXPECT_FALSE(why.empty()) << c.text;
-            continue;
-        }
-        EXPECT_EQ(rule->Days, c.days) << c.text;
-        EXPECT_EQ(rule->Start, c.start) << c.text;
-        EXPECT_EQ(rule->End, c.end) << c.text;
-        EXPECT_EQ(rule->Mode, c.mode) << c.text;
+    } good[] = {{"12345 08:00-18:00 mode1", 0x1f, 480, 1080, 0},
+                {"67 22:30-06:15 mode3", 0x60, 1350, 375, 2},
+                {"  7   00:00-23:59  off ", 0x40, 0, 1439, -1}};
+    for (const auto& c : good) {
+        auto rule = ParseRule(c.text);
+        ASSERT_TRUE(rule) << c.text;
+        EXPECT_EQ(std::tuple(rule->Days, rule->Start, rule->End, rule->Mode),
+                  std::tuple(c.days, c.start, c.end, c.mode))
+            << c.text;
         EXPECT_EQ(ParseRule(FormatRule(*rule)), rule) << c.text;
+    }
+    // No action, no day 8 or 0, hours and minutes out of range or short, an empty range, no
+    // mode 4, words after the action, nothing.
+    for (const char* bad :
+         {"1 08:00-18:00", "8 08:00-18:00 mode1", "0 08:00-18:00 mode1", "1 24:00-18:00 mode1",
+          "1 08:60-18:00 mode1", "1 8:00-18:00 mode1", "1 08:00-08:00 mode1", "1 08:00-18:00 mode4",
+          "1 08:00-18:00 mode1 x", ""}) {
+        std::string why;
+        EXPECT_FALSE(ParseRule(bad, &why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
     }
 }
 
@@ -69,17 +64,6 @@ TEST(Schedule, RangeCrossingMidnightBelongsToTheDayItStarts) {
             << c.day << " " << c.hour << ":" << c.minute;
 }
 
-std::time_t Local(int y, int mo, int d, int h, int mi) {
-    std::tm t{};
-    t.tm_year = y - 1900;
-    t.tm_mon = mo - 1;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    t.tm_isdst = -1;
-    return std::mktime(&t);
-}
-
 class ScheduleClock : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -100,34 +84,34 @@ TEST_F(ScheduleClock, AppliesAtStartRestoresAtEndAndManualChangesHold) {
         if (auto next = s.Tick(t, state)) state = *next;
         return state;
     };
-    EXPECT_EQ(step(Local(2026, 3, 27, 21, 0)), (State{true, 0}));
-    EXPECT_EQ(step(Local(2026, 3, 27, 22, 0)), (State{true, 1}));  // rule starts
-    state = State{false, 1};                                       // the user switches off
-    EXPECT_EQ(step(Local(2026, 3, 28, 3, 0)), (State{false, 1}));  // holds
-    EXPECT_EQ(step(Local(2026, 3, 28, 6, 0)), (State{true, 0}));   // back to before the rule
+    EXPECT_EQ(step(LocalTime(2026, 3, 27, 21, 0)), (State{true, 0}));
+    EXPECT_EQ(step(LocalTime(2026, 3, 27, 22, 0)), (State{true, 1}));  // rule starts
+    state = State{false, 1};                                           // the user switches off
+    EXPECT_EQ(step(LocalTime(2026, 3, 28, 3, 0)), (State{false, 1}));  // holds
+    EXPECT_EQ(step(LocalTime(2026, 3, 28, 6, 0)), (State{true, 0}));   // back to before the rule
     // Across the change to summer time: 01:59 is followed by 03:00, still inside the rule.
-    EXPECT_EQ(step(Local(2026, 3, 29, 1, 40)), (State{false, 0}));
-    EXPECT_EQ(step(Local(2026, 3, 29, 1, 59) + 60), (State{false, 0}));
-    EXPECT_EQ(step(Local(2026, 3, 29, 3, 30)), (State{true, 0}));
+    EXPECT_EQ(step(LocalTime(2026, 3, 29, 1, 40)), (State{false, 0}));
+    EXPECT_EQ(step(LocalTime(2026, 3, 29, 1, 59) + 60), (State{false, 0}));
+    EXPECT_EQ(step(LocalTime(2026, 3, 29, 3, 30)), (State{true, 0}));
 
     // Started inside a rule: applied at once, and ended later.
     Scheduler late(ParseRules({"5 22:00-06:00 mode3"}));
     State was{false, 0};
-    EXPECT_EQ(late.Tick(Local(2026, 3, 28, 1, 0), was), (State{true, 2}));
-    EXPECT_EQ(late.Tick(Local(2026, 3, 28, 6, 0), State{true, 2}), was);
+    EXPECT_EQ(late.Tick(LocalTime(2026, 3, 28, 1, 0), was), (State{true, 2}));
+    EXPECT_EQ(late.Tick(LocalTime(2026, 3, 28, 6, 0), State{true, 2}), was);
 }
 
 TEST_F(ScheduleClock, NextChangeFollowsTheWallClock) {
     Scheduler s(ParseRules({"12345 08:00-18:00 mode1"}));
-    auto next = s.Next(Local(2026, 3, 27, 18, 30));  // Friday evening
+    auto next = s.Next(LocalTime(2026, 3, 27, 18, 30));  // Friday evening
     ASSERT_TRUE(next);
-    EXPECT_EQ(next->When, Local(2026, 3, 30, 8, 0));  // Monday, an hour less after the change
+    EXPECT_EQ(next->When, LocalTime(2026, 3, 30, 8, 0));  // Monday, an hour less after the change
     EXPECT_EQ(next->Rule, 0);
-    next = s.Next(Local(2026, 3, 30, 9, 0));
+    next = s.Next(LocalTime(2026, 3, 30, 9, 0));
     ASSERT_TRUE(next);
-    EXPECT_EQ(next->When, Local(2026, 3, 30, 18, 0));
+    EXPECT_EQ(next->When, LocalTime(2026, 3, 30, 18, 0));
     EXPECT_EQ(next->Rule, -1);
-    EXPECT_FALSE(Scheduler({}).Next(Local(2026, 3, 30, 9, 0)));
+    EXPECT_FALSE(Scheduler({}).Next(LocalTime(2026, 3, 30, 9, 0)));
 }
 
 }  // namespace

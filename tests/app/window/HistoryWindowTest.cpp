@@ -1,5 +1,5 @@
-// The history window on real files under the offscreen platform: a day's log in Shift-JIS and
-// the JPEGs it names.
+// The history window on real files under the offscreen platform: a day's log in Shift-JIS (with
+// lines that are no entries, and files that are no day's log) and the JPEGs it names.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -28,10 +28,12 @@ class HistoryWindow : public ::testing::Test {
             qv::text::Utf8ToCp932("1,2026/12/06 09:00:00,タイマー保存,t2026120609000000.jpg\r\n"
                                   "0,2026/12/06 09:00:05,動体検知保存,d2026120609000500.jpg\r\n"
                                   "2,2026/12/06 09:00:09,メール通知,メール送信に失敗しました\r\n"
+                                  "garbage line\r\n7,2026/12/06 09:00:10,?,x\r\n"
                                   "0,2026/12/06 09:01:00,動体検知保存,d2026120609010000.jpg\r\n"));
         qvtest::WriteFile(
             dir.File("log/2026-12-05.log"),
             qv::text::Utf8ToCp932("0,2026/12/05 23:59:00,動体検知保存,d2026120523590000.jpg\r\n"));
+        qvtest::WriteFile(dir.File("log/notes.log"), "");
         int shade = 40;
         for (const char* p : {"timer/t2026120609000000.jpg", "detect/d2026120609000500.jpg",
                               "detect/d2026120609010000.jpg", "detect/d2026120523590000.jpg"}) {
@@ -40,8 +42,8 @@ class HistoryWindow : public ::testing::Test {
             shade += 50;
             ASSERT_TRUE(picture.save(QString::fromStdString(dir.File(p)), "JPEG"));
         }
-        window = std::make_unique<CHistoryWindow>(
-            qv::history::Folders{dir.File("log"), dir.File("detect"), dir.File("timer")});
+        folders = {dir.File("log"), dir.File("detect"), dir.File("timer")};
+        window = std::make_unique<CHistoryWindow>(folders);
         window->Confirm = [this](const QString&) { return answer; };
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -56,6 +58,7 @@ class HistoryWindow : public ::testing::Test {
     }
 
     qvtest::TempDir dir;
+    qv::history::Folders folders;
     std::unique_ptr<CHistoryWindow> window;
     bool answer = false;
 };
@@ -74,7 +77,9 @@ TEST_F(HistoryWindow, DaysThumbnailsMarksStepsAndDeleting) {
     EXPECT_FALSE(list->item(0)->icon().isNull());
     EXPECT_TRUE(list->item(1)->icon().isNull());
 
-    EXPECT_FALSE(window->OpenLarge(1));  // a mail line has no picture
+    EXPECT_FALSE(window->OpenLarge(1));  // a mail line has no picture, nothing to delete
+    EXPECT_FALSE(qv::history::DeletePicture(window->Entries()[1]));
+    EXPECT_TRUE(qv::history::ReadDay(folders, "2026-12-01").empty());  // a day without a log
     ASSERT_TRUE(window->OpenLarge(0));
     // Large, yet within the screen.
     const QSize shown = window->LargePicture()->pixmap().size();
