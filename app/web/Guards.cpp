@@ -1,26 +1,11 @@
 #include "app/web/Guards.h"
 
-#include <openssl/crypto.h>
-#include <openssl/rand.h>
-
 #include <algorithm>
 
 namespace qv::web {
 
 std::string RandomToken() {
-    unsigned char bytes[32];
-    if (RAND_bytes(bytes, sizeof bytes) != 1) return "";
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-bool SameSecret(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && !a.empty() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+    return tls::RandomHex(32);
 }
 
 std::optional<Session> SessionStore::Create(double now) {

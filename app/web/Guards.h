@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/tls/Secrets.h"
+
 namespace qv::web {
 
 // 32 random bytes as hex; "" when the random source fails.
@@ -60,7 +62,6 @@ class LoginThrottle {
     std::map<std::string, Record> records_;
 };
 
-// True when a and b are equal, in time that does not depend on where they differ.
-bool SameSecret(const std::string& a, const std::string& b);
+using tls::SameSecret;
 
 }  // namespace qv::web

@@ -19,6 +19,7 @@ namespace qv::web {
 namespace {
 
 const char* const kCookie = "qvsession";
+constexpr size_t kThreads = 16;
 
 // The page's files: a fixed list, so nothing else of the folder can ever be served.
 struct Asset {
@@ -163,7 +164,14 @@ struct WebServer::Impl {
             s.Get(a.Path, [this, file, type](const httplib::Request&, httplib::Response& res) {
                 auto it = assets.find(file);
                 if (it == assets.end()) return Refuse(res, 404, "not found");
-                res.set_content(it->second, type.c_str());
+                // Sent as they are: the library brotli-compresses text of set_content on every
+                // request, which took longer than all the rest of a phone's first load.
+                const std::string* body = &it->second;
+                res.set_content_provider(
+                    body->size(), type.c_str(),
+                    [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                        return sink.write(body->data() + offset, length);
+                    });
             });
         }
         s.Post("/api/login", [this](const httplib::Request& req, httplib::Response& res) {
@@ -295,7 +303,12 @@ bool WebServer::Start() {
         error_ = "cannot use the certificate " + m.options.CertFile;
         return false;
     }
-    m.server->new_task_queue = [] { return new httplib::ThreadPool(4); };
+    // Each connection holds a thread while it is kept alive, and a browser opens six at once: a
+    // pool of four left a second phone (or a reload) waiting for idle ones to time out. Sixteen
+    // threads serve two browsers in full, and idle connections let go after two seconds (the
+    // live page asks five times a second, so its own connections stay).
+    m.server->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+    m.server->set_keep_alive_timeout(2);
     m.server->set_payload_max_length(4096);
     m.server->set_read_timeout(10, 0);
     m.server->set_write_timeout(10, 0);

@@ -5,30 +5,18 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
-#include <cstdint>
-#include <cstdlib>
-#include <vector>
-
-#include "app/settings/Settings.h"
-
 namespace qv::web {
 
-WebSettings LoadWebSettings(const std::string& settingsFile) {
-    ::WebSettings stored;
-    ::LoadWebSettings(settingsFile, stored);
-    return {stored.Enable != 0, stored.Port, stored.Tls != 0, stored.Password};
-}
-
-std::string WhyNotStarting(const WebSettings& settings) {
+std::string WhyNotStarting(const ::WebSettings& settings) {
     if (!settings.Enable) return "the web page is off ([Web] Enable=0)";
-    if (settings.PasswordHash.empty())
+    if (settings.Password.empty())
         return "no password is set: run  quorvex config set Web Password YOUR-PASSWORD";
     if (settings.Port < 1 || settings.Port > 65535)
         return "[Web] Port " + std::to_string(settings.Port) + " is not a port number";
     return "";
 }
 
-std::vector<std::string> WebAddresses(const WebSettings& settings) {
+std::vector<std::string> WebAddresses(const ::WebSettings& settings) {
     const std::string scheme = settings.Tls ? "https://" : "http://";
     const std::string port = ":" + std::to_string(settings.Port) + "/";
     std::vector<std::string> out;

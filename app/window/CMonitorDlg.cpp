@@ -711,7 +711,7 @@ void CMonitorDlg::BasicSettingsDialog() {
     LoadWebSettings(settingsFile_, longRun.Web);
     qv::dialogs::WebInfo web;
     web.Fingerprint = qv::web::CertificateFingerprint(engine_->ProgramFolder());
-    web.Addresses = qv::web::WebAddresses(qv::web::LoadWebSettings(settingsFile_));
+    web.Addresses = qv::web::WebAddresses(longRun.Web);
     web.HashPassword = [](const std::string& password) { return qv::web::HashPassword(password); };
     bool longRunApplied = false;
     {

@@ -120,7 +120,8 @@ WebPage::~WebPage() {
 
 std::unique_ptr<WebPage> StartWebPage(CMonitorDlg& window, const std::string& programFolder,
                                       const std::string& settingsFile) {
-    const web::WebSettings settings = web::LoadWebSettings(settingsFile);
+    WebSettings settings;
+    LoadWebSettings(settingsFile, settings);
     if (!settings.Enable) return nullptr;
     auto fail = [](const std::string& why) {
         std::fprintf(stderr, "quorvex: web page not started: %s\n", why.c_str());
@@ -129,8 +130,8 @@ std::unique_ptr<WebPage> StartWebPage(CMonitorDlg& window, const std::string& pr
     if (std::string why = web::WhyNotStarting(settings); !why.empty()) return fail(why);
     web::ServerOptions o;
     o.Port = settings.Port;
-    o.Tls = settings.Tls;
-    o.PasswordHash = settings.PasswordHash;
+    o.Tls = settings.Tls != 0;
+    o.PasswordHash = settings.Password;
     o.AssetFolder = web::FindWebAssets();
     if (o.Tls) {
         std::string error;

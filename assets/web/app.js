@@ -52,8 +52,8 @@ function showRoom() {
   $('login').hidden = true; $('room').hidden = false; $('logout').hidden = false;
   if (!statusTimer) statusTimer = setInterval(refreshStatus, 1000);
   if (!liveTimer) liveTimer = setInterval(refreshLive, 200);  // 5 pictures a second
-  refreshLive();
-  loadEvents('');
+  // The events' thumbnails after the live picture: they would hold up its connection.
+  refreshLive().then(() => loadEvents(''));
 }
 
 $('login').addEventListener('submit', async (e) => {
@@ -210,5 +210,6 @@ document.addEventListener('keydown', (e) => {
   else if (e.key === 'Escape') $('viewer').hidden = true;
 });
 
-// A session cookie from an earlier visit lets the page in without the password.
+// A session cookie from an earlier visit lets the page in without the password (the page itself
+// asks for the first live picture, while this script still loads).
 refreshStatus().then(() => { if (status) showRoom(); }).catch(() => {});

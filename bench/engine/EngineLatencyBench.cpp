@@ -1,14 +1,18 @@
 // Frame to picture through the running engine (its sampling, capture and saving threads), with
-// the hooks off and with every channel on: the channels must not slow the picture down.
+// the hooks off, with every channel on, and with a phone watching the web page (the live
+// picture five times a second, the state once a second): neither must slow the picture down.
 #include <benchmark/benchmark.h>
 
+#include <memory>
+
+#include "bench/web/LiveViewer.h"
 #include "tests/app/engine/EngineFakes.h"
 #include "tests/support/http/HttpRecorder.h"
 
 namespace {
 
 void FrameToPicture(benchmark::State& state) {
-    const bool channels = state.range(0) != 0;
+    const bool channels = state.range(0) == 1, watched = state.range(0) == 2;
     qvtest::TempDir home, tmp;
     qvtest::HttpRecorder recorder;
     if (channels && !recorder.Started()) {
@@ -47,6 +51,24 @@ void FrameToPicture(benchmark::State& state) {
     engine.UseSettings(settings);
     engine.Start();
     engine.StartStop();
+    std::unique_ptr<qvbench::FrameBackend> backend;
+    std::unique_ptr<qvbench::WebViewer> viewer;
+    if (watched) {
+        backend = std::make_unique<qvbench::FrameBackend>([&engine] {
+            qv::web::Status s;
+            s.Monitoring = engine.Running();
+            s.Level = engine.LastLevelShown();
+            s.Sensitivity = engine.Settings()->Warning[0].MotionSensitivity;
+            return s;
+        });
+        viewer = std::make_unique<qvbench::WebViewer>(*backend);
+        if (!viewer->Error().empty()) {
+            state.SkipWithError(viewer->Error().c_str());
+            engine.Finish();
+            return;
+        }
+        viewer->Watch(5);
+    }
     int saved = 0;
     for (auto _ : state) {
         core.PulseLevel = 5000;
@@ -66,12 +88,14 @@ void FrameToPicture(benchmark::State& state) {
         engine.DrainHooks();
         state.ResumeTiming();
     }
+    if (viewer) state.counters["web_pictures"] = viewer->Pictures();
+    viewer.reset();
     engine.DrainHooks();
     engine.Finish();
-    state.SetLabel(channels ? "every channel on" : "no channel");
+    state.SetLabel(channels ? "every channel on" : watched ? "web page watched" : "no channel");
 }
 
-BENCHMARK(FrameToPicture)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FrameToPicture)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

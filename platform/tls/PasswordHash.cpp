@@ -3,10 +3,11 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/kdf.h>
-#include <openssl/rand.h>
 
 #include <cstdint>
 #include <vector>
+
+#include "platform/tls/Secrets.h"
 
 namespace qv::tls {
 namespace {
@@ -19,16 +20,6 @@ constexpr uint64_t kP = 1;
 constexpr size_t kSaltBytes = 16;
 constexpr size_t kHashBytes = 32;
 constexpr uint64_t kMaxMem = 64ull * 1024 * 1024;
-
-std::string Hex(const unsigned char* data, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 15];
-    }
-    return out;
-}
 
 bool Unhex(const std::string& text, std::vector<unsigned char>& out) {
     if (text.empty() || text.size() % 2) return false;
@@ -77,7 +68,7 @@ bool ParseNumber(const std::string& text, uint64_t max, uint64_t& value) {
 
 std::string HashPassword(const std::string& password) {
     unsigned char salt[kSaltBytes], hash[kHashBytes];
-    if (RAND_bytes(salt, sizeof salt) != 1) return "";
+    if (!RandomBytes(salt, sizeof salt)) return "";
     if (!Scrypt(password, salt, sizeof salt, kN, kR, kP, hash, sizeof hash)) return "";
     return "scrypt$" + std::to_string(kN) + "$" + std::to_string(kR) + "$" + std::to_string(kP) +
            "$" + Hex(salt, sizeof salt) + "$" + Hex(hash, sizeof hash);

@@ -4,26 +4,25 @@
 
 #include <QBuffer>
 #include <QImage>
-#include <QPainter>
 
 #include "platform/text/Text.h"
 #include "tests/support/TestSupport.h"
 
 namespace qvtest {
+namespace {
 
+// A real JPEG file of w x h pixels that differs with number.
 std::string MakeJpeg(int w, int h, int number) {
     QImage image(w, h, QImage::Format_RGB32);
     image.fill(QColor::fromHsv((number * 47) % 360, 160, 200));
-    {
-        QPainter p(&image);
-        p.fillRect((number * 37) % (w - 40), h / 3, 40, 40, Qt::black);
-    }
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPG", 80);
     return bytes.toStdString();
 }
+
+}  // namespace
 
 FakeWebBackend::FakeWebBackend(const std::string& home) {
     folders_ = {home + "/log", home + "/detect", home + "/timer"};
@@ -42,10 +41,6 @@ FakeWebBackend::FakeWebBackend(const std::string& home) {
                           "/detect/d2026120609000600.jpg", "/detect/d2026120609010000.jpg"})
         WriteFile(home + p, MakeJpeg(320, 240, 100 + n++));
     for (int i = 0; i < 8; ++i) frames_.push_back(MakeJpeg(640, 480, i));
-    status_.Monitoring = true;
-    status_.Mode = 1;
-    status_.Sensitivity = 3000;
-    status_.Camera = "Demo camera";
 }
 
 qv::web::Status FakeWebBackend::CurrentStatus() {
@@ -55,22 +50,6 @@ qv::web::Status FakeWebBackend::CurrentStatus() {
     s.Level = static_cast<int>((at * 997) % 5000);
     for (unsigned i = 0; i < 60; ++i) s.Levels.push_back(static_cast<int>(((at + i) * 997) % 5000));
     return s;
-}
-
-std::string FakeWebBackend::SnapshotJpeg() {
-    return frames_[next_++ % frames_.size()];
-}
-
-void FakeWebBackend::SetMonitoring(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    status_.Monitoring = on;
-    ++changes_;
-}
-
-void FakeWebBackend::SetMode(int mode) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    status_.Mode = mode;
-    ++changes_;
 }
 
 }  // namespace qvtest

@@ -12,27 +12,32 @@
 
 namespace qvtest {
 
-// A real JPEG file of w x h pixels with the number drawn into it.
-std::string MakeJpeg(int w, int h, int number);
-
 class FakeWebBackend : public qv::web::WebBackend {
   public:
     // Writes the history under home (log/, detect/, timer/).
     explicit FakeWebBackend(const std::string& home);
 
     qv::web::Status CurrentStatus() override;
-    std::string SnapshotJpeg() override;
-    void SetMonitoring(bool on) override;
-    void SetMode(int mode) override;
+    std::string SnapshotJpeg() override { return frames_[next_++ % frames_.size()]; }
+    void SetMonitoring(bool on) override {
+        Change([&] { status_.Monitoring = on; });
+    }
+    void SetMode(int mode) override {
+        Change([&] { status_.Mode = mode; });
+    }
     qv::history::Folders HistoryFolders() override { return folders_; }
 
-    static constexpr const char* kDay = "2026-12-06";
-    static constexpr const char* kWarningPicture = "d2026120609000600.jpg";
     int Changes() const { return changes_.load(); }
 
   private:
+    template <typename F>
+    void Change(F f) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        f();
+        ++changes_;
+    }
     std::mutex mutex_;
-    qv::web::Status status_;
+    qv::web::Status status_{true, 1, 0, 3000, "Demo camera", {}};  // monitoring, mode 1
     std::vector<std::string> frames_;
     std::atomic<unsigned> next_{0};
     std::atomic<int> changes_{0};

@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# Runs the web page's browser test in Debian's Chromium through playwright-core.
-# Usage: run.sh demo|program WEB_DEMO_SERVER WORK_DIR [QUORVEX]
-#   demo     the page served by the demo server (a fake program)
-#   program  the page of the real program with the demo camera
+# Runs the web page's browser test in Debian's Chromium through playwright-core, against the
+# real program with the demo camera and a day of events written by web_seed_history.
+# Usage: run.sh QUORVEX WEB_SEED_HISTORY WORK_DIR
 # playwright-core is installed with npm into WORK_DIR/node the first time.
 set -euo pipefail
-mode=$1 demo=$2 work=$3 program=${4:-}
+program=$1 seed=$2 work=$3
 here=$(cd "$(dirname "$0")" && pwd)
 password='browser test pw'
 
@@ -32,7 +31,6 @@ fi
 tmp=$(mktemp -d)
 pids=()
 cleanup() {
-    exec 3>&- 2>/dev/null || true
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
     rm -rf "$tmp"
@@ -41,38 +39,28 @@ trap cleanup EXIT
 home=$tmp/home
 mkdir -p "$home"
 
-# Waits until the server (the last process started) prints PATTERN, however long a loaded
+# Waits until the program (the last process started) prints PATTERN, however long a loaded
 # machine takes, and fails at once if it ends first; ctest's timeout bounds the whole run.
 started() {
     until grep -q "$1" "$tmp/out" 2>/dev/null; do
-        kill -0 "${pids[-1]}" 2>/dev/null || { echo "the server ended before it started:"; cat "$tmp/out"; exit 1; }
+        kill -0 "${pids[-1]}" 2>/dev/null || { echo "the program ended before the page started:"; cat "$tmp/out"; exit 1; }
         sleep 0.1
     done
 }
 
-if [ "$mode" = demo ]; then
-    mkfifo "$tmp/in"
-    "$demo" "$home" "$password" < "$tmp/in" > "$tmp/out" &
-    pids+=($!)
-    exec 3> "$tmp/in"  # the server runs until this closes
-    started '^port '
-    port=$(sed -n 's/^port //p' "$tmp/out")
-    locale=en-US
-else
-    "$demo" --seed "$home"
-    hash=$("$demo" --hash "$password")
-    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-    printf '[BasicSettings]\r\nWakeUpStart=1\r\n[Web]\r\nEnable=1\r\nPort=%s\r\nTls=1\r\nPassword=%s\r\n' \
-        "$port" "$hash" > "$home/Quorvex.ini"
-    mkdir -p "$tmp/run" "$tmp/t" && chmod 700 "$tmp/run"
-    QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/run TMPDIR=$tmp/t XDG_CONFIG_HOME=$tmp \
-        QUORVEX_NEWS_URL=http://127.0.0.1:1/infobbs/ \
-        "$program" --home "$home" --demo-camera -platform offscreen > "$tmp/out" 2>&1 &
-    pids+=($!)
-    started 'web page on'
-    locale=ja-JP
-fi
-[ -n "${port:-}" ] || { echo "the server did not start:"; cat "$tmp/out"; exit 1; }
+"$seed" "$home"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+printf '[BasicSettings]\r\nWakeUpStart=1\r\n[Web]\r\nEnable=1\r\nPort=%s\r\nTls=1\r\n' "$port" \
+    > "$home/Quorvex.ini"
+# The password as a user sets it; the file then keeps only its hash.
+"$program" --home "$home" config set Web Password "$password"
+! grep -q "$password" "$home/Quorvex.ini" || fail "the password is in the settings file"
+mkdir -p "$tmp/run" "$tmp/t" && chmod 700 "$tmp/run"
+QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/run TMPDIR=$tmp/t XDG_CONFIG_HOME=$tmp \
+    QUORVEX_NEWS_URL=http://127.0.0.1:1/infobbs/ \
+    "$program" --home "$home" --demo-camera -platform offscreen > "$tmp/out" 2>&1 &
+pids+=($!)
+started 'web page on'
 
 PLAYWRIGHT_CORE=$work/node/node_modules/playwright-core node "$here/e2e.cjs" \
-    "https://127.0.0.1:$port/" "$password" "$locale" "$tmp/profile"
+    "https://127.0.0.1:$port/" "$password" ja-JP "$tmp/profile"
