@@ -1,7 +1,7 @@
 #include "tests/app/mail/MailServers.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -57,6 +57,32 @@ int SmtpServer::SettledCount() const {
 
 std::string SmtpServer::Session(int n) const {
     return qvtest::ReadFile(File(n, "sess"));
+}
+
+WarningJob::WarningJob(int smtpPort) {
+    qvtest::WriteFile(Work.File("QVTmp200-7.___"), qvtest::BmpBytes(320, 240));
+    MailSettings& mail = Request.Mail;
+    mail.SmtpServer = mail.PopServer = "127.0.0.1";
+    mail.MailAddress = "cam@example.org";
+    mail.SendMailAddress = "me@example.org";
+    mail.UserID = "alice", mail.Password = "s3cret";
+    Request.PicturePath = Work.File("QVTmp200-7.___");
+    Request.CaptureTime = 1072212889;  // 24 December 2003, 05:54:49 in Tokyo
+    Request.WorkFolder = Work.Path();
+    Request.Log = [this](const std::string& text, const std::string& reason) {
+        Logged.push_back(text + "|" + reason);
+    };
+    Request.SmtpPort = smtpPort;
+    Request.TimeoutMs = 10000;
+    Request.SettleMs = Request.HangUpWaitMs = 10;
+}
+
+std::string WarningJob::Run() {
+    const MailJobResult result = RunMailJob(Request);
+    EXPECT_TRUE(qvtest::ListDir(Work.Path()).empty()) << "work files left";
+    EXPECT_EQ(result.Sent, result.Reason.empty());
+    EXPECT_EQ(Logged, std::vector<std::string>{result.LogText + "|" + result.Reason});
+    return Logged.empty() ? "" : Logged[0];
 }
 
 std::string ReadMailJson(const std::string& emlPath) {

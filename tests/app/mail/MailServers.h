@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/mail/MailJob.h"
 #include "tests/support/PythonServer.h"
 
 namespace mailtest {
@@ -48,6 +49,17 @@ class SmtpServer {
     std::string File(int n, const char* extension) const;
     qvtest::TempDir dir_;
     qvtest::PythonServer server_;
+};
+
+// A warning mail job from cam@example.org to me@example.org through 127.0.0.1 (POP3 as alice),
+// with a frame to send and short waits, in a work folder of its own.
+struct WarningJob {
+    explicit WarningJob(int smtpPort);
+    // Runs it: the one line it logged, "text|reason". The work folder must be left empty.
+    std::string Run();
+    qvtest::TempDir Work;
+    MailJobRequest Request;
+    std::vector<std::string> Logged;
 };
 
 // What read_mail.py says about a received message (JSON text), or "" when it failed.
