@@ -96,19 +96,6 @@ TEST(MailDelivery, WarningMailsWithTheirPictures) {
     }
 }
 
-MailSettings Submission(int port, int security, const std::string& password = "s3cret") {
-    MailSettings m;
-    m.SmtpServer = "127.0.0.1";
-    m.MailAddress = "cam@example.org";
-    m.SendMailAddress = "me@example.org";
-    m.SmtpPort = port;
-    m.SmtpSecurity = security;
-    m.SmtpAuth = security != 0;
-    m.SmtpUser = "alice";
-    m.SmtpPassword = password;
-    return m;
-}
-
 // The test mail and then the warning mail, through each kind of server: either both go out
 // the way asked for, or neither leaves before the protection asked for is in place.
 TEST(MailDelivery, SubmissionGoesOnlyWithTheProtectionAskedFor) {
@@ -159,15 +146,19 @@ TEST(MailDelivery, SubmissionGoesOnlyWithTheProtectionAskedFor) {
         SKIP_UNLESS_READY(server);
         // Trusts the certificate the way a user of a private CA would.
         if (c.Trusted && c.Cert) ::setenv("QUORVEX_MAIL_CAFILE", c.Cert->CertFile().c_str(), 1);
-        MailSettings mail = Submission(server.Port(), c.Security, c.Password);
+        mailtest::WarningJob job(server.Port());
+        job.Request.Warning.SendPict = 0;
+        MailSettings& mail = job.Request.Mail;
         mail.SmtpServer = c.Server;
+        mail.SmtpPort = server.Port();
+        mail.SmtpSecurity = c.Security;
+        mail.SmtpAuth = c.Security != 0;
+        mail.SmtpUser = "alice";
+        mail.SmtpPassword = c.Password;
         TestMailOptions options;
         options.TimeoutMs = 10000;
         const std::string text = SendTestMail(mail, options).Text;
         EXPECT_EQ(text.substr(0, c.Text.size()), c.Text);
-        mailtest::WarningJob job(server.Port());
-        job.Request.Warning.SendPict = 0;
-        job.Request.Mail = mail;
         const std::string logged = job.Run();
         ::unsetenv("QUORVEX_MAIL_CAFILE");
         if (c.Session.empty()) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QPushButton>
@@ -80,14 +81,11 @@ TEST_F(NewsBoard, NoNewNumberOpensNothing) {
 }
 
 TEST_F(NewsBoard, NewNoticesAreStoredAndShown) {
-    // A 1x1 PNG.
-    const std::string png(
-        "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0\x1f\x15\xc4\x89\0\0\0\r"
-        "IDATx\x9c"
-        "c\xf8\xcf\xc0\xf0\x1f\0\x05\0\x01\xff\x89\x99=\x1d\0\0\0\0IEND\xae"
-        "B`\x82",
-        70);
-    server.SetReply("GET", "/infobbs/dot.png", png, "image/png");
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) &&
+                QImage(1, 1, QImage::Format_RGB32).save(&buffer, "PNG"));
+    server.SetReply("GET", "/infobbs/dot.png", png.toStdString(), "image/png");
     // clang-format off
     struct Case {
         const char* Stored;  // nullptr: the first start, nothing stored
