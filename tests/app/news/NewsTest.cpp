@@ -45,13 +45,13 @@ class NewsBoard : public ::testing::Test {
         unsetenv("XDG_CONFIG_HOME");
     }
     // Starts a check and waits for its end; returns the window it opened, if any.
-    NewsWindow* Check(const std::string& url, bool* opened) {
+    NewsWindow* Check(const std::string& url) {
         NewsCheck* check = qv::news::StartNewsCheck(nullptr, url);
         QSignalSpy spy(check, &NewsCheck::Finished);
         EXPECT_TRUE(spy.wait(15000));
-        if (spy.isEmpty()) return nullptr;
-        *opened = spy[0][0].toBool();
-        return spy[0][1].value<NewsWindow*>();
+        NewsWindow* window = spy.isEmpty() ? nullptr : spy[0][1].value<NewsWindow*>();
+        EXPECT_EQ(!spy.isEmpty() && spy[0][0].toBool(), window != nullptr);
+        return window;
     }
     std::vector<std::string> RequestLines() {
         std::vector<std::string> out;
@@ -71,9 +71,7 @@ TEST_F(NewsBoard, NoNewNumberOpensNothing) {
          {"<html><body>\n5\n</body></html>", "<html><body>\r\n9\r\n</body></html>",
           "<body>\nnine\n</body>", "<body>\n9"}) {
         server.SetReply("POST", "/infobbs/infobbs.php", reply);
-        bool opened = true;
-        EXPECT_EQ(Check(base, &opened), nullptr) << reply;
-        EXPECT_FALSE(opened);
+        EXPECT_EQ(Check(base), nullptr) << reply;
     }
     EXPECT_TRUE(OpenWindows().isEmpty());
     EXPECT_EQ(StoredNumber(), "5");
@@ -110,9 +108,7 @@ TEST_F(NewsBoard, NewNoticesAreStoredAndShown) {
         server.SetReply("POST", "/infobbs/infobbs.php", c.Latest);
         server.SetReply("GET", "/infobbs/infobbs.php", c.Page, c.Type);
         const size_t before = RequestLines().size();
-        bool opened = false;
-        NewsWindow* window = Check(base, &opened);
-        ASSERT_TRUE(opened);
+        NewsWindow* window = Check(base);
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(StoredNumber(), c.Stored ? "7" : "1");
         EXPECT_TRUE(window->isVisible());
@@ -157,11 +153,8 @@ TEST_F(NewsBoard, UnreachableServiceNeitherOpensNorDelays) {
     EXPECT_FALSE(spy[0][0].toBool());
 
     // Nothing listens at all.
-    bool opened = true;
-    EXPECT_EQ(
-        Check("http://127.0.0.1:" + std::to_string(qvtest::FreePort()) + "/infobbs/", &opened),
-        nullptr);
-    EXPECT_FALSE(opened);
+    EXPECT_EQ(Check("http://127.0.0.1:" + std::to_string(qvtest::FreePort()) + "/infobbs/"),
+              nullptr);
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());  // no window, no message box
     EXPECT_EQ(StoredNumber(), "<none>");
 }
