@@ -1,7 +1,6 @@
 #include "tests/app/mail/MailServers.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -104,19 +103,12 @@ FakeNmcli::FakeNmcli(const std::vector<std::string>& entries, int upResult, int 
     std::string list;
     for (const auto& e : entries) list += e + "\n";
     qvtest::WriteFile(dir_.File("entries"), list);
-    qvtest::WriteFile(dir_.File("nmcli"),
-                      "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + dir_.File("calls") +
-                          "'\ncase \"$*\" in\n  '-t -f NAME connection show') sed -e "
-                          "'s/:/\\\\:/g' '" +
-                          dir_.File("entries") + "'; exit 0 ;;\n  *' connection up id '*) sleep " +
-                          std::to_string(upDelaySec) + "; exit " + std::to_string(upResult) +
-                          " ;;\n  *' connection down id '*) exit 0 ;;\nesac\nexit 2\n");
-    ::chmod(dir_.File("nmcli").c_str(), 0755);
+    qvtest::WriteFile(dir_.File("up"), std::to_string(upDelaySec) + " " + std::to_string(upResult));
     const char* path = std::getenv("PATH");
     oldPath_ = path ? path : "";
     // An empty entry list also hides any real nmcli.
+    if (!entries.empty()) ::symlink((kHere + "/fake_nmcli.sh").c_str(), dir_.File("nmcli").c_str());
     ::setenv("PATH", (dir_.Path() + (entries.empty() ? std::string() : ":" + oldPath_)).c_str(), 1);
-    if (entries.empty()) ::unlink(dir_.File("nmcli").c_str());
 }
 
 FakeNmcli::~FakeNmcli() {
