@@ -38,6 +38,29 @@ ScriptedServer::~ScriptedServer() {
     if (listenFd_ >= 0) ::close(listenFd_);
 }
 
+ScriptedServer& ScriptedServer::Play(const std::vector<std::string>& script) {
+    for (size_t i = 0; i < script.size(); ++i) {
+        std::string s = script[i];
+        if (s == "!silent") continue;
+        if (i > 0 && s[0] != '~') s[0] == '.' ? ExpectData() : ExpectLine();
+        if (s == "!close") {
+            Close();
+            continue;
+        }
+        if (s.back() == '+')
+            s.pop_back();
+        else if (s.back() != '\n')
+            s += "\r\n";
+        if (s.rfind("!trickle", 0) == 0)
+            Trickle(s.substr(8), 100);
+        else if (s[0] == '~')
+            Pause(300).Send(s.substr(1));
+        else
+            Send(s.substr(s[0] == '.'));
+    }
+    return *this;
+}
+
 bool ScriptedServer::Start() {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) return false;

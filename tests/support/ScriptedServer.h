@@ -37,6 +37,14 @@ class ScriptedServer {
         return *this;
     }
 
+    // A reply script in one go. script[0] is the greeting, sent at once; every later entry is
+    // the reply to one line from the client. Entries may start with "." (the reply comes after
+    // the end of SMTP data), "~" (sent 300 ms after the one before, not after a line),
+    // "!close" (the server hangs up after the line), "!trickle" (the rest, one byte every
+    // 100 ms); "!silent" as the greeting: the server says nothing at all. Each reply gets
+    // CR LF unless it ends in a line break or "+" (sent as it is, without the "+").
+    ScriptedServer& Play(const std::vector<std::string>& script);
+
     // Binds a free port and starts serving one connection; false when it cannot bind.
     bool Start();
     int Port() const { return port_; }

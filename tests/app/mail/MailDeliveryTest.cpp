@@ -60,8 +60,7 @@ TEST(MailDelivery, WarningMailsWithTheirPictures) {
         job.Request.Mail.PopSmtp = job.Request.Basic.ConnMode = first;
         job.Request.Basic.DialName = "isp";
         qvtest::ScriptedServer pop;
-        pop.Send("+OK\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK\r\n");
-        pop.ExpectLine().Send("+OK\r\n").StepTimeout(first ? 5000 : 10);
+        pop.Play({"+OK", "+OK", "+OK", "+OK"}).StepTimeout(first ? 5000 : 10);
         ASSERT_TRUE(pop.Start());
         job.Request.PopPort = pop.Port();
         mailtest::FakeNmcli nmcli({"isp"});

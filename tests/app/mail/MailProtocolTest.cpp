@@ -116,12 +116,6 @@ TEST(MessageText, LayoutDotsAndAttachmentLines) {
     EXPECT_EQ(text.substr(text.find("--B\r\nContent-Type: image") + 5), tail);
 }
 
-// A scripted server's part. script[0] is the greeting, sent at once; every later entry is the
-// reply to one line from the client. Entries may start with "." (the reply comes after the
-// data's end), "~" (sent 300 ms after the one before, not after a line), "!close" (the
-// server hangs up after the line), "!trickle" (the rest, one byte every 100 ms); "!silent"
-// as the greeting: the server says nothing at all. Each reply
-// gets CR LF unless it ends in a line break or "+" (sent as it is, without the "+").
 struct Conversation {
     std::vector<std::string> Script;
     SmtpSubmission Submission = {};
@@ -136,32 +130,10 @@ struct Outcome {
     bool Trickled = false;  // the client hung up while the server still trickled
 };
 
-void Play(ScriptedServer& server, const std::vector<std::string>& script) {
-    for (size_t i = 0; i < script.size(); ++i) {
-        std::string s = script[i];
-        if (s == "!silent") continue;  // listens, accepts and says nothing
-        if (i > 0 && s[0] != '~') s[0] == '.' ? server.ExpectData() : server.ExpectLine();
-        if (s == "!close") {
-            server.Close();
-            continue;
-        }
-        if (s.back() == '+')
-            s.pop_back();
-        else if (s.back() != '\n')
-            s += "\r\n";
-        if (s.rfind("!trickle", 0) == 0)
-            server.Trickle(s.substr(8), 100);
-        else if (s[0] == '~')
-            server.Pause(300).Send(s.substr(1));
-        else
-            server.Send(s.substr(s[0] == '.'));
-    }
-}
-
 Outcome Converse(const Conversation& c) {
     ScriptedServer server;
     server.StepTimeout(3000);
-    Play(server, c.Script);
+    server.Play(c.Script);
     Outcome o;
     EXPECT_TRUE(server.Start());
     MailSession session;
@@ -338,7 +310,7 @@ TEST(PopDialogue, LoginTranscripts) {
         SCOPED_TRACE(c.Name);
         ScriptedServer server;
         server.StepTimeout(1500);
-        Play(server, c.Script);
+        server.Play(c.Script);
         ASSERT_TRUE(server.Start());
         MailSession session;
         session.SetTimeout(c.TimeoutMs);
@@ -418,8 +390,8 @@ TEST(MailJob, FailuresLogTheSameLineAndGiveTheReason) {
         ScriptedServer smtp, pop;
         smtp.StepTimeout(c.Smtp.empty() ? 100 : 1500);
         pop.StepTimeout(c.Pop.empty() ? 100 : 1500);
-        Play(smtp, c.Smtp);
-        Play(pop, c.Pop);
+        smtp.Play(c.Smtp);
+        pop.Play(c.Pop);
         ASSERT_TRUE(smtp.Start());
         ASSERT_TRUE(pop.Start());
         mailtest::WarningJob job(c.Smtp.empty() ? qvtest::FreePort() : smtp.Port());
