@@ -116,44 +116,13 @@ TEST(MessageText, LayoutDotsAndAttachmentLines) {
     EXPECT_EQ(text.substr(text.find("--B\r\nContent-Type: image") + 5), tail);
 }
 
+// One SMTP session against a scripted server (its script as ScriptedServer::Play takes it).
 struct Conversation {
     std::vector<std::string> Script;
     SmtpSubmission Submission = {};
     int TimeoutMs = 5000;
     std::string Sender = "cam@example.org", Recipient = "me@example.org", Subject = "Alarm";
 };
-
-struct Outcome {
-    int Connect = 0;  // LastError after ConnectSmtp, 0 when connected
-    int Send = 1;     // SendMail's result (1: not called)
-    std::string Reply, Transcript;
-    bool Trickled = false;  // the client hung up while the server still trickled
-};
-
-Outcome Converse(const Conversation& c) {
-    ScriptedServer server;
-    server.StepTimeout(3000);
-    server.Play(c.Script);
-    Outcome o;
-    EXPECT_TRUE(server.Start());
-    MailSession session;
-    session.SetTimeout(c.TimeoutMs);
-    session.SetSmtpServer("127.0.0.1", c.Sender, "", server.Port());
-    session.SetContent(c.Subject, "line one<BR>.line two");
-    session.SetAttachment("", "");
-    session.SetSubmission(c.Submission);
-    int socket = session.ConnectSmtp();
-    if (socket == kNoMailSocket) {
-        o.Connect = session.LastError();
-    } else {
-        o.Send = session.SendMail(socket, c.Recipient, "");
-        session.CloseSmtp(socket);
-    }
-    o.Reply = session.LastReply();
-    o.Transcript = server.Transcript();
-    o.Trickled = server.ClientLeftDuringTrickle();
-    return o;
-}
 
 SmtpSubmission Extended(int security, bool auth, const std::string& user = "alice") {
     return {true, security, auth, user, "s3cret"};
@@ -264,20 +233,32 @@ TEST(SmtpDialogue, Transcripts) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        Outcome o = Converse(c.C);
-        EXPECT_EQ(o.Connect, c.Connect);
-        EXPECT_EQ(o.Send, c.Send);
-        EXPECT_EQ(o.Trickled, c.C.Script.size() > 1 && c.C.Script[1].rfind("!trickle", 0) == 0);
+        ScriptedServer server;
+        ASSERT_TRUE(server.StepTimeout(3000).Play(c.C.Script).Start());
+        MailSession session;
+        session.SetTimeout(c.C.TimeoutMs);
+        session.SetSmtpServer("127.0.0.1", c.C.Sender, "", server.Port());
+        session.SetContent(c.C.Subject, "line one<BR>.line two");
+        session.SetAttachment("", "");
+        session.SetSubmission(c.C.Submission);
+        const int socket = session.ConnectSmtp();
+        EXPECT_EQ(socket == kNoMailSocket ? session.LastError() : 0, c.Connect);
+        EXPECT_EQ(socket == kNoMailSocket ? 1 : session.SendMail(socket, c.C.Recipient, ""),
+                  c.Send);
+        session.CloseSmtp(socket);
+        const std::string transcript = server.Transcript();
+        EXPECT_EQ(server.ClientLeftDuringTrickle(),
+                  c.C.Script.size() > 1 && c.C.Script[1].rfind("!trickle", 0) == 0);
         if (c.Saw == Exact) {
-            EXPECT_EQ(o.Transcript, c.Start);  // nothing follows a failed step
+            EXPECT_EQ(transcript, c.Start);  // nothing follows a failed step
         }
-        EXPECT_EQ(o.Transcript.rfind(c.Start, 0), 0u) << o.Transcript;
+        EXPECT_EQ(transcript.rfind(c.Start, 0), 0u) << transcript;
         if (c.Saw == Whole) {
-            EXPECT_NE(o.Transcript.find("\r\nline one\r\n..line two\r\n"), std::string::npos);
-            EXPECT_EQ(o.Transcript.substr(o.Transcript.size() - 11), "\r\n.\r\nQUIT\r\n");
+            EXPECT_NE(transcript.find("\r\nline one\r\n..line two\r\n"), std::string::npos);
+            EXPECT_EQ(transcript.substr(transcript.size() - 11), "\r\n.\r\nQUIT\r\n");
         }
         if (!c.Reply.empty()) {
-            EXPECT_EQ(o.Reply, c.Reply);
+            EXPECT_EQ(session.LastReply(), c.Reply);
         }
     }
 }
