@@ -38,32 +38,26 @@ ScriptedServer::~ScriptedServer() {
     if (listenFd_ >= 0) ::close(listenFd_);
 }
 
-ScriptedServer& ScriptedServer::Send(const std::string& bytes) {
-    steps_.push_back({Step::SendBytes, bytes, 0});
-    return *this;
-}
-ScriptedServer& ScriptedServer::ExpectLine() {
-    steps_.push_back({Step::Line, "", 0});
-    return *this;
-}
-ScriptedServer& ScriptedServer::ExpectData() {
-    steps_.push_back({Step::Data, "", 0});
-    return *this;
-}
-ScriptedServer& ScriptedServer::Pause(int ms) {
-    steps_.push_back({Step::Sleep, "", ms});
-    return *this;
-}
-ScriptedServer& ScriptedServer::Close() {
-    steps_.push_back({Step::Hangup, "", 0});
-    return *this;
-}
-ScriptedServer& ScriptedServer::Trickle(const std::string& bytes, int everyMs) {
-    steps_.push_back({Step::Drip, bytes, everyMs});
-    return *this;
-}
-ScriptedServer& ScriptedServer::StepTimeout(int ms) {
-    stepTimeoutMs_ = ms;
+ScriptedServer& ScriptedServer::Play(const std::vector<std::string>& script) {
+    for (size_t i = 0; i < script.size(); ++i) {
+        std::string s = script[i];
+        if (s == "!silent") continue;
+        if (i > 0 && s[0] != '~') s[0] == '.' ? ExpectData() : ExpectLine();
+        if (s == "!close") {
+            Close();
+            continue;
+        }
+        if (s.back() == '+')
+            s.pop_back();
+        else if (s.back() != '\n')
+            s += "\r\n";
+        if (s.rfind("!trickle", 0) == 0)
+            Trickle(s.substr(8), 100);
+        else if (s[0] == '~')
+            Pause(300).Send(s.substr(1));
+        else
+            Send(s.substr(s[0] == '.'));
+    }
     return *this;
 }
 
@@ -93,52 +87,33 @@ void ScriptedServer::Serve() {
     std::string received;  // everything, for the transcript
     size_t consumed = 0;   // what the Expect steps have taken
     bool open = true;
-    for (const Step& step : steps_) {
-        if (!open) break;
-        switch (step.kind) {
-            case Step::SendBytes:
-                ::send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL);
-                break;
-            case Step::Line:
-            case Step::Data: {
-                const char* end = step.kind == Step::Line ? "\r\n" : "\r\n.\r\n";
-                auto deadline = Clock::now() + std::chrono::milliseconds(stepTimeoutMs_);
-                size_t at;
-                while ((at = received.find(end, consumed)) == std::string::npos) {
-                    if (!ReadSome(fd, received, deadline)) {
-                        open = false;
-                        break;
-                    }
-                }
-                if (open) consumed = at + std::char_traits<char>::length(end);
-                break;
+    for (auto step = steps_.begin(); open && step != steps_.end(); ++step) {
+        if (step->kind == Step::SendBytes) {
+            ::send(fd, step->bytes.data(), step->bytes.size(), MSG_NOSIGNAL);
+        } else if (step->kind == Step::Line || step->kind == Step::Data) {
+            const std::string end = step->kind == Step::Line ? "\r\n" : "\r\n.\r\n";
+            const auto deadline = Clock::now() + std::chrono::milliseconds(stepTimeoutMs_);
+            size_t at;
+            while ((at = received.find(end, consumed)) == std::string::npos && open)
+                open = ReadSome(fd, received, deadline);
+            if (open) consumed = at + end.size();
+        } else if (step->kind == Step::Sleep) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(step->ms));
+        } else if (step->kind == Step::Hangup) {
+            open = false;
+        } else {  // Drip: a send that fails or a read of nothing means the client hung up
+            for (size_t i = 0; open && i < step->bytes.size(); ++i) {
+                pollfd q{fd, POLLIN, 0};
+                open = ::send(fd, &step->bytes[i], 1, MSG_NOSIGNAL) == 1 &&
+                       (::poll(&q, 1, step->ms) <= 0 ||
+                        ReadSome(fd, received, Clock::now() + kNoWait));
             }
-            case Step::Sleep:
-                std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
-                break;
-            case Step::Hangup:
-                open = false;
-                break;
-            case Step::Drip:
-                for (char c : step.bytes) {
-                    pollfd q{fd, POLLIN, 0};
-                    bool hungUp = ::send(fd, &c, 1, MSG_NOSIGNAL) != 1 ||
-                                  (::poll(&q, 1, step.ms) > 0 &&
-                                   !ReadSome(fd, received, Clock::now() + kNoWait));
-                    if (hungUp) {
-                        leftDuringTrickle_ = true;
-                        open = false;
-                        break;
-                    }
-                }
-                break;
+            leftDuringTrickle_ = !open;
         }
     }
-    if (open) {
-        // Keep listening until the client closes, so the transcript has all it sent.
-        auto deadline = Clock::now() + std::chrono::milliseconds(stepTimeoutMs_);
-        while (ReadSome(fd, received, deadline)) {
-        }
+    // Keep listening until the client closes, so the transcript has all it sent.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(stepTimeoutMs_);
+    while (open && ReadSome(fd, received, deadline)) {
     }
     ::close(fd);
     std::lock_guard<std::mutex> lock(mutex_);

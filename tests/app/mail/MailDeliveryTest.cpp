@@ -6,10 +6,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <cstdint>
 #include <cstdlib>
 
-#include "app/imaging/DibImage.h"
 #include "app/mail/MailJob.h"
 #include "app/mail/TestMail.h"
 #include "tests/app/mail/MailServers.h"
@@ -29,36 +27,6 @@ QJsonObject ReadMail(const std::string& eml) {
 
 std::string Text(const QJsonValue& v) {
     return v.toString().trimmed().replace("\r\n", "\n").toStdString();
-}
-
-// A 24-bit frame with coloured bands, as the capture thread leaves one.
-void WriteFrameBmp(const std::string& path, int width, int height) {
-    qv::DibImage frame;
-    frame.Create(width, height, 24);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            uint8_t* p = frame.Row(y) + 3 * x;
-            p[0] = x * 255 / width, p[1] = y * 255 / height, p[2] = (x / 40) % 2 ? 200 : 30;
-        }
-    frame.SaveBmp(path);
-}
-
-MailJobRequest JobTo(const qvtest::TempDir& work, int smtpPort, std::string* logged) {
-    WriteFrameBmp(work.File("QVTmp200-7.___"), 320, 240);
-    MailJobRequest job;
-    job.Mail.SmtpServer = "127.0.0.1";
-    job.Mail.MailAddress = "cam@example.org";
-    job.Mail.SendMailAddress = "me@example.org";
-    job.PicturePath = work.File("QVTmp200-7.___");
-    job.CaptureTime = 1072212889;  // 24 December 2003, 05:54:49 in Tokyo
-    job.WorkFolder = work.Path();
-    job.Log = [logged](const std::string& text, const std::string& reason) {
-        *logged += text + reason;
-    };
-    job.SmtpPort = smtpPort;
-    job.TimeoutMs = 10000;
-    job.SettleMs = job.HangUpWaitMs = 10;
-    return job;
 }
 
 TEST(MailDelivery, WarningMailsWithTheirPictures) {
@@ -81,29 +49,22 @@ TEST(MailDelivery, WarningMailsWithTheirPictures) {
         SCOPED_TRACE(c.Part);
         SmtpServer smtp;
         SKIP_UNLESS_READY(smtp);
-        qvtest::TempDir work;
-        std::string logged;
-        MailJobRequest job = JobTo(work, smtp.Port(), &logged);
-        if (!c.Picture) std::remove(job.PicturePath.c_str());
-        job.Warning.MailTitle = "警告！！ｶﾞｿﾞｳ";  // half-width katakana go out full-width
-        job.Warning.SendPict = c.SendPict;
-        job.Pict.Type = c.Type;
-        if (c.Type == 1) job.Pict.Width = 160, job.Pict.Height = 120;
+        mailtest::WarningJob job(smtp.Port());
+        if (!c.Picture) std::remove(job.Request.PicturePath.c_str());
+        job.Request.Warning.MailTitle = "警告！！ｶﾞｿﾞｳ";  // half-width katakana go out full-width
+        job.Request.Warning.SendPict = c.SendPict;
+        job.Request.Pict.Type = c.Type;
+        if (c.Type == 1) job.Request.Pict.Width = 160, job.Request.Pict.Height = 120;
         // The first mail also logs in by POP3 and dials up around the mail.
-        bool first = c.Part == std::string("PNG");
-        job.Mail.PopSmtp = first;
-        job.Mail.PopServer = "127.0.0.1", job.Mail.UserID = "alice", job.Mail.Password = "s3cret";
+        const bool first = c.Part == std::string("PNG");
+        job.Request.Mail.PopSmtp = job.Request.Basic.ConnMode = first;
+        job.Request.Basic.DialName = "isp";
         qvtest::ScriptedServer pop;
-        pop.Send("+OK\r\n").ExpectLine().Send("+OK\r\n").ExpectLine().Send("+OK\r\n");
-        pop.ExpectLine().Send("+OK\r\n").StepTimeout(first ? 5000 : 10);
+        pop.Play({"+OK", "+OK", "+OK", "+OK"}).StepTimeout(first ? 5000 : 10);
         ASSERT_TRUE(pop.Start());
-        job.PopPort = pop.Port();
-        job.Basic.ConnMode = first;
-        job.Basic.DialName = "isp";
+        job.Request.PopPort = pop.Port();
         mailtest::FakeNmcli nmcli({"isp"});
-        EXPECT_TRUE(RunMailJob(job).Sent);
-        EXPECT_EQ(logged, "me@example.orgにメール送信");
-        EXPECT_TRUE(qvtest::ListDir(work.Path()).empty()) << "work files left";
+        EXPECT_EQ(job.Run(), "me@example.orgにメール送信|");
         if (first) {
             EXPECT_EQ(pop.Transcript(), "USER alice\r\nPASS s3cret\r\nQUIT\r\n");
             EXPECT_EQ(nmcli.Calls(),
@@ -124,10 +85,8 @@ TEST(MailDelivery, WarningMailsWithTheirPictures) {
         ASSERT_EQ(parts.size(), c.Part[0] ? 1 : 0);
         if (!c.Part[0]) continue;
         QJsonObject part = parts[0].toObject();
-        if (!c.Picture) {
-            EXPECT_EQ(part["size"].toInt(), 0);
-            continue;
-        }
+        EXPECT_EQ(part["size"].toInt() == 0, !c.Picture);
+        if (!c.Picture) continue;
         EXPECT_EQ(Text(part["filename"]), c.Type ? "20031224055449.jpg" : "20031224055449.png");
         EXPECT_TRUE(part["decoded"].toBool()) << Text(part["error"]);
         EXPECT_EQ(Text(part["format"]), c.Part);
@@ -136,136 +95,84 @@ TEST(MailDelivery, WarningMailsWithTheirPictures) {
     }
 }
 
-// Trusts the fixture's certificate the way a user of a private CA would.
-struct TrustedCa {
-    explicit TrustedCa(const std::string& file) {
-        ::setenv("QUORVEX_MAIL_CAFILE", file.c_str(), 1);
-    }
-    ~TrustedCa() { ::unsetenv("QUORVEX_MAIL_CAFILE"); }
-};
-
-MailSettings Submission(int port, int security, const std::string& password = "s3cret") {
-    MailSettings m;
-    m.SmtpServer = "127.0.0.1";
-    m.MailAddress = "cam@example.org";
-    m.SendMailAddress = "me@example.org";
-    m.SmtpPort = port;
-    m.SmtpSecurity = security;
-    m.SmtpAuth = 1;
-    m.SmtpUser = "alice";
-    m.SmtpPassword = password;
-    return m;
-}
-
-std::string SendTest(const MailSettings& mail) {
-    TestMailOptions options;
-    options.TimeoutMs = 10000;
-    return SendTestMail(mail, options).Text;
-}
-
-TEST(MailDelivery, SubmissionOverTls) {
-    TestCertificate cert;
-    SKIP_UNLESS_READY(cert);
-    TrustedCa ca(cert.CertFile());
-    // clang-format off
-    struct Case {
-        SmtpServer::Mode Mode;
-        const char* Mechanisms;
-        int Security;
-        std::string Session;
-    } cases[] = {
-        {SmtpServer::Mode::StartTls, "PLAIN,LOGIN", 1, "tls=1\nauth=PLAIN alice\n"},
-        {SmtpServer::Mode::StartTls, "LOGIN", 1, "tls=1\nauth=LOGIN alice\n"},
-        {SmtpServer::Mode::Implicit, "PLAIN,LOGIN", 2, "tls=1\nauth=PLAIN alice\n"},
-    };
-    // clang-format on
-    for (const Case& c : cases) {
-        SmtpServer server(cert, c.Mode, "alice", "s3cret", c.Mechanisms);
-        SKIP_UNLESS_READY(server);
-        std::string text = SendTest(Submission(server.Port(), c.Security));
-        EXPECT_EQ(
-            text.rfind("me@example.orgにテストメールを送信しました。\nサーバーの応答：250", 0), 0u)
-            << text;
-        ASSERT_FALSE(server.WaitForMessage(1).empty());
-        EXPECT_EQ(server.Session(1), c.Session);
-        EXPECT_EQ(Text(ReadMail(server.WaitForMessage(1))["subject"]), "Quorvex テストメール");
-        // The warning mail goes the same way.
-        qvtest::TempDir work;
-        std::string logged;
-        MailJobRequest job = JobTo(work, server.Port(), &logged);
-        job.Warning.SendPict = 0;
-        job.Mail = Submission(server.Port(), c.Security);
-        EXPECT_TRUE(RunMailJob(job).Sent);
-        EXPECT_EQ(logged, "me@example.orgにメール送信");
-        ASSERT_FALSE(server.WaitForMessage(2).empty());
-        EXPECT_EQ(server.Session(2), c.Session);
-        EXPECT_EQ(server.Envelope(2)[0], "[127.0.0.1]");
-    }
-}
-
-TEST(MailDelivery, NothingIsSentWithoutTheProtectionAskedFor) {
+// The test mail and then the warning mail, through each kind of server: either both go out
+// the way asked for, or neither leaves before the protection asked for is in place.
+TEST(MailDelivery, SubmissionGoesOnlyWithTheProtectionAskedFor) {
     TestCertificate cert, localhostOnly("DNS:localhost");
     SKIP_UNLESS_READY(cert);
-    const std::string failed = "テスト送信に失敗しました。\n";
+    using Mode = SmtpServer::Mode;
+    const std::string failed = "テスト送信に失敗しました。\n",
+                      untrusted = "server certificate not trusted: ",
+                      sent = "me@example.orgにテストメールを送信しました。\nサーバーの応答：250",
+                      tlsPlain = "tls=1\nauth=PLAIN alice\nhelo=[127.0.0.1]\n";
     // clang-format off
     struct Case {
         const char* Name;
-        const TestCertificate& Cert;
-        SmtpServer::Mode Mode;
-        bool Trusted;
-        std::string Server, Password, Text;
+        const TestCertificate* Cert;  // nullptr: a plain server
+        Mode How;
+        int Security;
+        std::string Text, Session = "";  // Session "" when nothing may arrive
+        const char* Mechanisms = "PLAIN,LOGIN";
+        bool Trusted = true;
+        std::string Server = "127.0.0.1", Password = "s3cret";
     } cases[] = {
-        {"untrusted, STARTTLS", cert, SmtpServer::Mode::StartTls, false, "127.0.0.1", "s3cret",
-         failed + "STARTTLSによる暗号化を確立できません。\n詳細：server certificate not trusted: " "self-signed certificate"},
-        {"untrusted, TLS", cert, SmtpServer::Mode::Implicit, false, "127.0.0.1", "s3cret",
-         failed + "SSL/TLSの接続を確立できません。\n詳細：server certificate not trusted: " "self-signed certificate"},
-        {"another host name", localhostOnly, SmtpServer::Mode::Implicit, true, "127.0.0.1",
-         "s3cret",
-         failed + "SSL/TLSの接続を確立できません。\n詳細：server certificate not trusted: IP " "address mismatch"},
-        {"wrong password", cert, SmtpServer::Mode::StartTls, true, "127.0.0.1", "wrong",
-         failed + "SMTP認証に失敗しました。\nサーバーの応答：535 5.7.8 Authentication " "credentials invalid"},
-        {"its own host name", localhostOnly, SmtpServer::Mode::Implicit, true, "localhost",
-         "s3cret", "me@example.orgにテストメールを送信しました。"},
+        {"STARTTLS, AUTH PLAIN", &cert, Mode::StartTls, 1, sent, tlsPlain},
+        {"STARTTLS, AUTH LOGIN", &cert, Mode::StartTls, 1, sent,
+         "tls=1\nauth=LOGIN alice\nhelo=[127.0.0.1]\n", "LOGIN"},
+        {"TLS", &cert, Mode::Implicit, 2, sent, tlsPlain},
+        {"its own host name", &localhostOnly, Mode::Implicit, 2, sent,
+         "tls=1\nauth=PLAIN alice\nhelo=[127.0.0.1]\n", "PLAIN,LOGIN", true, "localhost"},
+        {"plain on another port", nullptr, Mode::Plain, 0, sent, "tls=0\nauth= \nhelo=[127.0.0.1]\n"},
+        // STARTTLS is never skipped.
+        {"no STARTTLS", nullptr, Mode::Plain, 1,
+         failed + "SMTPサーバーがSTARTTLSに対応していません。\nサーバーの応答：250"},
+        {"untrusted, STARTTLS", &cert, Mode::StartTls, 1,
+         failed + "STARTTLSによる暗号化を確立できません。\n詳細：" + untrusted + "self-signed certificate",
+         "", "PLAIN,LOGIN", false},
+        {"untrusted, TLS", &cert, Mode::Implicit, 2,
+         failed + "SSL/TLSの接続を確立できません。\n詳細：" + untrusted + "self-signed certificate", "",
+         "PLAIN,LOGIN", false},
+        {"another host name", &localhostOnly, Mode::Implicit, 2,
+         failed + "SSL/TLSの接続を確立できません。\n詳細：" + untrusted + "IP address mismatch"},
+        {"wrong password", &cert, Mode::StartTls, 1,
+         failed + "SMTP認証に失敗しました。\nサーバーの応答：535 5.7.8 Authentication credentials invalid",
+         "", "PLAIN,LOGIN", true, "127.0.0.1", "wrong"},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        SmtpServer server(c.Cert, c.Mode, "alice", "s3cret");
+        SmtpServer server(c.Cert, c.How, c.Mechanisms);
         SKIP_UNLESS_READY(server);
-        if (c.Trusted) ::setenv("QUORVEX_MAIL_CAFILE", c.Cert.CertFile().c_str(), 1);
-        MailSettings mail =
-            Submission(server.Port(), c.Mode == SmtpServer::Mode::Implicit ? 2 : 1, c.Password);
+        // Trusts the certificate the way a user of a private CA would.
+        if (c.Trusted && c.Cert) ::setenv("QUORVEX_MAIL_CAFILE", c.Cert->CertFile().c_str(), 1);
+        mailtest::WarningJob job(server.Port());
+        job.Request.Warning.SendPict = 0;
+        MailSettings& mail = job.Request.Mail;
         mail.SmtpServer = c.Server;
-        std::string text = SendTest(mail);
+        mail.SmtpPort = server.Port();
+        mail.SmtpSecurity = c.Security;
+        mail.SmtpAuth = c.Security != 0;
+        mail.SmtpUser = "alice";
+        mail.SmtpPassword = c.Password;
+        TestMailOptions options;
+        options.TimeoutMs = 10000;
+        const std::string text = SendTestMail(mail, options).Text;
         EXPECT_EQ(text.substr(0, c.Text.size()), c.Text);
-        // The warning mail fails the same way, with the same reason for the event line.
-        qvtest::TempDir work;
-        std::string logged;
-        MailJobRequest job = JobTo(work, server.Port(), &logged);
-        job.Warning.SendPict = 0;
-        job.Mail = mail;
-        bool sent = RunMailJob(job).Sent;
+        const std::string logged = job.Run();
         ::unsetenv("QUORVEX_MAIL_CAFILE");
-        EXPECT_EQ(server.SettledCount(), sent ? 2 : 0);
-        if (!sent) {
-            EXPECT_EQ(logged, "メール送信に失敗しました" + text.substr(failed.size()));
+        if (c.Session.empty()) {
+            // The warning mail fails the same way, with the same reason for the event line.
+            EXPECT_EQ(logged, "メール送信に失敗しました|" + text.substr(failed.size()));
+            EXPECT_EQ(server.SettledCount(), 0);
+            continue;
         }
+        EXPECT_EQ(logged, "me@example.orgにメール送信|");
+        for (int n : {1, 2}) {
+            ASSERT_FALSE(server.WaitForMessage(n).empty());
+            EXPECT_EQ(server.Session(n), c.Session);
+        }
+        EXPECT_EQ(Text(ReadMail(server.WaitForMessage(1))["subject"]), "Quorvex テストメール");
     }
-}
-
-TEST(MailDelivery, StartTlsIsNeverSkippedWhenTheServerLacksIt) {
-    SmtpServer plain;
-    SKIP_UNLESS_READY(plain);
-    MailSettings mail = Submission(plain.Port(), 1);
-    EXPECT_EQ(SendTest(mail).rfind("テスト送信に失敗しました。\nSMTPサーバーがSTARTTLSに対応して"
-                                   "いません。\nサーバーの応答：250",
-                                   0),
-              0u);
-    EXPECT_EQ(plain.SettledCount(), 0);
-    // Only another port: EHLO, and the mail goes.
-    mail.SmtpSecurity = mail.SmtpAuth = 0;
-    EXPECT_EQ(SendTest(mail).rfind("me@example.orgにテストメールを送信しました。", 0), 0u);
-    EXPECT_FALSE(plain.WaitForMessage(1).empty());
 }
 
 }  // namespace

@@ -56,25 +56,15 @@ TEST(MessageText, Iso2022JpBytes) {
 
 TEST(MessageText, Base64Conventions) {
     // Settings texts: no padding; decoding gives whole groups, strangers and "=" as zero.
-    const std::vector<std::pair<std::string, std::string>> texts = {
-        {"", ""},           {"f", "Zg"},       {"fo", "Zm8"},
-        {"foo", "Zm9v"},    {"a\0b"s, "YQBi"}, {"\xFF\xFE\xFD", "//79"},
-        {"\xFB\xFF", "+/8"}};
+    const std::pair<std::string, std::string> texts[] = {
+        {"", ""}, {"f", "Zg"}, {"fo", "Zm8"}, {"a\0b"s, "YQBi"}, {"\xFB\xFF", "+/8"}};
     for (const auto& [plain, text] : texts) EXPECT_EQ(Base64EncodeText(plain), text);
     EXPECT_EQ(Base64DecodeText("Zm9vYg"), "foob\0\0"s);
     EXPECT_EQ(Base64DecodeText("Zg=="), "f\0\0"s);
     EXPECT_EQ(Base64DecodeText("\xFF\x80+/"), "\0\x0f\xbf"s);
-    // SMTP AUTH: padded.
-    EXPECT_EQ(Base64EncodePadded("f"), "Zg==");
-    EXPECT_EQ(Base64EncodePadded("fo"), "Zm8=");
+    // SMTP AUTH's padded form: the AUTH rows of the dialogue table.
     // Files: one line, written from the start of the existing file without truncating it.
     qvtest::TempDir dir;
-    qvtest::WriteFile(dir.File("src"), std::string(100, '\x07'));
-    qvtest::WriteFile(dir.File("dst"), "");
-    Base64EncodeFile(dir.File("src"), dir.File("dst"));
-    std::string b64 = qvtest::ReadFile(dir.File("dst"));
-    EXPECT_EQ(b64.size(), 136u);
-    EXPECT_EQ(b64.substr(134), "==");
     qvtest::WriteFile(dir.File("src"), "abc");
     qvtest::WriteFile(dir.File("dst"), "0123456789");
     EXPECT_EQ(Base64EncodeFile(dir.File("src"), dir.File("dst")), 1);
@@ -124,73 +114,13 @@ TEST(MessageText, LayoutDotsAndAttachmentLines) {
     EXPECT_EQ(text.substr(text.find("--B\r\nContent-Type: image") + 5), tail);
 }
 
-// A scripted server's part. script[0] is the greeting, sent at once; every later entry is the
-// reply to one line from the client. Entries may start with "." (the reply comes after the
-// data's end), "~" (sent 300 ms after the one before, not after a line), "!close" (the
-// server hangs up after the line), "!trickle" (the rest, one byte every 100 ms). Each reply
-// gets CR LF unless it ends in a line break or "+" (sent as it is, without the "+").
+// One SMTP session against a scripted server (its script as ScriptedServer::Play takes it).
 struct Conversation {
     std::vector<std::string> Script;
     SmtpSubmission Submission = {};
     int TimeoutMs = 5000;
     std::string Sender = "cam@example.org", Recipient = "me@example.org", Subject = "Alarm";
 };
-
-struct Outcome {
-    int Connect = 0;  // LastError after ConnectSmtp, 0 when connected
-    int Send = 1;     // SendMail's result (1: not called)
-    std::string Reply, Transcript;
-    bool Trickled = false;  // the client hung up while the server still trickled
-};
-
-void Play(ScriptedServer& server, const std::vector<std::string>& script) {
-    for (size_t i = 0; i < script.size(); ++i) {
-        std::string s = script[i];
-        if (i > 0 && s[0] != '~') s[0] == '.' ? server.ExpectData() : server.ExpectLine();
-        if (s == "!close") {
-            server.Close();
-            continue;
-        }
-        if (s.back() == '+')
-            s.pop_back();
-        else if (s.back() != '\n')
-            s += "\r\n";
-        if (s.rfind("!trickle", 0) == 0)
-            server.Trickle(s.substr(8), 100);
-        else if (s[0] == '~')
-            server.Pause(300).Send(s.substr(1));
-        else
-            server.Send(s.substr(s[0] == '.'));
-    }
-}
-
-Outcome Converse(const Conversation& c) {
-    ScriptedServer server;
-    server.StepTimeout(3000);
-    Play(server, c.Script);
-    Outcome o;
-    if (!server.Start()) {
-        ADD_FAILURE() << "no server";
-        return o;
-    }
-    MailSession session;
-    session.SetTimeout(c.TimeoutMs);
-    session.SetSmtpServer("127.0.0.1", c.Sender, "", server.Port());
-    session.SetContent(c.Subject, "line one<BR>.line two");
-    session.SetAttachment("", "");
-    session.SetSubmission(c.Submission);
-    int socket = session.ConnectSmtp();
-    if (socket == kNoMailSocket) {
-        o.Connect = session.LastError();
-    } else {
-        o.Send = session.SendMail(socket, c.Recipient, "");
-        session.CloseSmtp(socket);
-    }
-    o.Reply = session.LastReply();
-    o.Transcript = server.Transcript();
-    o.Trickled = server.ClientLeftDuringTrickle();
-    return o;
-}
 
 SmtpSubmission Extended(int security, bool auth, const std::string& user = "alice") {
     return {true, security, auth, user, "s3cret"};
@@ -294,36 +224,41 @@ TEST(SmtpDialogue, Transcripts) {
          "TLS handshake timed out"},
         {"unknown security", {{"220 m"}, Extended(3, false)}, kMailTlsFailed, 1, "", Exact},
         {"AUTH without user", {{"220 m"}, Extended(0, true, "")}, 0, kMailEmptySetting, "", Exact},
+        // Every byte comes well within the time-out; the reply as a whole does not.
+        {"trickled EHLO reply", {{"220 m", "!trickle250-mail.example says hello, slowly\r\n250 OK"},
+         Extended(0, false), 500}, 0, -6, kEhlo, Exact},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        Outcome o = Converse(c.C);
-        EXPECT_EQ(o.Connect, c.Connect);
-        EXPECT_EQ(o.Send, c.Send);
+        ScriptedServer server;
+        ASSERT_TRUE(server.StepTimeout(3000).Play(c.C.Script).Start());
+        MailSession session;
+        session.SetTimeout(c.C.TimeoutMs);
+        session.SetSmtpServer("127.0.0.1", c.C.Sender, "", server.Port());
+        session.SetContent(c.C.Subject, "line one<BR>.line two");
+        session.SetAttachment("", "");
+        session.SetSubmission(c.C.Submission);
+        const int socket = session.ConnectSmtp();
+        EXPECT_EQ(socket == kNoMailSocket ? session.LastError() : 0, c.Connect);
+        EXPECT_EQ(socket == kNoMailSocket ? 1 : session.SendMail(socket, c.C.Recipient, ""),
+                  c.Send);
+        session.CloseSmtp(socket);
+        const std::string transcript = server.Transcript();
+        EXPECT_EQ(server.ClientLeftDuringTrickle(),
+                  c.C.Script.size() > 1 && c.C.Script[1].rfind("!trickle", 0) == 0);
         if (c.Saw == Exact) {
-            EXPECT_EQ(o.Transcript, c.Start);  // nothing follows a failed step
+            EXPECT_EQ(transcript, c.Start);  // nothing follows a failed step
         }
-        EXPECT_EQ(o.Transcript.rfind(c.Start, 0), 0u) << o.Transcript;
+        EXPECT_EQ(transcript.rfind(c.Start, 0), 0u) << transcript;
         if (c.Saw == Whole) {
-            EXPECT_NE(o.Transcript.find("\r\nline one\r\n..line two\r\n"), std::string::npos);
-            EXPECT_EQ(o.Transcript.substr(o.Transcript.size() - 11), "\r\n.\r\nQUIT\r\n");
+            EXPECT_NE(transcript.find("\r\nline one\r\n..line two\r\n"), std::string::npos);
+            EXPECT_EQ(transcript.substr(transcript.size() - 11), "\r\n.\r\nQUIT\r\n");
         }
         if (!c.Reply.empty()) {
-            EXPECT_EQ(o.Reply, c.Reply);
+            EXPECT_EQ(session.LastReply(), c.Reply);
         }
     }
-}
-
-TEST(SmtpDialogue, AReplyTrickledByteByByteEndsWithItsStep) {
-    // Every byte comes well within the time-out; the reply as a whole does not.
-    Outcome o = Converse({{"220 m", "!trickle250-mail.example says hello, slowly\r\n250 OK",
-                           "250 ok", "250 ok", "354 go", ".250 queued", "221 bye"},
-                          Extended(0, false),
-                          500});
-    EXPECT_EQ(o.Send, -6);
-    EXPECT_TRUE(o.Trickled);
-    EXPECT_EQ(o.Transcript, kEhlo);
 }
 
 TEST(PopDialogue, LoginTranscripts) {
@@ -354,7 +289,7 @@ TEST(PopDialogue, LoginTranscripts) {
         SCOPED_TRACE(c.Name);
         ScriptedServer server;
         server.StepTimeout(1500);
-        Play(server, c.Script);
+        server.Play(c.Script);
         ASSERT_TRUE(server.Start());
         MailSession session;
         session.SetTimeout(c.TimeoutMs);
@@ -389,71 +324,44 @@ TEST(DialUp, ThroughNmcli) {
     EXPECT_FALSE(qv::dialup::BringUp("isp", 60000, [] { return true; }));
 }
 
-// A warning mail job against scripted servers, with short waits; no picture.
-struct Job {
-    qvtest::TempDir Work;
-    MailJobRequest Request;
-    std::vector<std::string> Logged;
-
-    explicit Job(int smtpPort, int popPort = 110) {
-        qvtest::WriteFile(Work.File("QVTmp200-7.___"), "picture");
-        Request.Warning.SendPict = 0;
-        Request.Mail.SmtpServer = "127.0.0.1";
-        Request.Mail.MailAddress = "cam@example.org";
-        Request.Mail.SendMailAddress = "me@example.org";
-        Request.Mail.PopServer = "127.0.0.1";
-        Request.Mail.UserID = "alice";
-        Request.Mail.Password = "s3cret";
-        Request.PicturePath = Work.File("QVTmp200-7.___");
-        Request.WorkFolder = Work.Path();
-        Request.Log = [this](const std::string& text, const std::string& reason) {
-            Logged.push_back(text + "|" + reason);
-        };
-        Request.SmtpPort = smtpPort;
-        Request.PopPort = popPort;
-        Request.TimeoutMs = 5000;
-        Request.SettleMs = Request.HangUpWaitMs = 10;
-    }
-    // Runs it: the one log line, and nothing left in the work folder.
-    std::string Run() {
-        MailJobResult r = RunMailJob(Request);
-        EXPECT_TRUE(qvtest::ListDir(Work.Path()).empty());
-        EXPECT_EQ(Logged.size(), 1u);
-        EXPECT_EQ(r.LogText + "|" + r.Reason, Logged.empty() ? "" : Logged[0]);
-        return Logged.empty() ? "" : Logged[0];
-    }
-};
-
 const std::string kFailed = "メール送信に失敗しました|";
 
+// A warning mail job against scripted servers (the extended dialogue: its replies may span
+// reads), with short waits and no picture.
 TEST(MailJob, FailuresLogTheSameLineAndGiveTheReason) {
+    mailtest::FakeNmcli nmcli({"isp"}, 4);  // a dial-up that fails
     // clang-format off
     struct Case {
         const char* Name;
-        std::vector<std::string> Smtp, Pop;
+        std::vector<std::string> Smtp = {}, Pop = {};  // Smtp {}: nothing listens
         std::string Logged;
         int TimeoutMs = 5000, JobDeadlineMs = kMailJobDeadlineMs;
-        bool Exiting = false;
+        bool Exiting = false, Dial = false;
         std::string Server = "127.0.0.1", Address = "me@example.org";
     } cases[] = {
-        {"refused", {}, {}, kFailed + "SMTPサーバーに接続できません。"},
-        {"name not found", {}, {}, kFailed + "SMTPサーバーの名前を解決できません。", 5000, kMailJobDeadlineMs,
-         false, "no-such-host.invalid"},
-        {"no answer", {"~"}, {}, kFailed + "SMTPサーバーが接続を受け付けませんでした。\n" "サーバーの応答がありません。", 300},
-        {"recipient refused", {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "550 unknown user\r\n"}, {},
-         kFailed + "送信先メールアドレスが拒否されました。\nサーバーの応答：550 unknown user"},
-        {"empty recipient", {"220 hi\r\n"}, {}, kFailed + "送信先メールアドレスが設定されていません。", 5000,
-         kMailJobDeadlineMs, false, "127.0.0.1", ""},
-        {"line break", {}, {}, kFailed + "設定に改行が含まれています。", 5000, kMailJobDeadlineMs, false,
-         "127.0.0.1", "me@example.org\r\nRCPT TO:<x@evil>"},
-        {"POP refused", {}, {"+OK", "+OK", "-ERR [AUTH] failed", "+OK bye"},
-         "POP-before-SMTPに失敗しました|POP-before-SMTPに失敗しました：" "POPサーバーがパスワードを受け付けませんでした。\nサーバーの応答：-ERR [AUTH] failed"},
+        {.Name = "refused", .Logged = kFailed + "SMTPサーバーに接続できません。"},
+        {.Name = "name not found", .Logged = kFailed + "SMTPサーバーの名前を解決できません。",
+         .Server = "no-such-host.invalid"},
+        {.Name = "no answer", .Smtp = {"!silent"}, .Logged = kFailed +
+         "SMTPサーバーが接続を受け付けませんでした。\nサーバーの応答がありません。", .TimeoutMs = 300},
+        {.Name = "recipient refused", .Smtp = {"220 hi", "250 a", "250 b", "550 unknown user"},
+         .Logged = kFailed + "送信先メールアドレスが拒否されました。\nサーバーの応答：550 unknown user"},
+        {.Name = "empty recipient", .Smtp = {"220 hi"}, .Logged = kFailed +
+         "送信先メールアドレスが設定されていません。", .Address = ""},
+        {.Name = "line break", .Logged = kFailed + "設定に改行が含まれています。",
+         .Address = "me@example.org\r\nRCPT TO:<x@evil>"},
+        {.Name = "POP refused", .Pop = {"+OK", "+OK", "-ERR [AUTH] failed", "+OK bye"},
+         .Logged = "POP-before-SMTPに失敗しました|POP-before-SMTPに失敗しました："
+         "POPサーバーがパスワードを受け付けませんでした。\nサーバーの応答：-ERR [AUTH] failed"},
         // Each step answered in time, the whole job not: cut short at its deadline.
-        {"job deadline", {"220 hi\r\n", "~250 a\r\n", "~250 b\r\n", "~250 c\r\n", "~354 d\r\n"}, {},
-         kFailed + kMailReasonCutShort, 5000, 700},
+        {.Name = "job deadline", .Smtp = {"220 hi", "~250 a", "~250 b", "~250 c", "~354 d"},
+         .Logged = kFailed + kMailReasonCutShort, .JobDeadlineMs = 700},
         // The program is exiting and the server trickles: cut short after the grace.
-        {"exit", {"220 hi\r\n", "!trickle250 hello there, one byte at a time\r\n"}, {},
-         kFailed + kMailReasonCutShort, 60000, kMailJobDeadlineMs, true},
+        {.Name = "exit", .Smtp = {"220 hi", "!trickle250 hello there, one byte at a time"},
+         .Logged = kFailed + kMailReasonCutShort, .TimeoutMs = 60000, .Exiting = true},
+        // Neither POP nor SMTP is tried; what the failed dial may have left is taken down.
+        {.Name = "dial-up", .Smtp = {"220 hi"}, .Pop = {"+OK"},
+         .Logged = "ダイアルアップに失敗しました|" + std::string(kMailReasonDialUp), .Dial = true},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -461,42 +369,35 @@ TEST(MailJob, FailuresLogTheSameLineAndGiveTheReason) {
         ScriptedServer smtp, pop;
         smtp.StepTimeout(c.Smtp.empty() ? 100 : 1500);
         pop.StepTimeout(c.Pop.empty() ? 100 : 1500);
-        std::vector<std::string> script = c.Smtp;
-        if (!script.empty() && script[0] == "~") script.clear();
-        Play(smtp, script);
-        Play(pop, c.Pop);
+        smtp.Play(c.Smtp);
+        pop.Play(c.Pop);
         ASSERT_TRUE(smtp.Start());
         ASSERT_TRUE(pop.Start());
-        Job job(c.Smtp.empty() ? qvtest::FreePort() : smtp.Port(), pop.Port());
-        job.Request.Mail.PopSmtp = !c.Pop.empty();
-        job.Request.Mail.SmtpServer = c.Server;
-        job.Request.Mail.SendMailAddress = c.Address;
-        job.Request.Mail.SmtpPort = 587;  // the extended dialogue: its replies may span reads
-        job.Request.TimeoutMs = c.TimeoutMs;
-        job.Request.JobDeadlineMs = c.JobDeadlineMs;
-        job.Request.ExitGraceMs = 300;
-        job.Request.StopRequested = [&c] { return c.Exiting; };
+        mailtest::WarningJob job(c.Smtp.empty() ? qvtest::FreePort() : smtp.Port());
+        MailJobRequest& r = job.Request;
+        r.PopPort = pop.Port();
+        r.Warning.SendPict = 0;
+        r.Mail.PopSmtp = !c.Pop.empty();
+        r.Mail.SmtpServer = c.Server;
+        r.Mail.SendMailAddress = c.Address;
+        r.Mail.SmtpPort = 587;
+        r.Basic.ConnMode = c.Dial;
+        r.Basic.DialName = "isp";
+        r.TimeoutMs = r.DialTimeoutMs = c.TimeoutMs;
+        r.JobDeadlineMs = c.JobDeadlineMs;
+        r.ExitGraceMs = 300;
+        r.StopRequested = [&c] { return c.Exiting; };
         EXPECT_EQ(job.Run(), c.Logged);
         smtp.Transcript();
-        if (c.Exiting) {
-            EXPECT_TRUE(smtp.ClientLeftDuringTrickle());
+        pop.Transcript();
+        EXPECT_EQ(smtp.ClientLeftDuringTrickle(), c.Exiting);
+        if (c.Dial) {
+            EXPECT_FALSE(smtp.Connected() || pop.Connected());
+            EXPECT_EQ(nmcli.Calls(),
+                      "-t -f NAME connection show\n-w 5 connection up id isp\n"
+                      "-w 10 connection down id isp\n");
         }
     }
-}
-
-TEST(MailJob, ADialFailureSkipsPopAndSmtp) {
-    // Neither POP nor SMTP is tried: either would log a line of its own.
-    mailtest::FakeNmcli nmcli({"isp"}, 4);
-    Job job(qvtest::FreePort(), qvtest::FreePort());
-    job.Request.Basic.ConnMode = 1;
-    job.Request.Basic.DialName = "isp";
-    job.Request.Mail.PopSmtp = 1;
-    job.Request.DialTimeoutMs = 5000;
-    EXPECT_EQ(job.Run(), "ダイアルアップに失敗しました|" + std::string(kMailReasonDialUp));
-    // What the failed dial may have left is taken down.
-    EXPECT_EQ(nmcli.Calls(),
-              "-t -f NAME connection show\n-w 5 connection up id isp\n"
-              "-w 10 connection down id isp\n");
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TestSupport.h"
+#include "app/mail/MailJob.h"
+#include "tests/support/PythonServer.h"
 
 namespace mailtest {
 
@@ -18,42 +19,47 @@ class TestCertificate {
     // subjectAltName as openssl writes it, e.g. "IP:127.0.0.1,DNS:localhost".
     explicit TestCertificate(const std::string& subjectAltName = "IP:127.0.0.1,DNS:localhost");
     bool Ready() const { return ready_; }
-    const std::string& WhyNot() const { return whyNot_; }
+    std::string WhyNot() const { return "openssl could not make a certificate"; }
     std::string CertFile() const { return dir_.File("cert.pem"); }
     std::string KeyFile() const { return dir_.File("key.pem"); }
 
   private:
     qvtest::TempDir dir_;
     bool ready_ = false;
-    std::string whyNot_;
 };
 
 class SmtpServer {
   public:
     enum class Mode { Plain, StartTls, Implicit };
-    SmtpServer();  // plain SMTP, no authentication
-    // TLS with AUTH for one user; mechanisms offered e.g. "PLAIN,LOGIN" or "LOGIN".
-    SmtpServer(const TestCertificate& certificate, Mode mode, const std::string& user,
-               const std::string& password, const std::string& mechanisms = "PLAIN,LOGIN");
-    bool Ready() const { return server_ != nullptr; }
-    const std::string& WhyNot() const { return whyNot_; }
-    int Port() const { return port_; }
+    // Plain SMTP without authentication; with a certificate, TLS and AUTH for alice with the
+    // password s3cret by the mechanisms offered ("PLAIN,LOGIN" or "LOGIN").
+    explicit SmtpServer(const TestCertificate* certificate = nullptr, Mode mode = Mode::Plain,
+                        const std::string& mechanisms = "PLAIN,LOGIN");
+    bool Ready() const { return server_.Ready(); }
+    std::string WhyNot() const { return server_.WhyNot(); }
+    int Port() const { return server_.Port(); }
     // Waits up to 10 s for message n (1-based); its path or "".
     std::string WaitForMessage(int n) const;
     // The messages saved once the server had a moment to finish one under way.
     int SettledCount() const;
-    // "tls=1\nauth=PLAIN alice\n": how message n came in.
+    // "tls=1\nauth=PLAIN alice\nhelo=[127.0.0.1]\n": how message n came in.
     std::string Session(int n) const;
-    // HELO/EHLO name, envelope sender, recipients of message n.
-    std::vector<std::string> Envelope(int n) const;
 
   private:
-    void Launch(const std::vector<std::string>& modeArgs);
     std::string File(int n, const char* extension) const;
     qvtest::TempDir dir_;
-    std::string whyNot_;
-    int port_ = -1;
-    std::unique_ptr<qvtest::ChildProcess> server_;
+    qvtest::PythonServer server_;
+};
+
+// A warning mail job from cam@example.org to me@example.org through 127.0.0.1 (POP3 as alice),
+// with a frame to send and short waits, in a work folder of its own.
+struct WarningJob {
+    explicit WarningJob(int smtpPort);
+    // Runs it: the one line it logged, "text|reason". The work folder must be left empty.
+    std::string Run();
+    qvtest::TempDir Work;
+    MailJobRequest Request;
+    std::vector<std::string> Logged;
 };
 
 // What read_mail.py says about a received message (JSON text), or "" when it failed.

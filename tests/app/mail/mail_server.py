@@ -1,17 +1,16 @@
 """aiosmtpd for the mail tests, plain or with TLS and SMTP authentication.
 
-    mail_server.py PORT FOLDER plain
-    mail_server.py PORT FOLDER starttls|implicit CERT KEY USER PASSWORD [MECHANISMS]
+    serve(port, FOLDER, "plain")
+    serve(port, FOLDER, "starttls"|"implicit", CERT, KEY, MECHANISMS)
+    (run by tests/support/testserver.py)
 
 "starttls" requires STARTTLS before AUTH and MAIL; "implicit" speaks TLS from the connect on.
-MECHANISMS lists the AUTH mechanisms offered (default "PLAIN,LOGIN"). Every message is saved
-as NNN.eml (the data as received), with NNN.env (HELO name, envelope sender, recipients, one a
-line) and NNN.sess ("tls=0|1" and "auth=MECHANISM LOGIN") beside it. Ends with SIGTERM.
+Only the user "alice" with the password "s3cret" logs in, by the AUTH mechanisms MECHANISMS
+lists ("PLAIN,LOGIN"). Every message is saved as NNN.eml (the data as received), with NNN.sess
+("tls=0|1", "auth=MECHANISM LOGIN" and "helo=NAME", one a line) beside it.
 """
 import os
-import signal
 import ssl
-import sys
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword
@@ -30,11 +29,8 @@ class SaveHandler:
             and server.transport.get_extra_info("ssl_object") is not None)
         mechanism, login = session.auth_data or ("", "")
         with open(base + ".sess", "w", encoding="utf-8") as f:
-            f.write("tls=%d\nauth=%s %s\n" % (int(tls), mechanism, login))
-        with open(base + ".env", "w", encoding="utf-8") as f:
-            f.write("%s\n%s\n" % (session.host_name, envelope.mail_from))
-            for rcpt in envelope.rcpt_tos:
-                f.write(rcpt + "\n")
+            f.write("tls=%d\nauth=%s %s\nhelo=%s\n" % (int(tls), mechanism, login,
+                                                     session.host_name))
         data = envelope.original_content
         with open(base + ".eml.tmp", "wb") as f:
             f.write(data if data is not None else envelope.content)
@@ -43,39 +39,25 @@ class SaveHandler:
         return "250 OK"
 
 
-def main(argv):
-    port, folder, mode = int(argv[1]), argv[2], argv[3]
-    handler = SaveHandler(folder)
-    if mode == "plain":
-        controller = Controller(handler, hostname="127.0.0.1", port=port)
-    else:
-        cert, key, user, password = argv[4:8]
-        offered = (argv[8] if len(argv) > 8 else "PLAIN,LOGIN").split(",")
+def authenticator(server, session, envelope, mechanism, auth_data):
+    ok = (isinstance(auth_data, LoginPassword) and auth_data.login == b"alice"
+          and auth_data.password == b"s3cret")
+    return AuthResult(success=ok, handled=False, auth_data=(mechanism, "alice") if ok else None)
+
+
+def serve(port, folder, mode, cert=None, key=None, mechanisms="PLAIN,LOGIN"):
+    options = {}
+    if mode != "plain":
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(cert, key)
-
-        def authenticator(server, session, envelope, mechanism, auth_data):
-            ok = (isinstance(auth_data, LoginPassword)
-                  and auth_data.login == user.encode("utf-8")
-                  and auth_data.password == password.encode("utf-8"))
-            return AuthResult(success=ok, handled=False,
-                              auth_data=(mechanism, user) if ok else None)
-
+        offered = mechanisms.split(",")
         options = dict(authenticator=authenticator, auth_required=True,
                        auth_exclude_mechanism=[m for m in ("PLAIN", "LOGIN") if m not in offered])
-        if mode == "implicit":
-            # aiosmtpd does not count TLS from the connect on as TLS for auth_require_tls.
-            controller = Controller(handler, hostname="127.0.0.1", port=port,
-                                    ssl_context=context, auth_require_tls=False, **options)
-        else:
-            controller = Controller(handler, hostname="127.0.0.1", port=port,
-                                    tls_context=context, require_starttls=True,
-                                    auth_require_tls=True, **options)
+    if mode == "implicit":
+        # aiosmtpd does not count TLS from the connect on as TLS for auth_require_tls.
+        options.update(ssl_context=context, auth_require_tls=False)
+    elif mode == "starttls":
+        options.update(tls_context=context, require_starttls=True, auth_require_tls=True)
+    controller = Controller(SaveHandler(folder), hostname="127.0.0.1", port=port, **options)
     controller.start()
-    signal.sigwait({signal.SIGTERM, signal.SIGINT})
-    controller.stop()
-
-
-if __name__ == "__main__":
-    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM, signal.SIGINT})
-    main(sys.argv)
+    return controller.stop

@@ -1,11 +1,9 @@
 // The news board against a recording HTTP server on loopback: the start-up check, the window
 // and what it fetches.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QPushButton>
@@ -14,6 +12,7 @@
 
 #include "app/news/News.h"
 #include "platform/registry/Registry.h"
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/http/HttpRecorder.h"
 
 namespace {
@@ -46,13 +45,13 @@ class NewsBoard : public ::testing::Test {
         unsetenv("XDG_CONFIG_HOME");
     }
     // Starts a check and waits for its end; returns the window it opened, if any.
-    NewsWindow* Check(const std::string& url, bool* opened) {
+    NewsWindow* Check(const std::string& url) {
         NewsCheck* check = qv::news::StartNewsCheck(nullptr, url);
         QSignalSpy spy(check, &NewsCheck::Finished);
         EXPECT_TRUE(spy.wait(15000));
-        if (spy.isEmpty()) return nullptr;
-        *opened = spy[0][0].toBool();
-        return spy[0][1].value<NewsWindow*>();
+        NewsWindow* window = spy.isEmpty() ? nullptr : spy[0][1].value<NewsWindow*>();
+        EXPECT_EQ(!spy.isEmpty() && spy[0][0].toBool(), window != nullptr);
+        return window;
     }
     std::vector<std::string> RequestLines() {
         std::vector<std::string> out;
@@ -65,144 +64,97 @@ class NewsBoard : public ::testing::Test {
     std::string base;
 };
 
-TEST_F(NewsBoard, NothingNewOpensNothing) {
+TEST_F(NewsBoard, NoNewNumberOpensNothing) {
     ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "InfoNo", "5"));
-    server.SetReply("POST", "/infobbs/infobbs.php", "<html><body>\n5\n</body></html>");
-    bool opened = true;
-    EXPECT_EQ(Check(base, &opened), nullptr);
-    EXPECT_FALSE(opened);
+    // The number already shown, and answers that hold no number.
+    for (const char* reply :
+         {"<html><body>\n5\n</body></html>", "<html><body>\r\n9\r\n</body></html>",
+          "<body>\nnine\n</body>", "<body>\n9"}) {
+        server.SetReply("POST", "/infobbs/infobbs.php", reply);
+        EXPECT_EQ(Check(base), nullptr) << reply;
+    }
     EXPECT_TRUE(OpenWindows().isEmpty());
     EXPECT_EQ(StoredNumber(), "5");
-    EXPECT_EQ(RequestLines(), std::vector<std::string>{"POST /infobbs/infobbs.php HTTP/1.0"});
-    const auto requests = server.Requests();
-    EXPECT_EQ(requests[0].Body, "mode=getmsgno");
-    EXPECT_EQ(requests[0].Header("User-Agent"), "TavorinSekuvo");
+    EXPECT_EQ(RequestLines(), std::vector<std::string>(4, "POST /infobbs/infobbs.php HTTP/1.0"));
 }
 
 TEST_F(NewsBoard, NewNoticesAreStoredAndShown) {
-    ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "InfoNo", "5"));
-    server.SetReply("POST", "/infobbs/infobbs.php", "<html><body>\n7\n</body></html>");
-    // Only the picture the page shows is fetched, not what a script or a comment names.
-    server.SetReply("GET", "/infobbs/infobbs.php",
-                    "<html><head><script>var s = '<img src=\"script.png\">';</script></head>"
-                    "<body><p>Notice number six</p><!-- <img src=\"comment.png\"> -->"
-                    "<img src=\"dot.png\"></body></html>");
-    // A 1x1 PNG.
-    const std::string png(
-        "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0\x1f\x15\xc4\x89\0\0\0\r"
-        "IDATx\x9c"
-        "c\xf8\xcf\xc0\xf0\x1f\0\x05\0\x01\xff\x89\x99=\x1d\0\0\0\0IEND\xae"
-        "B`\x82",
-        70);
-    server.SetReply("GET", "/infobbs/dot.png", png, "image/png");
-
-    bool opened = false;
-    NewsWindow* window = Check(base, &opened);
-    ASSERT_TRUE(opened);
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(StoredNumber(), "7");
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->windowTitle(), qv::news::Greeting(qv::news::UserName()));
-    EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral(" 様へ Kelvarからお知らせです。")));
-
-    QSignalSpy shown(window, &NewsWindow::PageShown);
-    ASSERT_TRUE(shown.wait(15000));
-    EXPECT_TRUE(shown[0][0].toBool());
-    EXPECT_TRUE(window->Browser()->toPlainText().contains(QStringLiteral("Notice number six")));
-    const auto lines = RequestLines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[1], "GET /infobbs/infobbs.php?mode=getmsgs&mno=5 HTTP/1.1");
-    EXPECT_EQ(lines[2], "GET /infobbs/dot.png HTTP/1.1");
-    const QVariant image = window->Browser()->document()->resource(QTextDocument::ImageResource,
-                                                                   QUrl(QStringLiteral("dot.png")));
-    EXPECT_EQ(image.value<QImage>().size(), QSize(1, 1));
-
-    // The close button ends the window for good.
-    QPointer<NewsWindow> guard(window);
-    auto* close = window->findChild<QPushButton*>(QStringLiteral("closeButton"));
-    ASSERT_NE(close, nullptr);
-    EXPECT_TRUE(close->isDefault());
-    EXPECT_FALSE(window->findChild<QPushButton*>(QStringLiteral("cancelButton"))->isVisible());
-    close->click();
-    EXPECT_TRUE(qvtest::WaitFor([&] { return guard.isNull(); }));
-
-    // The next start with the same answer opens nothing.
-    opened = true;
-    EXPECT_EQ(Check(base, &opened), nullptr);
-    EXPECT_FALSE(opened);
-}
-
-TEST_F(NewsBoard, FirstStartAsksFromZeroAndEscapeCloses) {
-    server.SetReply("POST", "/infobbs/infobbs.php", "<BODY>\n1\n</BODY>");
-    bool opened = false;
-    NewsWindow* window = Check(base, &opened);
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(StoredNumber(), "1");
-    QSignalSpy shown(window, &NewsWindow::PageShown);
-    ASSERT_TRUE(shown.wait(15000));
-    EXPECT_EQ(RequestLines().back(), "GET /infobbs/infobbs.php?mode=getmsgs&mno=0 HTTP/1.1");
-    QPointer<NewsWindow> guard(window);
-    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(window, &esc);
-    EXPECT_TRUE(qvtest::WaitFor([&] { return guard.isNull(); }));
-}
-
-TEST_F(NewsBoard, ShiftJisPagesAreDecoded) {
-    server.SetReply("POST", "/infobbs/infobbs.php", "<BODY>\n2\n</BODY>");
-    // "お知らせ" in Shift-JIS.
-    server.SetReply("GET", "/infobbs/infobbs.php",
-                    "<html><body>\x82\xa8\x92\x6d\x82\xe7\x82\xb9</body></html>",
-                    "text/html; charset=Shift_JIS");
-    bool opened = false;
-    NewsWindow* window = Check(base, &opened);
-    ASSERT_NE(window, nullptr);
-    QSignalSpy shown(window, &NewsWindow::PageShown);
-    ASSERT_TRUE(shown.wait(15000));
-    EXPECT_EQ(window->Browser()->toPlainText(), QStringLiteral("お知らせ"));
-}
-
-TEST_F(NewsBoard, BadAnswersOpenNothing) {
-    ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "InfoNo", "5"));
-    for (const char* reply :
-         {"<html><body>\r\n9\r\n</body></html>", "<body>\nnine\n</body>", "<body>\n9"}) {
-        server.SetReply("POST", "/infobbs/infobbs.php", reply);
-        bool opened = true;
-        EXPECT_EQ(Check(base, &opened), nullptr) << reply;
-        EXPECT_FALSE(opened);
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) &&
+                QImage(1, 1, QImage::Format_RGB32).save(&buffer, "PNG"));
+    server.SetReply("GET", "/infobbs/dot.png", png.toStdString(), "image/png");
+    // clang-format off
+    struct Case {
+        const char* Stored;  // nullptr: the first start, nothing stored
+        const char* Latest;
+        std::string Page, Type, Shown, Text;
+        bool Escape;  // closed by Escape, else by the close button
+    } cases[] = {
+        // "お知らせ" in Shift-JIS.
+        {nullptr, "<BODY>\n1\n</BODY>", "<html><body>\x82\xa8\x92\x6d\x82\xe7\x82\xb9<img src=\"dot.png\">"
+         "</body></html>", "text/html; charset=Shift_JIS", "0", "お知らせ", true},
+        // Only the picture the page shows is fetched, not what a script or a comment names.
+        {"5", "<html><body>\n7\n</body></html>", "<html><head><script>var s = '<img src=\"script.png\">';"
+         "</script></head><body><p>Notice number six</p><!-- <img src=\"comment.png\"> -->"
+         "<img src=\"dot.png\"></body></html>", "text/html", "5", "Notice number six", false},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Latest);
+        if (c.Stored) {
+            ASSERT_TRUE(QvRegSetValue(QV_REG_PRODUCT_KEY, "InfoNo", c.Stored));
+        }
+        server.SetReply("POST", "/infobbs/infobbs.php", c.Latest);
+        server.SetReply("GET", "/infobbs/infobbs.php", c.Page, c.Type);
+        const size_t before = RequestLines().size();
+        NewsWindow* window = Check(base);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(StoredNumber(), c.Stored ? "7" : "1");
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_TRUE(
+            window->windowTitle().endsWith(QStringLiteral(" 様へ Kelvarからお知らせです。")));
+        QSignalSpy shown(window, &NewsWindow::PageShown);
+        ASSERT_TRUE(shown.wait(15000));
+        EXPECT_TRUE(shown[0][0].toBool());
+        EXPECT_TRUE(window->Browser()->toPlainText().contains(QString::fromStdString(c.Text)));
+        const auto lines = RequestLines();
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + before, lines.end()),
+                  (std::vector<std::string>{
+                      "POST /infobbs/infobbs.php HTTP/1.0",
+                      "GET /infobbs/infobbs.php?mode=getmsgs&mno=" + c.Shown + " HTTP/1.1",
+                      "GET /infobbs/dot.png HTTP/1.1"}));
+        const QVariant image = window->Browser()->document()->resource(
+            QTextDocument::ImageResource, QUrl(QStringLiteral("dot.png")));
+        EXPECT_EQ(image.value<QImage>().size(), QSize(1, 1));
+        // Escape and the close button end the window for good.
+        QPointer<NewsWindow> guard(window);
+        auto* close = window->findChild<QPushButton*>(QStringLiteral("closeButton"));
+        ASSERT_NE(close, nullptr);
+        EXPECT_TRUE(close->isDefault());
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        c.Escape ? (void)QApplication::sendEvent(window, &esc) : close->click();
+        EXPECT_TRUE(qvtest::WaitFor([&] { return guard.isNull(); }));
     }
-    EXPECT_EQ(StoredNumber(), "5");
 }
 
 TEST_F(NewsBoard, UnreachableServiceNeitherOpensNorDelays) {
-    // A listener that never answers: the check stays pending while the window runs on.
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(fd, 4), 0);
-    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-    const std::string silent =
-        "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/infobbs/";
-
-    NewsCheck* check = qv::news::StartNewsCheck(nullptr, silent);
+    // A server that reads and never answers: the check stays pending while the window runs on.
+    qvtest::ScriptedServer silent;
+    ASSERT_TRUE(silent.StepTimeout(3000).Start());
+    NewsCheck* check = qv::news::StartNewsCheck(
+        nullptr, "http://127.0.0.1:" + std::to_string(silent.Port()) + "/infobbs/");
     QSignalSpy spy(check, &NewsCheck::Finished);
     bool ticked = false;
     QTimer::singleShot(50, [&] { ticked = true; });
     EXPECT_TRUE(qvtest::WaitFor([&] { return ticked; }, 2000));
-    EXPECT_TRUE(spy.isEmpty());  // still waiting for the service, yet the loop ran
-    ::close(fd);                 // resets the waiting connection
-    ASSERT_TRUE(spy.wait(15000));
+    EXPECT_TRUE(spy.isEmpty());    // still waiting for the service, yet the loop ran
+    ASSERT_TRUE(spy.wait(15000));  // ends when the server hangs up
     EXPECT_FALSE(spy[0][0].toBool());
 
     // Nothing listens at all.
-    bool opened = true;
-    EXPECT_EQ(
-        Check("http://127.0.0.1:" + std::to_string(qvtest::FreePort()) + "/infobbs/", &opened),
-        nullptr);
-    EXPECT_FALSE(opened);
+    EXPECT_EQ(Check("http://127.0.0.1:" + std::to_string(qvtest::FreePort()) + "/infobbs/"),
+              nullptr);
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());  // no window, no message box
     EXPECT_EQ(StoredNumber(), "<none>");
 }

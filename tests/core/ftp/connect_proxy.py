@@ -1,14 +1,16 @@
-#!/usr/bin/python3
 """A small HTTP CONNECT proxy on loopback for the FTP proxy test.
+
+    serve(port, LOG)  (run by tests/support/testserver.py)
 
 Appends the request line and the Proxy-Authorization header of every CONNECT to LOG,
 then relays bytes both ways.
 """
-import argparse
 import select
 import socket
 import socketserver
 import threading
+
+import testserver
 
 log_lock = threading.Lock()
 
@@ -57,20 +59,7 @@ class Handler(socketserver.BaseRequestHandler):
             upstream.close()
 
 
-class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-
-def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("--port", type=int, required=True)
-    p.add_argument("--log", required=True)
-    a = p.parse_args()
-    srv = Server(("127.0.0.1", a.port), Handler)
-    srv.log = a.log
-    srv.serve_forever()
-
-
-if __name__ == "__main__":
-    main()
+def serve(port, log):
+    srv = testserver.ThreadingServer(("127.0.0.1", port), Handler)
+    srv.log = log
+    return testserver.in_background(srv)

@@ -1,13 +1,12 @@
 // The HTTP form post and GET against a recording server, and the body text of replies.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "core/include/QuorCore.h"
 #include "core/src/Http.h"
-#include "tests/support/http/HttpRecorder.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/http/HttpRecorder.h"
 
 namespace {
 
@@ -40,11 +39,9 @@ TEST_F(HttpPost, SendsTheFormAndReturnsTheWholeReplyUpToOneMebibyte) {
     std::string big;
     for (int i = 0; big.size() < 1536 * 1024; ++i) big += std::to_string(i) + ",";
     server.SetReply("POST", "/infobbs/infobbs.php", "<html>\n<body>\n42\n</body>\n</html>\n");
-    server.SetReply("POST", "/crlf/infobbs.php", "<HTML>\r\n<BODY>\r\n42\r\n</BODY>\r\n</HTML>");
     server.SetReply("POST", "/huge/infobbs.php", big);
     const Reply r = Post(server.BaseUrl() + "/infobbs/");
     EXPECT_EQ(Body(r.text), "42\n");
-    EXPECT_EQ(std::atoi(r.text.c_str() + r.text.find('4')), 42);
     const auto q = server.Requests().at(0);
     EXPECT_EQ(q.RequestLine, "POST /infobbs/infobbs.php HTTP/1.0");
     EXPECT_EQ(q.Header("User-Agent"), "TavorinSekuvo");
@@ -53,7 +50,6 @@ TEST_F(HttpPost, SendsTheFormAndReturnsTheWholeReplyUpToOneMebibyte) {
     EXPECT_EQ(q.Header("Pragma"), "no-cache");
     EXPECT_EQ(q.Header("Host"), "127.0.0.1:" + std::to_string(server.Port()));
     EXPECT_EQ(q.Body, "mode=getmsgno");  // no terminating zero
-    EXPECT_EQ(Body(Post(server.BaseUrl() + "/crlf/").text), "");
     EXPECT_EQ(Post(server.BaseUrl() + "/huge/").text, big.substr(0, qv::core::kHttpMaxReply));
     // Through the proxy the environment names.
     setenv("http_proxy", server.BaseUrl().c_str(), 1);
@@ -72,15 +68,8 @@ TEST_F(HttpPost, UnreachableOrSilentServersGiveTheEmptyText) {
     EXPECT_EQ(Post("http://127.0.0.1:" + std::to_string(silent.Port()) + "/x/").text, "");
 }
 
-TEST_F(HttpPost, GetFetchesPagesWithTheirType) {
-    server.SetReply("GET", "/infobbs/page.html", "<p>hello</p>", "text/html; charset=Shift_JIS");
-    const auto page =
-        qv::core::HttpGet(server.BaseUrl() + "/infobbs/page.html?mno=3", "TavorinSekuvo", 10);
-    ASSERT_TRUE(page.Ok);
-    EXPECT_EQ(page.Status, 200);
-    EXPECT_EQ(page.Body, "<p>hello</p>");
-    EXPECT_EQ(page.ContentType, "text/html; charset=Shift_JIS");
-    EXPECT_EQ(server.Requests().at(0).RequestLine, "GET /infobbs/page.html?mno=3 HTTP/1.1");
+// Pages with their type and request lines are the news test's; here what GET refuses.
+TEST_F(HttpPost, GetGivesTheStatusAndRefusesWhatIsNotHttp) {
     EXPECT_EQ(qv::core::HttpGet(server.BaseUrl() + "/nothing", "a", 10).Status, 404);
     EXPECT_FALSE(
         qv::core::HttpGet("http://127.0.0.1:" + std::to_string(qvtest::FreePort()) + "/", "a", 10)

@@ -19,25 +19,10 @@ std::string RecordedRequest::Header(const std::string& name) const {
     return {};
 }
 
-HttpRecorder::HttpRecorder() {
-    // Debian's interpreter, not whatever a version manager put first on PATH.
-    std::string python =
-        FileExists("/usr/bin/python3") ? "/usr/bin/python3" : FindProgram("python3");
-    if (python.empty()) {
-        reason_ = "python3 is not installed";
-        return;
-    }
+HttpRecorder::HttpRecorder()
+    : server_(QUORVEX_HTTP_RECORDER, {dir_.File("log"), dir_.File("replies")}) {
     ::mkdir(dir_.File("log").c_str(), 0700);
     ::mkdir(dir_.File("replies").c_str(), 0700);
-    port_ = FreePort();
-    child_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{python, QUORVEX_HTTP_RECORDER, "--port", std::to_string(port_),
-                                 "--log", dir_.File("log"), "--replies", dir_.File("replies")},
-        dir_.File("server.log"));
-    if (!child_->Running() || !WaitForPort(port_, 10000)) {
-        reason_ = "the recording HTTP server did not start: " + ReadFile(dir_.File("server.log"));
-        child_.reset();
-    }
 }
 
 void HttpRecorder::SetReply(const std::string& method, const std::string& path,
@@ -59,18 +44,9 @@ std::vector<RecordedRequest> HttpRecorder::Requests() const {
         if (end == std::string::npos) continue;
         RecordedRequest r;
         r.Body = raw.substr(end + 4);
-        size_t pos = 0;
-        bool first = true;
-        while (pos < end) {
-            size_t eol = raw.find("\r\n", pos);
-            if (eol == std::string::npos || eol > end) eol = end;
-            std::string line = raw.substr(pos, eol - pos);
-            if (first)
-                r.RequestLine = line;
-            else
-                r.Headers.push_back(line);
-            first = false;
-            pos = eol + 2;
+        for (size_t pos = 0, eol = 0; pos < end; pos = eol + 2) {
+            eol = raw.find("\r\n", pos);  // the last header line ends where the body starts
+            (pos == 0 ? r.RequestLine : r.Headers.emplace_back()) = raw.substr(pos, eol - pos);
         }
         out.push_back(std::move(r));
     }

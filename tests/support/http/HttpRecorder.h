@@ -1,11 +1,10 @@
 // The recording HTTP server of http_recorder.py, run as a child on a free loopback port.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/support/TestSupport.h"
+#include "tests/support/PythonServer.h"
 
 namespace qvtest {
 
@@ -21,10 +20,10 @@ class HttpRecorder {
   public:
     HttpRecorder();
     // False (with the reason in SkipReason) when Python is missing or the server did not start.
-    bool Started() const { return child_ && child_->Running() && port_ > 0; }
-    const std::string& SkipReason() const { return reason_; }
-    int Port() const { return port_; }
-    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    bool Started() const { return server_.Ready(); }
+    const std::string& SkipReason() const { return server_.WhyNot(); }
+    int Port() const { return server_.Port(); }
+    std::string BaseUrl() const { return server_.Url("http"); }
     // Sets the reply for a method (and path, e.g. "/infobbs/x.php"; "" for any path).
     void SetReply(const std::string& method, const std::string& path, const std::string& body,
                   const std::string& contentType = "text/html");
@@ -32,9 +31,7 @@ class HttpRecorder {
 
   private:
     TempDir dir_;
-    int port_ = -1;
-    std::string reason_;
-    std::unique_ptr<ChildProcess> child_;
+    PythonServer server_;
 };
 
 }  // namespace qvtest

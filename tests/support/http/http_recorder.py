@@ -1,19 +1,21 @@
-#!/usr/bin/python3
 """Loopback HTTP server for the tests: records every request and answers from files.
+
+    serve(port, LOG, REPLIES)  (run by tests/support/testserver.py)
 
 Each request is written to LOG/NNNN.txt as the request line, the header lines in the
 order received, an empty line and the body. The reply body comes from the first file
 that exists of REPLIES/<METHOD><path with / as _>, REPLIES/<METHOD>; otherwise 404.
 A file REPLIES/<name>.type gives its content type (default text/html).
 """
-import argparse
 import http.server
+import itertools
 import os
-import socketserver
 import threading
 
+import testserver
+
 counter_lock = threading.Lock()
-counter = [0]
+counter = itertools.count(1)
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -24,8 +26,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def record(self, body):
         with counter_lock:
-            counter[0] += 1
-            n = counter[0]
+            n = next(counter)
         lines = [self.requestline] + ["%s: %s" % (k, v) for k, v in self.headers.items()]
         data = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + body
         tmp = os.path.join(self.server.log_dir, "%04d.tmp" % n)
@@ -35,8 +36,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def answer(self):
         length = int(self.headers.get("Content-Length") or 0)
-        body = self.rfile.read(length) if length > 0 else b""
-        self.record(body)
+        self.record(self.rfile.read(length) if length > 0 else b"")
         path = self.path.split("?", 1)[0].replace("/", "_")
         for name in (self.command + path, self.command):
             full = os.path.join(self.server.reply_dir, name)
@@ -55,26 +55,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
         self.send_error(404)
 
-    do_GET = answer
-    do_POST = answer
-    do_PUT = answer
+    do_GET = do_POST = do_PUT = answer
 
 
-class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-    daemon_threads = True
-
-
-def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("--port", type=int, required=True)
-    p.add_argument("--log", required=True)
-    p.add_argument("--replies", required=True)
-    a = p.parse_args()
-    srv = Server(("127.0.0.1", a.port), Handler)
-    srv.log_dir = a.log
-    srv.reply_dir = a.replies
-    srv.serve_forever()
-
-
-if __name__ == "__main__":
-    main()
+def serve(port, log_dir, reply_dir):
+    srv = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
+    srv.log_dir, srv.reply_dir = log_dir, reply_dir
+    return testserver.in_background(srv)
