@@ -35,25 +35,8 @@ struct FakeCamera {
     std::vector<v4l2_queryctrl> controls = {
         {V4L2_CID_USER_CLASS, V4L2_CTRL_TYPE_CTRL_CLASS, "User Controls", 0, 0, 0, 0, 0, {}},
         {V4L2_CID_BRIGHTNESS, V4L2_CTRL_TYPE_INTEGER, "Brightness", -64, 64, 1, 0, 0, {}},
-        {V4L2_CID_CONTRAST, V4L2_CTRL_TYPE_INTEGER, "Contrast", 0, 95, 1, 32, 0, {}},
-        {V4L2_CID_AUTO_WHITE_BALANCE,
-         V4L2_CTRL_TYPE_BOOLEAN,
-         "White Balance, Automatic",
-         0,
-         1,
-         1,
-         1,
-         0,
-         {}},
-        {V4L2_CID_POWER_LINE_FREQUENCY,
-         V4L2_CTRL_TYPE_MENU,
-         "Power Line Frequency",
-         0,
-         2,
-         1,
-         1,
-         0,
-         {}},
+        {V4L2_CID_AUTO_WHITE_BALANCE, V4L2_CTRL_TYPE_BOOLEAN, "White Balance", 0, 1, 1, 1, 0, {}},
+        {V4L2_CID_POWER_LINE_FREQUENCY, V4L2_CTRL_TYPE_MENU, "Power Line", 0, 2, 1, 1, 0, {}},
         {V4L2_CID_HUE, V4L2_CTRL_TYPE_INTEGER, "Hue", -40, 40, 1, 0, V4L2_CTRL_FLAG_DISABLED, {}}};
     std::vector<std::string> powerLineMenu = {"Disabled", "50 Hz", "60 Hz"};
     std::map<uint32_t, int32_t> values;  // controls set away from their default
@@ -70,16 +53,13 @@ struct FakeCamera {
         SetCurrent(V4L2_PIX_FMT_YUYV, 640, 480);
     }
     void SetCurrent(uint32_t pixelFormat, uint32_t width, uint32_t height) {
-        current = {};
-        current.width = width;
-        current.height = height;
-        current.pixelformat = pixelFormat;
         const bool compressed =
             pixelFormat == V4L2_PIX_FMT_YUV420 || pixelFormat == V4L2_PIX_FMT_MJPEG;
-        current.bytesperline =
+        const uint32_t line =
             compressed ? width : width * (pixelFormat == V4L2_PIX_FMT_BGR24 ? 3 : 2) + rowPadding;
-        current.sizeimage = pixelFormat == V4L2_PIX_FMT_YUV420 ? width * height * 3 / 2
-                                                               : current.bytesperline * height;
+        const uint32_t size =
+            pixelFormat == V4L2_PIX_FMT_YUV420 ? width * height * 3 / 2 : line * height;
+        current = {width, height, pixelFormat, 0, line, size, 0, 0, 0, {}, 0, 0};
     }
     // Fills the next queued buffer as the camera's next frame: fill writes it and returns the
     // bytes used. False when nothing is queued or the stream is off.

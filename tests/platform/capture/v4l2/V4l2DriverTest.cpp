@@ -164,24 +164,22 @@ TEST_F(V4l2, ControlsForTheSourceDialog) {
     for (const DriverControl& c : d_.Controls())
         seen.emplace_back(c.name, c.kind, c.minimum, c.maximum, c.value);
     const decltype(seen) expected = {{"Brightness", K::Integer, -64, 64, 0},
-                                     {"Contrast", K::Integer, 0, 95, 32},
-                                     {"White Balance, Automatic", K::Boolean, 0, 1, 1},
-                                     {"Power Line Frequency", K::Menu, 0, 2, 1}};
+                                     {"White Balance", K::Boolean, 0, 1, 1},
+                                     {"Power Line", K::Menu, 0, 2, 1}};
     EXPECT_EQ(seen, expected);
-    EXPECT_EQ(d_.Controls()[3].menuItems, (std::vector<std::string>{"Disabled", "50 Hz", "60 Hz"}));
+    EXPECT_EQ(d_.Controls()[2].menuItems, (std::vector<std::string>{"Disabled", "50 Hz", "60 Hz"}));
     EXPECT_TRUE(d_.SetControl(V4L2_CID_BRIGHTNESS, 20));
     EXPECT_EQ(d_.Controls()[0].value, 20);
     EXPECT_FALSE(d_.SetControl(V4L2_CID_BRIGHTNESS, 500));
     EXPECT_FALSE(d_.SetControl(0x12345678, 1));
 }
 
-TEST_F(V4l2, NewestFrameWinsAndOlderBuffersGoBack) {
+TEST_F(V4l2, NewestFrameWinsAndAVanishedCameraIsLostUntilBack) {
     auto cam = Camera("/dev/video0");
     cam->SetCurrent(V4L2_PIX_FMT_YUYV, 160, 120);
     ASSERT_TRUE(d_.Open());
-    for (uint8_t k = 1; k <= 3; ++k) {
+    for (uint8_t k = 1; k <= 3; ++k)
         ASSERT_TRUE(cam->Capture([k](uint8_t* p, size_t n) { return std::memset(p, k, n), n; }));
-    }
     ASSERT_EQ(d_.TakeFrame(frame_), FrameResult::Frame);
     EXPECT_EQ(frame_[0], 3);
     EXPECT_EQ(cam->queued.size(), 4u);  // every buffer is back with the camera
@@ -189,14 +187,6 @@ TEST_F(V4l2, NewestFrameWinsAndOlderBuffersGoBack) {
     ASSERT_TRUE(cam->Capture([](uint8_t*, size_t) { return size_t(100); }));
     EXPECT_EQ(d_.TakeFrame(frame_), FrameResult::NoFrame);
     EXPECT_EQ(cam->queued.size(), 4u);
-}
-
-TEST_F(V4l2, VanishingCameraIsLostAndOpensAgainWhenBack) {
-    auto cam = Camera("/dev/video0");
-    cam->SetCurrent(V4L2_PIX_FMT_YUYV, 160, 120);
-    ASSERT_TRUE(d_.Open());
-    ASSERT_TRUE(cam->Capture(Pattern));
-    ASSERT_EQ(d_.TakeFrame(frame_), FrameResult::Frame);
     cam->present = false;  // unplugged while streaming
     EXPECT_EQ(d_.TakeFrame(frame_), FrameResult::Lost);
     EXPECT_EQ(d_.TakeFrame(frame_), FrameResult::Lost);
