@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "core/include/QuorCore.h"
 #include "core/src/CoreState.h"
@@ -85,13 +86,8 @@ class DeviceTest : public ::testing::Test {
         host_.reset();
         oldTmp_.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", oldTmp_.c_str(), 1);
     }
-    // Registers the scripted cameras (in order) and starts the library.
-    void UseCameras(const std::vector<std::shared_ptr<ScriptedSource>>& sources,
-                    const std::vector<std::string>& names = {}) {
-        std::vector<qv::capture::DriverEntry> entries;
-        for (size_t i = 0; i < sources.size(); ++i)
-            entries.push_back(ScriptedEntry(
-                i < names.size() ? names[i] : "Scripted Camera " + std::to_string(i), sources[i]));
+    // Puts the cameras in the device list (in order) and starts the library.
+    void UseCameras(const std::vector<qv::capture::DriverEntry>& entries) {
         qv::capture::SetExtraDrivers(entries);
         ASSERT_EQ(QvStartup(), 1);
     }
@@ -102,7 +98,7 @@ class DeviceTest : public ::testing::Test {
     // One camera of the format, opened as device 0.
     std::shared_ptr<ScriptedSource> OpenCamera(const VideoFormat& format) {
         auto source = std::make_shared<ScriptedSource>(format);
-        UseCameras({source});
+        UseCameras({ScriptedEntry("Scripted Camera 0", source)});
         EXPECT_EQ(QvGetDeviceCount(), 1);
         EXPECT_EQ(Start(), 1);
         return source;
@@ -130,7 +126,8 @@ class DeviceTest : public ::testing::Test {
 TEST_F(DeviceTest, LibraryFrameAndDeviceList) {
     EXPECT_EQ(QvCleanup(), 0);
     auto a = std::make_shared<ScriptedSource>(Rgb24(32, 24));
-    UseCameras({a, a, a, a}, {"Cam A", "cam a", std::string(400, 'd')});
+    UseCameras({ScriptedEntry("Cam A", a), ScriptedEntry("cam a", a),
+                ScriptedEntry(std::string(400, 'd'), a), ScriptedEntry("Cam B", a)});
     EXPECT_EQ(QvStartup(), 0);
     EXPECT_EQ(qv::core::State().tempDir, temp_.Path() + "/");
     QvDEVICEINFO info;
@@ -169,7 +166,7 @@ TEST_F(DeviceTest, LibraryFrameAndDeviceList) {
 
 TEST_F(DeviceTest, RefusedStartsLeaveNoDevice) {
     auto source = std::make_shared<ScriptedSource>(Rgb24(32, 24));
-    UseCameras({source});
+    UseCameras({ScriptedEntry("Scripted Camera 0", source)});
     ASSERT_EQ(QvGetDeviceCount(), 1);
     const int offThread = OnOtherThread([&] { return Start(); });  // needs the window thread
     const int noInfo = QvStartupDevice(nullptr, 0);
@@ -247,32 +244,18 @@ TEST_F(DeviceTest, SessionStatesAndPlacement) {
     } buf;
     std::memset(&buf, 0xA5, sizeof buf);
     ASSERT_EQ(QvGetCaptureDeviceInfo(&buf.header), 1);
-    EXPECT_EQ(buf.header.biSize, 40u);
-    EXPECT_EQ(buf.header.biWidth, 176);
-    EXPECT_EQ(buf.header.biCompression, QV_BI_BITFIELDS);
-    EXPECT_EQ(buf.header.biSizeImage, 176u * 144 * 2);
+    const BITMAPINFOHEADER& h = buf.header;
+    EXPECT_EQ(std::tuple(h.biSize, h.biWidth, h.biCompression, h.biSizeImage),
+              std::tuple(40u, 176, QV_BI_BITFIELDS, 176u * 144 * 2));
     for (unsigned char c : buf.canary) EXPECT_EQ(c, 0xA5);
 }
 
-// Motion levels: each step's frame is the base with an edit, and the level it must give.
 using Edit = std::function<void(std::vector<uint8_t>&)>;
-struct LevelCase {
-    const char* name;
-    VideoFormat format;
-    int fill;  // the base frame: this byte everywhere, or the pattern for -1
-    std::vector<std::pair<Edit, long>> steps;
-};
-
 const Edit kSame = [](std::vector<uint8_t>&) {};
 // `count` bytes, spread over the frame, raised by `delta`.
 Edit Raise(size_t count, int delta) {
     return [=](std::vector<uint8_t>& f) {
         for (size_t k = 1; k <= count; ++k) f[f.size() / (count + 1) * k] += delta;
-    };
-}
-Edit AddAll(int delta) {
-    return [=](std::vector<uint8_t>& f) {
-        for (auto& b : f) b = static_cast<uint8_t>(b + delta);
     };
 }
 Edit At(size_t a, size_t b, uint8_t value) {
@@ -284,94 +267,69 @@ Edit Set(size_t from, size_t step, uint8_t value) {
     };
 }
 
-class MotionLevels : public DeviceTest, public ::testing::WithParamInterface<LevelCase> {};
-
-TEST_P(MotionLevels, EachStepGivesItsLevel) {
-    const LevelCase& c = GetParam();
-    auto source = OpenCamera(c.format);
-    ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE), 1);
-    const std::vector<uint8_t> base = c.fill < 0 ? Pattern(c.format) : SolidFrame(c.format, c.fill);
-    for (size_t i = 0; i < c.steps.size(); ++i) {
-        std::vector<uint8_t> frame = base;
-        c.steps[i].first(frame);
-        EXPECT_EQ(GrabLevel(source, frame), c.steps[i].second) << "step " << i;
+// The level of each frame: the patterned base frame with an edit. The first frame after the
+// start is never motion: nothing came before it.
+TEST_F(DeviceTest, MotionLevelRules) {
+    const Edit addAll40 = [](std::vector<uint8_t>& f) {
+        for (auto& b : f) b += 40;
+    };
+    const std::vector<std::tuple<const char*, VideoFormat, std::vector<std::pair<Edit, long>>>>
+        table = {
+            // 10,000 bytes differing by 120: S = 70,000, D = 7, level 9,993; a faint change of
+            // 40 in every byte counts nothing.
+            {"large and faint",
+             Rgb24(320, 240),
+             {{kSame, 0},
+              {addAll40, 0},
+              {kSame, 0},
+              {Raise(10000, 120), 9993},
+              {Raise(10000, 120), 0}}},
+            // 16 x 16 pixels: D = 0. A sum of 10 keeps the reference, 11 replaces it.
+            {"reference at eleven",
+             Rgb24(16, 16),
+             {{kSame, 0}, {Raise(10, 50), 10}, {kSame, 0}, {Raise(11, 50), 11}, {kSame, 11}}},
+            // Steps of 30 from the last frame but 60 from the reference add up.
+            {"slow changes", Rgb24(16, 16), {{kSame, 0}, {Raise(20, 30), 0}, {Raise(20, 60), 20}}}};
+    for (const auto& [name, format, steps] : table) {
+        QvCleanup();
+        auto source = OpenCamera(format);
+        ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE), 1);
+        for (size_t i = 0; i < steps.size(); ++i) {
+            std::vector<uint8_t> frame = Pattern(format);
+            steps[i].first(frame);
+            EXPECT_EQ(GrabLevel(source, frame), steps[i].second) << name << ", step " << i;
+        }
     }
 }
 
-// The first frame after the start is never motion: nothing came before it.
-INSTANTIATE_TEST_SUITE_P(
-    Table, MotionLevels,
-    ::testing::Values(
-        // 10,000 bytes differing by 120: S = 70,000, D = 7, level 9,993; a faint change of 40
-        // in every byte counts nothing.
-        LevelCase{"Rgb24",
-                  Rgb24(320, 240),
-                  -1,
-                  {{kSame, 0},
-                   {AddAll(40), 0},
-                   {kSame, 0},
-                   {Raise(10000, 120), 9993},
-                   {Raise(10000, 120), 0}}},
-        // 16 x 16 pixels: D = 0. A sum of 10 keeps the reference, 11 replaces it.
-        LevelCase{"ReferenceAtEleven",
-                  Rgb24(16, 16),
-                  -1,
-                  {{kSame, 0}, {Raise(10, 50), 10}, {kSame, 0}, {Raise(11, 50), 11}, {kSame, 11}}},
-        // Steps of 30 from the last frame but 60 from the reference add up.
-        LevelCase{"SlowChanges",
-                  Rgb24(16, 16),
-                  -1,
-                  {{kSame, 0}, {Raise(20, 30), 0}, {Raise(20, 60), 20}}},
-        // Bit 10 is the low red bit in 5-5-5 (nothing) but the top green bit in 5-6-5 (7).
-        LevelCase{"Rgb555", Rgb555(16, 16), 0, {{kSame, 0}, {Set(1, 2, 4), 0}}},
-        LevelCase{"Rgb565", Rgb565(16, 16), 0, {{kSame, 0}, {Set(1, 2, 4), 7 * 256}}},
-        // One group's luma up by 122: two pixels differ by 122 in R, G and B.
-        LevelCase{"Yuy2", Yuy2(16, 16), 128, {{kSame, 0}, {At(0, 2, 250), 42}}},
-        LevelCase{"Uyvy", Uyvy(16, 16), 128, {{kSame, 0}, {At(1, 3, 250), 42}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+// Each camera format is measured in its own layout (the second frame's level) and saved as a
+// JPEG that libjpeg reads back as the picture.
+struct FormatCase {
+    const char* name;
+    VideoFormat format;
+    int fill;
+    Edit edit;
+    long level;
+};
 
-TEST_F(DeviceTest, ShowModeAndTheCapturedFrameIsMeasuredToo) {
-    auto source = OpenCamera(Rgb24(32, 24));
-    ASSERT_EQ(QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_PREVIEW), 1);
-    ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_SHOW), 1);
-    const std::vector<uint8_t> still = Pattern(source->Format());
-    GrabLevel(source, still);
-    ASSERT_EQ(GrabLevel(source, still), 0);
-    // A bright spot in the bottom row, captured from the capture thread as the engine does.
-    std::vector<uint8_t> moved = still;
-    for (int i = 0; i < 60; ++i) moved[i * 3] = static_cast<uint8_t>(moved[i * 3] + 100);
-    source->Queue(moved);
-    std::string path = temp_.File("frame.bmp");
-    ASSERT_EQ(OnOtherThread([&] { return QvCaptureSingleFrame(path.data(), 0); }), 1);
-    // The capture's frame counts as motion: the level does not drop to nothing.
-    EXPECT_GT(Get(QV_DS_MOTION_LEVEL), 0u);
-    // The file holds the picture as it came; the preview shows the difference.
-    EXPECT_EQ(ReadFile(path).substr(54), std::string(moved.begin(), moved.end()));
-    QImage shown = Session()->Preview()->ShownImage();
-    EXPECT_EQ(qBlue(shown.pixel(0, 23)), 200);
-    EXPECT_EQ(qGreen(shown.pixel(5, 5)), 0);
-    EXPECT_EQ(GrabLevel(source, moved), 0);  // the reference took it
-    // In mode 2 the picture stays as it came.
+class EveryFormat : public DeviceTest, public ::testing::WithParamInterface<FormatCase> {};
+
+TEST_P(EveryFormat, IsMeasuredAndSavedAsJpeg) {
+    const FormatCase& c = GetParam();
+    auto source = OpenCamera(c.format);
     ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE), 1);
-    GrabLevel(source, still);
-    shown = Session()->Preview()->ShownImage();
-    EXPECT_EQ(qBlue(shown.pixel(0, 23)), still[0]);
-    EXPECT_EQ(qGreen(shown.pixel(0, 23)), still[1]);
-}
-
-class SingleFrameJpeg : public DeviceTest, public ::testing::WithParamInterface<VideoFormat> {};
-
-TEST_P(SingleFrameJpeg, DecodesToThePicture) {
-    auto source = OpenCamera(GetParam());
-    source->Queue(GreyFrame(GetParam(), 200, 60));
+    std::vector<uint8_t> frame = SolidFrame(c.format, uint8_t(c.fill));
+    EXPECT_EQ(GrabLevel(source, frame), 0);  // the first frame is never motion
+    c.edit(frame);
+    EXPECT_EQ(GrabLevel(source, frame), c.level);
+    source->Queue(GreyFrame(c.format, 200, 60));
     std::string path = temp_.File("frame.jpg");
     EXPECT_EQ(
         OnOtherThread([&] { return QvCaptureSingleFrame(path.data(), QV_CAPTURE_JPEG | 0x50); }),
         1);
     const DecodedJpeg jpeg = DecodeJpegFile(path);
     ASSERT_TRUE(jpeg.ok);
-    ASSERT_EQ(jpeg.width, 64);
-    ASSERT_EQ(jpeg.height, 48);
+    ASSERT_EQ(jpeg.width * 1000 + jpeg.height, 64048);
     EXPECT_EQ(jpeg.quant0, JpegQuant0(0x50));
     EXPECT_NEAR(jpeg.rgb[(5 * 64 + 5) * 3 + 1], 200, 8) << "top";
     EXPECT_NEAR(jpeg.rgb[(40 * 64 + 5) * 3 + 1], 60, 8) << "bottom";
@@ -379,9 +337,18 @@ TEST_P(SingleFrameJpeg, DecodesToThePicture) {
     EXPECT_EQ(QvIsCapturing(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, SingleFrameJpeg,
-                         ::testing::Values(Rgb24(64, 48), Rgb565(64, 48), Rgb555(64, 48),
-                                           Yuy2(64, 48), Uyvy(64, 48)));
+INSTANTIATE_TEST_SUITE_P(
+    Table, EveryFormat,
+    ::testing::Values(
+        // Ten bytes up by 120 count 7 each.
+        FormatCase{"Rgb24", Rgb24(64, 48), 0, Raise(10, 120), 70},
+        // Bit 10 is the low red bit in 5-5-5 (nothing) but the top green bit in 5-6-5 (7).
+        FormatCase{"Rgb555", Rgb555(64, 48), 0, Set(1, 2, 4), 0},
+        FormatCase{"Rgb565", Rgb565(64, 48), 0, Set(1, 2, 4), 7 * 64 * 48},
+        // One group's luma up by 122: two pixels differ by 122 in R, G and B.
+        FormatCase{"Yuy2", Yuy2(64, 48), 128, At(0, 2, 250), 42},
+        FormatCase{"Uyvy", Uyvy(64, 48), 128, At(1, 3, 250), 42}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DeviceTest, AGrabThatNeverComesGivesUpAndRefusesOthersMeanwhile) {
     auto source = OpenCamera(Rgb24(32, 24));
