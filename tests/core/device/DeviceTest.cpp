@@ -330,7 +330,7 @@ TEST_P(EveryFormat, IsMeasuredAndSavedAsJpeg) {
     const DecodedJpeg jpeg = DecodeJpegFile(path);
     ASSERT_TRUE(jpeg.ok);
     ASSERT_EQ(jpeg.width * 1000 + jpeg.height, 64048);
-    EXPECT_EQ(jpeg.quant0, JpegQuant0(0x50));
+    EXPECT_EQ(jpeg.quant0, 6);  // libjpeg's table at quality 80
     EXPECT_NEAR(jpeg.rgb[(5 * 64 + 5) * 3 + 1], 200, 8) << "top";
     EXPECT_NEAR(jpeg.rgb[(40 * 64 + 5) * 3 + 1], 60, 8) << "bottom";
     EXPECT_FALSE(FileExists(temp_.File("_QV0000_")));

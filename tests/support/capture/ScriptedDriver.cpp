@@ -162,20 +162,6 @@ DecodedJpeg DecodeJpegFile(const std::string& path) {
     return d;
 }
 
-int JpegQuant0(int quality) {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    c.in_color_space = JCS_RGB;
-    c.input_components = 3;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, quality, TRUE);
-    const int q = c.quant_tbl_ptrs[0]->quantval[0];
-    jpeg_destroy_compress(&c);
-    return q;
-}
-
 std::map<std::string, std::string> ProbeVideo(const std::string& path) {
     std::map<std::string, std::string> kv;
     const std::string ffprobe = FindProgram("ffprobe");

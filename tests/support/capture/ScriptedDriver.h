@@ -88,8 +88,6 @@ struct DecodedJpeg {
     std::vector<uint8_t> rgb;
 };
 DecodedJpeg DecodeJpegFile(const std::string& path);
-// The first luminance quantisation value libjpeg writes for a quality.
-int JpegQuant0(int quality);
 
 // ffprobe's stream entries of a video file's first stream (codec_name, width, height, pix_fmt,
 // nb_read_frames, nb_frames, r_frame_rate; "error" for anything else it said). Empty without
