@@ -53,11 +53,7 @@ void ExpectFlat(const VideoFormat& f, const std::vector<uint8_t>& frame) {
     }
 }
 
-struct SizeCase {
-    int width, height;
-};
-
-class FrameConverterSizes : public ::testing::TestWithParam<SizeCase> {};
+class FrameConverterSizes : public ::testing::TestWithParam<std::pair<int, int>> {};
 
 TEST_P(FrameConverterSizes, FlatPictureStaysInsideItsBuffer) {
     const auto [w, h] = GetParam();
@@ -84,8 +80,8 @@ TEST_P(FrameConverterSizes, FlatPictureStaysInsideItsBuffer) {
     }
 }
 
-std::vector<SizeCase> Sizes() {
-    std::vector<SizeCase> list;
+std::vector<std::pair<int, int>> Sizes() {
+    std::vector<std::pair<int, int>> list;
     for (int w : {1, 2, 3, 4, 5, 7, 8, 15, 17, 31, 33, 63, 65, 120, 121, 127, 639, 641})
         for (int h : {1, 2, 3, 5, 96, 97}) list.push_back({w, h});
     for (int big : {1023, 2047, 4095, 4096}) {
@@ -98,8 +94,8 @@ std::vector<SizeCase> Sizes() {
 
 INSTANTIATE_TEST_SUITE_P(Sweep, FrameConverterSizes, ::testing::ValuesIn(Sizes()),
                          [](const auto& info) {
-                             return std::to_string(info.param.width) + "x" +
-                                    std::to_string(info.param.height);
+                             return std::to_string(info.param.first) + "x" +
+                                    std::to_string(info.param.second);
                          });
 
 }  // namespace
