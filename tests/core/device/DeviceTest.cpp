@@ -302,6 +302,35 @@ TEST_F(DeviceTest, MotionLevelRules) {
     }
 }
 
+TEST_F(DeviceTest, ShowModeAndTheCapturedFrameIsMeasuredToo) {
+    auto source = OpenCamera(Rgb24(32, 24));
+    ASSERT_EQ(QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_PREVIEW), 1);
+    ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_SHOW), 1);
+    const std::vector<uint8_t> still = Pattern(source->Format());
+    GrabLevel(source, still);
+    ASSERT_EQ(GrabLevel(source, still), 0);
+    // A bright spot in the bottom row, captured from the capture thread as the engine does.
+    std::vector<uint8_t> moved = still;
+    for (int i = 0; i < 60; ++i) moved[i * 3] = static_cast<uint8_t>(moved[i * 3] + 100);
+    source->Queue(moved);
+    std::string path = temp_.File("frame.bmp");
+    ASSERT_EQ(OnOtherThread([&] { return QvCaptureSingleFrame(path.data(), 0); }), 1);
+    // The capture's frame counts as motion: the level does not drop to nothing.
+    EXPECT_GT(Get(QV_DS_MOTION_LEVEL), 0u);
+    // The file holds the picture as it came; the preview shows the difference.
+    EXPECT_EQ(ReadFile(path).substr(54), std::string(moved.begin(), moved.end()));
+    QImage shown = Session()->Preview()->ShownImage();
+    EXPECT_EQ(qBlue(shown.pixel(0, 23)), 200);
+    EXPECT_EQ(qGreen(shown.pixel(5, 5)), 0);
+    EXPECT_EQ(GrabLevel(source, moved), 0);  // the reference took it
+    // In mode 2 the picture stays as it came.
+    ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE), 1);
+    GrabLevel(source, still);
+    shown = Session()->Preview()->ShownImage();
+    EXPECT_EQ(qBlue(shown.pixel(0, 23)), still[0]);
+    EXPECT_EQ(qGreen(shown.pixel(0, 23)), still[1]);
+}
+
 // Each camera format is measured in its own layout (the second frame's level) and saved as a
 // JPEG that libjpeg reads back as the picture.
 struct FormatCase {
