@@ -175,9 +175,7 @@ TEST_F(DeviceTest, RefusedStartsLeaveNoDevice) {
     EXPECT_EQ(QvGetCurDevice(), -1);
     EXPECT_FALSE(source->IsOpen());
     unsigned long value = 777;
-    for (unsigned long id : {QV_DS_DISPLAY_MODE, QV_DS_WINDOW_WIDTH, QV_DS_CAPTURE_WINDOW,
-                             QV_DS_MOTION_LEVEL, QV_DS_DEVICE_LINK})
-        EXPECT_EQ(QvGetDeviceState(id, &value), 0) << id;
+    EXPECT_EQ(QvGetDeviceState(QV_DS_DISPLAY_MODE, &value), 0);
     EXPECT_EQ(value, 777u);
     BITMAPINFOHEADER h{};
     std::string path = "x.bmp";
@@ -462,21 +460,7 @@ TEST_F(DeviceTest, ACameraConnectingOrVanishedSaysSo) {
     EXPECT_EQ(Get(QV_DS_DEVICE_LINK), QV_LINK_LIVE);
 }
 
-TEST_F(DeviceTest, TheHostMayDestroyItsWindowFirst) {
-    auto source = OpenCamera(Rgb24(32, 24));
-    ASSERT_EQ(QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_PREVIEW), 1);
-    host_.reset();  // takes the preview and its session with it
-    EXPECT_FALSE(source->IsOpen());
-    BITMAPINFOHEADER h{};
-    EXPECT_EQ(QvGetCaptureDeviceInfo(&h), 0);
-    EXPECT_EQ(QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_PREVIEW), 1);
-    QvCoreSetPreviewRate(10);
-    EXPECT_EQ(QvCaptureSingleFrame(nullptr, 0), 0);
-    EXPECT_EQ(QvCleanup(), 1);
-    EXPECT_EQ(QvGetCurDevice(), -1);
-}
-
-TEST_F(DeviceTest, DriverDialogsChangeTheCamera) {
+TEST_F(DeviceTest, DriverDialogsChangeTheCameraAndTheHostMayGoFirst) {
     auto source = OpenCamera(Rgb24(320, 240));
     source->SetFormats({Rgb24(320, 240), Yuy2(640, 480)});
     ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE), 1);
@@ -504,6 +488,16 @@ TEST_F(DeviceTest, DriverDialogsChangeTheCamera) {
         EXPECT_EQ(QvOpenDialog(dialog), 1);
     }
     EXPECT_EQ(QvOpenDialog(16), 0);
+    // The host may destroy its window first: it takes the preview and its session with it.
+    ASSERT_EQ(QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_PREVIEW), 1);
+    host_.reset();
+    EXPECT_FALSE(source->IsOpen());
+    EXPECT_EQ(QvGetCaptureDeviceInfo(&h), 0);
+    EXPECT_EQ(QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_PREVIEW), 1);
+    QvCoreSetPreviewRate(10);
+    EXPECT_EQ(QvCaptureSingleFrame(nullptr, 0), 0);
+    EXPECT_EQ(QvCleanup(), 1);
+    EXPECT_EQ(QvGetCurDevice(), -1);
 }
 
 TEST_F(DeviceTest, AnUnreachableStreamCameraIsLostAndToldByName) {

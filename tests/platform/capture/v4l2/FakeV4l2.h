@@ -61,6 +61,11 @@ struct FakeCamera {
             pixelFormat == V4L2_PIX_FMT_YUV420 ? width * height * 3 / 2 : line * height;
         current = {width, height, pixelFormat, 0, line, size, 0, 0, 0, {}, 0, 0};
     }
+    void StreamOff() {
+        streaming = false;
+        queued.clear();
+        filled.clear();
+    }
     // Fills the next queued buffer as the camera's next frame: fill writes it and returns the
     // bytes used. False when nothing is queued or the stream is off.
     bool Capture(const std::function<size_t(uint8_t* data, size_t capacity)>& fill) {
@@ -92,9 +97,7 @@ class FakeV4l2 final : public qv::capture::V4l2Io {
         auto cam = Camera(fd);
         if (!cam) return Fail(EBADF);
         --cam->openFds;
-        cam->streaming = false;
-        cam->queued.clear();
-        cam->filled.clear();
+        cam->StreamOff();
         if (cam->mapped == 0) cam->buffers.clear();
         open_.erase(fd);
         return ::close(fd);
@@ -176,10 +179,7 @@ class FakeV4l2 final : public qv::capture::V4l2Io {
                 c.streaming = !c.buffers.empty();
                 return c.streaming ? 0 : Fail(EINVAL);
             case VIDIOC_STREAMOFF:
-                c.streaming = false;
-                c.queued.clear();
-                c.filled.clear();
-                return 0;
+                return c.StreamOff(), 0;
             case VIDIOC_QUERYCTRL: {
                 auto* q = static_cast<v4l2_queryctrl*>(arg);
                 const bool next = q->id & V4L2_CTRL_FLAG_NEXT_CTRL;
