@@ -35,9 +35,9 @@ struct FakeCamera {
     std::vector<v4l2_queryctrl> controls = {
         {V4L2_CID_USER_CLASS, V4L2_CTRL_TYPE_CTRL_CLASS, "User Controls", 0, 0, 0, 0, 0, {}},
         {V4L2_CID_BRIGHTNESS, V4L2_CTRL_TYPE_INTEGER, "Brightness", -64, 64, 1, 0, 0, {}},
+        {V4L2_CID_HUE, V4L2_CTRL_TYPE_INTEGER, "Hue", -40, 40, 1, 0, V4L2_CTRL_FLAG_DISABLED, {}},
         {V4L2_CID_AUTO_WHITE_BALANCE, V4L2_CTRL_TYPE_BOOLEAN, "White Balance", 0, 1, 1, 1, 0, {}},
-        {V4L2_CID_POWER_LINE_FREQUENCY, V4L2_CTRL_TYPE_MENU, "Power Line", 0, 2, 1, 1, 0, {}},
-        {V4L2_CID_HUE, V4L2_CTRL_TYPE_INTEGER, "Hue", -40, 40, 1, 0, V4L2_CTRL_FLAG_DISABLED, {}}};
+        {V4L2_CID_POWER_LINE_FREQUENCY, V4L2_CTRL_TYPE_MENU, "Power Line", 0, 2, 1, 1, 0, {}}};
     std::vector<std::string> powerLineMenu = {"Disabled", "50 Hz", "60 Hz"};
     std::map<uint32_t, int32_t> values;  // controls set away from their default
     bool present = true;                 // false: unplugged
