@@ -2,7 +2,9 @@
 // reads them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <numeric>
 
 #include "platform/capture/avi/AviWriter.h"
 #include "platform/capture/demo/DemoCamera.h"
@@ -14,7 +16,6 @@ namespace {
 using qv::capture::DemoCamera;
 using qv::capture::FrameResult;
 using qv::capture::VideoFormat;
-namespace bitmap = qv::bitmap;
 
 TEST(DemoCamera, FifteenFramesASecondFromItsClockInEveryFormat) {
     int64_t now = 5000;
@@ -36,7 +37,6 @@ TEST(DemoCamera, FifteenFramesASecondFromItsClockInEveryFormat) {
     EXPECT_EQ(frames, 45);
     // Three sizes, each 24-bit, YUY2 and 5-6-5; nothing else.
     ASSERT_EQ(cam.Formats().size(), 9u);
-    EXPECT_EQ(cam.Format(), qvtest::Rgb24(320, 240));
     for (const VideoFormat& f : cam.Formats()) {
         ASSERT_TRUE(cam.SetFormat(f));
         now += 67;
@@ -59,15 +59,13 @@ TEST(DemoCamera, ControlsChangeTheScene) {
     EXPECT_EQ(cam.Controls()[0].value, 40);
     DemoCamera::RenderFrame(f, 5, plain);
     DemoCamera::RenderFrame(f, 5, bright, 40);
-    long sumPlain = 0, sumBright = 0;
-    for (size_t i = 0; i < plain.size(); ++i) sumPlain += plain[i], sumBright += bright[i];
-    EXPECT_GT(sumBright, sumPlain + static_cast<long>(plain.size()) * 30);
+    EXPECT_GT(std::accumulate(bright.begin(), bright.end(), 0L),
+              std::accumulate(plain.begin(), plain.end(), 0L) + long(plain.size()) * 30);
     // Without the walker the crossing time looks like the empty room.
     DemoCamera::RenderFrame(f, 45, still, 0, false);
     DemoCamera::RenderFrame(f, 10, empty);
-    size_t differing = 0;
-    for (size_t i = 0; i < still.size(); ++i) differing += std::abs(still[i] - empty[i]) > 8;
-    EXPECT_EQ(differing, 0u);
+    EXPECT_TRUE(std::equal(still.begin(), still.end(), empty.begin(),
+                           [](int a, int b) { return std::abs(a - b) <= 8; }));
 }
 
 TEST(DeviceList, DemoCameraBeforeTheExtrasAndTenAtMost) {
@@ -84,9 +82,7 @@ TEST(DeviceList, DemoCameraBeforeTheExtrasAndTenAtMost) {
         for (size_t i = 0; i < list.size(); ++i)
             if (list[i].description == DemoCamera::kDescription) at = i;
         ASSERT_EQ(at < list.size(), *demo == '1');
-        if (at < list.size()) {
-            EXPECT_EQ(list[at + 1].description, "Extra 0");
-        }
+        EXPECT_TRUE(at == list.size() || list[at + 1].description == "Extra 0");
     }
     unsetenv("QUORVEX_DEMO_CAMERA");
     qv::capture::SetExtraDrivers({});

@@ -2,9 +2,11 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <sstream>
 
 #include <jpeglib.h>
 
+#include "tests/support/RunProgram.h"
 #include "tests/support/TestSupport.h"
 
 namespace qvtest {
@@ -19,84 +21,71 @@ VideoFormat MakeFormat(uint32_t w, uint32_t h, uint16_t bits, uint32_t compressi
     return f;
 }
 
-namespace {
-
+// Plays what the test put into its source.
 class ScriptedDriver : public qv::capture::CaptureDriver {
   public:
     explicit ScriptedDriver(std::shared_ptr<ScriptedSource> source) : s_(std::move(source)) {}
-    bool Open() override { return s_->Open(); }
-    void Close() override { s_->Close(); }
+    bool Open() override {
+        std::lock_guard<std::mutex> lock(s_->mutex_);
+        return !s_->failOpen_ && !s_->vanished_ && !s_->open_ && (s_->open_ = true);
+    }
+    void Close() override { s_->Set(&ScriptedSource::open_, false); }
     VideoFormat Format() const override { return s_->Format(); }
-    std::vector<VideoFormat> Formats() const override { return s_->Formats(); }
-    bool SetFormat(const VideoFormat& format) override { return s_->SetFormat(format); }
-    std::vector<DriverControl> Controls() override { return s_->Controls(); }
-    bool SetControl(uint32_t id, int32_t value) override { return s_->SetControl(id, value); }
-    FrameResult TakeFrame(std::vector<uint8_t>& dest) override { return s_->TakeFrame(dest); }
+    std::vector<VideoFormat> Formats() const override { return s_->Get(&ScriptedSource::formats_); }
+    bool SetFormat(const VideoFormat& format) override {
+        std::lock_guard<std::mutex> lock(s_->mutex_);
+        for (const VideoFormat& f : s_->formats_)
+            if (f == format) return s_->format_ = f, true;
+        return false;
+    }
+    std::vector<DriverControl> Controls() override { return s_->Get(&ScriptedSource::controls_); }
+    bool SetControl(uint32_t id, int32_t value) override {
+        std::lock_guard<std::mutex> lock(s_->mutex_);
+        for (DriverControl& c : s_->controls_)
+            if (c.id == id && value >= c.minimum && value <= c.maximum)
+                return c.value = value, true;
+        return false;
+    }
+    FrameResult TakeFrame(std::vector<uint8_t>& dest) override {
+        std::lock_guard<std::mutex> lock(s_->mutex_);
+        if (s_->vanished_ || !s_->open_) return FrameResult::Lost;
+        if (!s_->queue_.empty()) {
+            s_->last_ = std::move(s_->queue_.front());
+            s_->queue_.pop_front();
+        } else if (!s_->repeatLast_ || s_->last_.empty()) {
+            return FrameResult::NoFrame;
+        }
+        dest = s_->last_;
+        return FrameResult::Frame;
+    }
     bool HasSourceDialog() const override { return true; }
     bool HasFormatDialog() const override { return true; }
-    qv::capture::LinkState Link() const override { return s_->Link(); }
+    qv::capture::LinkState Link() const override { return s_->Get(&ScriptedSource::link_); }
 
   private:
     std::shared_ptr<ScriptedSource> s_;
 };
 
-}  // namespace
-
 ScriptedSource::ScriptedSource(VideoFormat format) : format_(format) {
     if (format_.imageSize == 0) format_.imageSize = qv::capture::FrameBytes(format_);
     formats_ = {format_};
-    DriverControl brightness{1, "Brightness", DriverControl::Kind::Integer, 0, 255, 1, 128, 128,
-                             {}};
-    DriverControl mirror{2, "Mirror", DriverControl::Kind::Boolean, 0, 1, 1, 0, 0, {}};
-    DriverControl light{3, "Power line frequency",        DriverControl::Kind::Menu, 0, 2, 1, 1,
-                        1, {"Disabled", "50 Hz", "60 Hz"}};
-    controls_ = {brightness, mirror, light};
+    using K = DriverControl::Kind;
+    controls_ = {
+        {1, "Brightness", K::Integer, 0, 255, 1, 128, 128, {}},
+        {2, "Mirror", K::Boolean, 0, 1, 1, 0, 0, {}},
+        {3, "Power line frequency", K::Menu, 0, 2, 1, 1, 1, {"Disabled", "50 Hz", "60 Hz"}}};
 }
 
 void ScriptedSource::Queue(std::vector<uint8_t> frame) {
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(std::move(frame));
 }
+
 int32_t ScriptedSource::ControlValue(uint32_t id) const {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const DriverControl& c : controls_)
         if (c.id == id) return c.value;
     return -1;
-}
-
-bool ScriptedSource::Open() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (failOpen_ || vanished_ || open_) return false;
-    return open_ = true;
-}
-void ScriptedSource::Close() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_ = false;
-}
-bool ScriptedSource::SetFormat(const VideoFormat& format) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const VideoFormat& f : formats_)
-        if (f == format) return format_ = f, true;
-    return false;
-}
-bool ScriptedSource::SetControl(uint32_t id, int32_t value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (DriverControl& c : controls_)
-        if (c.id == id && value >= c.minimum && value <= c.maximum) return c.value = value, true;
-    return false;
-}
-
-FrameResult ScriptedSource::TakeFrame(std::vector<uint8_t>& dest) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (vanished_ || !open_) return FrameResult::Lost;
-    if (!queue_.empty()) {
-        last_ = std::move(queue_.front());
-        queue_.pop_front();
-    } else if (!repeatLast_ || last_.empty()) {
-        return FrameResult::NoFrame;
-    }
-    dest = last_;
-    return FrameResult::Frame;
 }
 
 qv::capture::DriverEntry ScriptedEntry(const std::string& description,
@@ -173,41 +162,22 @@ DecodedJpeg DecodeJpegFile(const std::string& path) {
     return d;
 }
 
-int JpegQuant0(int quality) {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    c.in_color_space = JCS_RGB;
-    c.input_components = 3;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, quality, TRUE);
-    const int q = c.quant_tbl_ptrs[0]->quantval[0];
-    jpeg_destroy_compress(&c);
-    return q;
-}
-
 std::map<std::string, std::string> ProbeVideo(const std::string& path) {
     std::map<std::string, std::string> kv;
     const std::string ffprobe = FindProgram("ffprobe");
     if (ffprobe.empty()) return kv;
-    const std::string cmd = ffprobe +
-                            " -v error -count_frames -select_streams v:0 -show_entries stream="
-                            "codec_name,width,height,pix_fmt,nb_read_frames,nb_frames,r_frame_rate"
-                            " -of default=noprint_wrappers=1 '" +
-                            path + "' 2>&1";
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[512];
-        while (std::fgets(buf, sizeof buf, p)) {
-            std::string line(buf);
-            while (!line.empty() && line.back() == '\n') line.pop_back();
-            const size_t eq = line.find('=');
-            if (eq != std::string::npos)
-                kv[line.substr(0, eq)] = line.substr(eq + 1);
-            else if (!line.empty())
-                kv["error"] += line;
-        }
-        pclose(p);
+    const ProgramResult r = RunProgram(
+        {ffprobe, "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+         "stream=codec_name,width,height,pix_fmt,nb_read_frames,nb_frames,r_frame_rate", "-of",
+         "default=noprint_wrappers=1", path},
+        {});
+    std::istringstream lines(r.Out + r.Err);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            kv[line.substr(0, eq)] = line.substr(eq + 1);
+        else if (!line.empty())
+            kv["error"] += line;
     }
     return kv;
 }

@@ -29,22 +29,12 @@ class ScriptedSource {
     void SetFailOpen(bool on) { Set(&ScriptedSource::failOpen_, on); }
     // How the driver says its connection stands (a network camera's).
     void SetLink(qv::capture::LinkState link) { Set(&ScriptedSource::link_, link); }
-    qv::capture::LinkState Link() const { return Get(&ScriptedSource::link_); }
     qv::capture::VideoFormat Format() const { return Get(&ScriptedSource::format_); }
     bool IsOpen() const { return Get(&ScriptedSource::open_); }
     int32_t ControlValue(uint32_t id) const;
 
-    bool Open();
-    void Close();
-    bool SetFormat(const qv::capture::VideoFormat& format);
-    std::vector<qv::capture::VideoFormat> Formats() const { return Get(&ScriptedSource::formats_); }
-    std::vector<qv::capture::DriverControl> Controls() const {
-        return Get(&ScriptedSource::controls_);
-    }
-    bool SetControl(uint32_t id, int32_t value);
-    qv::capture::FrameResult TakeFrame(std::vector<uint8_t>& dest);
-
   private:
+    friend class ScriptedDriver;
     template <class T>
     void Set(T ScriptedSource::*member, T value) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -98,8 +88,6 @@ struct DecodedJpeg {
     std::vector<uint8_t> rgb;
 };
 DecodedJpeg DecodeJpegFile(const std::string& path);
-// The first luminance quantisation value libjpeg writes for a quality.
-int JpegQuant0(int quality);
 
 // ffprobe's stream entries of a video file's first stream (codec_name, width, height, pix_fmt,
 // nb_read_frames, nb_frames, r_frame_rate; "error" for anything else it said). Empty without

@@ -23,25 +23,19 @@ struct FrameFree {
     void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
 
-// A flat grey-green picture (Y 120, U 90, V 80) of the given size and planar format.
+// A flat grey-green picture (Y 120, U 90, V 80) of the given size in 4:2:0 or 4:2:2.
 std::unique_ptr<AVFrame, FrameFree> FlatFrame(int w, int h, AVPixelFormat format) {
     std::unique_ptr<AVFrame, FrameFree> f(av_frame_alloc());
     f->width = w;
     f->height = h;
     f->format = format;
     if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
-    const int chromaW = format == AV_PIX_FMT_YUV444P ? w : (w + 1) / 2;
     const int chromaH = format == AV_PIX_FMT_YUV420P ? (h + 1) / 2 : h;
-    for (int y = 0; y < h; ++y) std::memset(f->data[0] + y * f->linesize[0], 120, w);
-    for (int y = 0; y < chromaH; ++y) {
-        std::memset(f->data[1] + y * f->linesize[1], 90, chromaW);
-        std::memset(f->data[2] + y * f->linesize[2], 80, chromaW);
-    }
+    for (int plane = 0; plane < 3; ++plane)
+        for (int y = 0; y < (plane ? chromaH : h); ++y)
+            std::memset(f->data[plane] + y * f->linesize[plane], plane ? 100 - 10 * plane : 120,
+                        plane ? (w + 1) / 2 : w);
     return f;
-}
-
-VideoFormat Out(uint32_t w, uint32_t h, bool yuy2) {
-    return yuy2 ? qvtest::Yuy2(w, h) : qvtest::Rgb24(w, h);
 }
 
 // Every pixel is the first one give or take swscale's dithering; row padding is zero.
@@ -59,11 +53,7 @@ void ExpectFlat(const VideoFormat& f, const std::vector<uint8_t>& frame) {
     }
 }
 
-struct SizeCase {
-    int width, height;
-};
-
-class FrameConverterSizes : public ::testing::TestWithParam<SizeCase> {};
+class FrameConverterSizes : public ::testing::TestWithParam<std::pair<int, int>> {};
 
 TEST_P(FrameConverterSizes, FlatPictureStaysInsideItsBuffer) {
     const auto [w, h] = GetParam();
@@ -74,9 +64,9 @@ TEST_P(FrameConverterSizes, FlatPictureStaysInsideItsBuffer) {
         ASSERT_TRUE(frame);
         // Its own size as BGR; 4:2:2 also as YUY2 (even widths, as the driver offers it);
         // and a scaled-down BGR picture as the format dialog's smaller sizes make.
-        std::vector<VideoFormat> outs = {Out(w, h, false)};
-        if (src == AV_PIX_FMT_YUVJ422P && w % 2 == 0) outs.push_back(Out(w, h, true));
-        if (w > 1 && h > 1) outs.push_back(Out((w + 1) / 2, (h + 1) / 2, false));
+        std::vector<VideoFormat> outs = {qvtest::Rgb24(w, h)};
+        if (src == AV_PIX_FMT_YUVJ422P && w % 2 == 0) outs.push_back(qvtest::Yuy2(w, h));
+        if (w > 1 && h > 1) outs.push_back(qvtest::Rgb24((w + 1) / 2, (h + 1) / 2));
         for (const VideoFormat& f : outs) {
             SCOPED_TRACE(::testing::Message() << "source " << w << "x" << h << " format " << src
                                               << " to " << f.width << "x" << f.height);
@@ -90,8 +80,8 @@ TEST_P(FrameConverterSizes, FlatPictureStaysInsideItsBuffer) {
     }
 }
 
-std::vector<SizeCase> Sizes() {
-    std::vector<SizeCase> list;
+std::vector<std::pair<int, int>> Sizes() {
+    std::vector<std::pair<int, int>> list;
     for (int w : {1, 2, 3, 4, 5, 7, 8, 15, 17, 31, 33, 63, 65, 120, 121, 127, 639, 641})
         for (int h : {1, 2, 3, 5, 96, 97}) list.push_back({w, h});
     for (int big : {1023, 2047, 4095, 4096}) {
@@ -104,8 +94,8 @@ std::vector<SizeCase> Sizes() {
 
 INSTANTIATE_TEST_SUITE_P(Sweep, FrameConverterSizes, ::testing::ValuesIn(Sizes()),
                          [](const auto& info) {
-                             return std::to_string(info.param.width) + "x" +
-                                    std::to_string(info.param.height);
+                             return std::to_string(info.param.first) + "x" +
+                                    std::to_string(info.param.second);
                          });
 
 }  // namespace
