@@ -22,19 +22,10 @@ struct Layout {
 
 // Byte ranges of pixel (x, y) (top row first) in the layout; packed YUV covers the group.
 std::pair<size_t, size_t> PixelBytes(const Layout& l, int x, int y) {
-    switch (l.layout) {
-        case FrameLayout::RawBytes: {
-            const size_t stride = (size_t(l.width) * 3 + 3) & ~size_t(3);
-            return {stride * size_t(l.height - 1 - y) + size_t(x) * 3, 3};
-        }
-        case FrameLayout::Rgb565:
-        case FrameLayout::Rgb555: {
-            const size_t stride = (size_t(l.width) * 2 + 3) & ~size_t(3);
-            return {stride * size_t(l.height - 1 - y) + size_t(x) * 2, 2};
-        }
-        default:
-            return {size_t(l.width) * 2 * size_t(y) + size_t(x / 2) * 4, 4};
-    }
+    if (l.layout == FrameLayout::Yuy2 || l.layout == FrameLayout::Uyvy)
+        return {size_t(l.width) * 2 * size_t(y) + size_t(x / 2) * 4, 4};
+    const size_t n = l.bitCount / 8, stride = (size_t(l.width) * n + 3) & ~size_t(3);
+    return {stride * size_t(l.height - 1 - y) + size_t(x) * n, n};
 }
 
 class MaskedLevel : public ::testing::TestWithParam<Layout> {};
@@ -47,12 +38,11 @@ TEST_P(MaskedLevel, SumIsThatOfTheFrameWithMaskedPixelsUnchanged) {
     ASSERT_TRUE(detect::ParseMask(maskText, mask));
     const auto bits = detect::MaskBitmap(mask, l.width, l.height);
 
-    size_t length = 0;
-    for (int y = 0; y < l.height; ++y) {
+    size_t length = 0;  // the end of the last pixel, rounded up to whole words
+    for (int y : {0, l.height - 1}) {
         const auto [o, n] = PixelBytes(l, l.width - 1, y);
-        length = std::max(length, o + n);
+        length = std::max(length, (o + n + 3) & ~size_t(3));
     }
-    length = (length + 3) & ~size_t(3);
     std::mt19937 rng(3);
     std::vector<uint8_t> frame(length), reference(length);
     for (auto& b : frame) b = uint8_t(rng());
