@@ -169,13 +169,12 @@ TEST_F(Imaging, ReduceColoursRefusals) {
     DibImage eight;
     ASSERT_TRUE(eight.Create(8, 8, 8) && eight.SaveBmp(Path("8.bmp")));
     qvtest::WriteFile(Path("cut.bmp"), qvtest::ReadFile(Path("24.bmp")).substr(0, 70));
+    const int bad = kReduceBadParameters;
     // clang-format off
     struct Case { std::string In, Out; int Quality, Count, Result; } cases[] = {
-        {"24.bmp", "out.bmp", 5, 8, kReduceBadParameters},
-        {"24.bmp", "out.bmp", 4, 257, kReduceBadParameters},
-        {"missing", "out.bmp", 4, 8, kReduceBadParameters},
-        {"24.bmp", "no/such/out.bmp", 4, 8, kReduceBadParameters},
-        {"8.bmp", "out.bmp", 4, 8, kReduceNot24Bit},
+        {"24.bmp", "out.bmp", 5, 8, bad}, {"24.bmp", "out.bmp", 4, 0, bad},
+        {"24.bmp", "out.bmp", 4, 257, bad}, {"missing", "out.bmp", 4, 8, bad},
+        {"24.bmp", "no/such/out.bmp", 4, 8, bad}, {"8.bmp", "out.bmp", 4, 8, kReduceNot24Bit},
         {"cut.bmp", "out.bmp", 4, 8, kReduceReadFailed},
         {"24.bmp", "/dev/full", 4, 8, kReduceWriteFailed},
     };
@@ -189,8 +188,7 @@ TEST_F(Imaging, FullDiskLeavesNoPartialPicture) {
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 4096;  // every file write beyond 4 KB fails
+    const rlimit small{4096, old.rlim_max};  // every file write beyond 4 KB fails
     setrlimit(RLIMIT_FSIZE, &small);
     const bool saved = Frame(320, 240).SaveBmp(Path("out.bmp"));
     const bool encoded = WritePng(Path("in.bmp"), Path("out.png"), 16777216, 0);
@@ -244,11 +242,8 @@ TEST_F(Imaging, ColourStepsGiveWhatTheDialogPromises) {
     ASSERT_TRUE(camera.SaveBmp(Path("201")));
     const Bgr a = At(camera, 17, 3);
     // clang-format off
-    struct Case {
-        int ColorNum, Result, BitCount;
-        Bgr Pixel;  // at (17, 3), for the 24-bit results
-        size_t MaxColours;
-    } cases[] = {
+    // Pixel: at (17, 3), for the 24-bit results.
+    struct Case { int ColorNum, Result, BitCount; Bgr Pixel; size_t MaxColours; } cases[] = {
         {36, 1, 24, a, 0},
         {34, 1, 24, {uint8_t(a.B & 0xF8), uint8_t(a.G & 0xF8), uint8_t(a.R & 0xF8)}, 0},
         {35, 1, 24, {uint8_t(a.B & 0xF8), uint8_t(a.G & 0xFC), uint8_t(a.R & 0xF8)}, 0},

@@ -115,12 +115,10 @@ INSTANTIATE_TEST_SUITE_P(Table, CheckRules, ::testing::Values(
 TEST(MotionCheck, MarksTheMovingBlobAndTheMaskForTheView) {
     MotionCheck check;
     // Two polygons, as the settings file holds them: the bottom corners.
-    Play({.name = "view",
-          .blob = kPerson,
-          .blobFrames = 30,
-          .frames = 30,
-          .mask = "0.9,0.9 1,0.9 1,1|0,0.9 0.1,1 0,1"},
-         check);
+    // clang-format off
+    Play({.name = "view", .blob = kPerson, .blobFrames = 30, .frames = 30,
+          .mask = "0.9,0.9 1,0.9 1,1|0,0.9 0.1,1 0,1"}, check);
+    // clang-format on
     const MotionCheckResult& r = check.Result();
     ASSERT_EQ(r.blobs.size(), 1u);
     const int x = kPerson.x + 3 * 9;  // the blob's place in frame 29

@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(Table, BmpReader, ::testing::Values(
     // 2 x 2 at 24 bits: rows padded to 8 bytes, the file's first row is the bottom one.
     ReadCase{"Rgb24", Bmp(2, 2, 24, std::string("\1\2\3\4\5\6\0\0\7\x08\x09\x0A\x0B\x0C\0\0", 16)),
              kBmpOk, "\x09\x08\x07\x0C\x0B\x0A\3\2\1\6\5\4"},
-    ReadCase{"LastRowWithoutPadding", Bmp(1, 2, 24, std::string(7, '\5')), kBmpOk, std::string(6, '\5')},
+    ReadCase{"NoLastPadding", Bmp(1, 2, 24, std::string(7, '\5')), kBmpOk, std::string(6, '\5')},
     ReadCase{"OneBit", Bmp(10, 1, 1, std::string("\xA5\x80\0\0", 4), Palette(2, 9)), kBmpOk, kBits},
     ReadCase{"FourBit", Bmp(3, 1, 4, std::string("\x1F\x20\0\0", 4), Palette(16, 1), 16), kBmpOk,
              std::string("\7\xFE\1\7\xF0\x0F\7\xFD\2", 9)},
