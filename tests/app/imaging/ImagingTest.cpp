@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <set>
+#include <utility>
 
 #include "app/imaging/DibImage.h"
 #include "app/imaging/PictureConversion.h"
@@ -123,7 +124,7 @@ TEST_F(Imaging, LoadsAndTurnsToTrueColourEveryFormat) {
         DibImage picture, full;
         ASSERT_EQ(picture.LoadBmp(Path("in.bmp")), c.Result != Refused);
         EXPECT_EQ(picture.Empty(), c.Result == Refused);
-        EXPECT_TRUE(c.Result != SameAsFrame || picture.PixelBlock() == px);
+        EXPECT_TRUE(c.Result != SameAsFrame || std::as_const(picture).PixelBlock() == px);
         ASSERT_EQ(picture.ToTrueColour(full), c.Result == Converted);  // 24 bits are already
         const int slack = c.File.Compression == kDibYuy2 ? 2 : 0;      // YUV rounding
         for (size_t i = 0; i < c.Want.size(); ++i) {
