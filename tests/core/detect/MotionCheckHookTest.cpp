@@ -66,13 +66,12 @@ TEST_P(MaskedLevel, SumIsThatOfTheFrameWithMaskedPixelsUnchanged) {
     ASSERT_EQ(QvSetMotionCheck(0, ""), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, MaskedLevel,
-                         ::testing::Values(Layout{FrameLayout::RawBytes, 24, 37, 21},
-                                           Layout{FrameLayout::RawBytes, 24, 40, 30},
-                                           Layout{FrameLayout::Rgb565, 16, 37, 21},
-                                           Layout{FrameLayout::Rgb555, 16, 40, 30},
-                                           Layout{FrameLayout::Yuy2, 16, 40, 30},
-                                           Layout{FrameLayout::Uyvy, 16, 38, 21}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Layouts, MaskedLevel, ::testing::Values(
+    Layout{FrameLayout::RawBytes, 24, 37, 21}, Layout{FrameLayout::RawBytes, 24, 40, 30},
+    Layout{FrameLayout::Rgb565, 16, 37, 21}, Layout{FrameLayout::Rgb555, 16, 40, 30},
+    Layout{FrameLayout::Yuy2, 16, 40, 30}, Layout{FrameLayout::Uyvy, 16, 38, 21}));
+// clang-format on
 
 TEST(MotionCheckExport, RefusesBadMasksAndReportsTheCheck) {
     EXPECT_EQ(QvSetMotionCheck(1, "0.1,0.1 2,0"), 0);
