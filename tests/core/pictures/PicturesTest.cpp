@@ -95,13 +95,11 @@ class JpegFiles : public ::testing::Test {
         QvSetMessageHook([](const char* text, const char* caption,
                             void*) { g_messages.push_back(std::string(caption) + "|" + text); },
                          nullptr);
-        for (int row = 0; row < 48; ++row)
-            for (int x = 0; x < 63; ++x)
-                bgr_[(row * 63 + x) * 3 + (row < 12 ? 1
-                                           : x < 32 ? 2
-                                                    : 0)] = row < 12 ? 200
-                                                            : x < 32 ? 220
-                                                                     : 230;
+        const unsigned char value[] = {230, 200, 220};  // blue, green, red
+        for (int i = 0; i < 63 * 48; ++i) {
+            const int c = i < 12 * 63 ? 1 : i % 63 < 32 ? 2 : 0;  // buffer rows 0 to 11: green
+            bgr_[3 * i + c] = value[c];
+        }
         QvCoreSaveBMP(bmp_.c_str(), bgr_.data(), 63, 48);
     }
     void TearDown() override { QvSetMessageHook(nullptr, nullptr), g_messages.clear(); }
