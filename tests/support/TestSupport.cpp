@@ -1,5 +1,7 @@
 #include "tests/support/TestSupport.h"
 
+#include "tests/support/BmpFile.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -78,23 +80,17 @@ bool WaitFor(const std::function<bool()>& done, int limitMs, const std::function
 }
 
 std::string BmpBytes(int width, int height, int bitCount) {
-    const int stride = (width * bitCount / 8 + 3) & ~3;
-    const int palette = bitCount == 8 ? 256 * 4 : 0;
-    const uint32_t offset = 54 + palette, size = offset + uint32_t(stride) * uint32_t(height);
-    std::string b(size, '\0');
-    auto put = [&b](size_t at, uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) b[at + i] = char(v >> (8 * i));
-    };
-    b[0] = 'B', b[1] = 'M';
-    put(2, size, 4), put(10, offset, 4), put(14, 40, 4), put(18, uint32_t(width), 4);
-    put(22, uint32_t(height), 4), put(26, 1, 2), put(28, uint32_t(bitCount), 2);
-    put(34, size - offset, 4);
-    if (bitCount == 8) put(46, 256, 4);
-    for (int i = 0; i < palette / 4; ++i) put(54 + 4 * i, uint32_t(i) * 0x010101u, 4);
+    BmpFile f;
+    f.Width = width, f.Height = height, f.BitCount = uint16_t(bitCount);
+    f.ClrUsed = bitCount == 8 ? 256 : 0;
+    for (uint32_t i = 0; i < f.ClrUsed; ++i)
+        f.Table.insert(f.Table.end(), {uint8_t(i), uint8_t(i), uint8_t(i), 0});
+    const size_t stride = (size_t(width) * bitCount / 8 + 3) & ~size_t(3);
+    f.Pixels.resize(stride * size_t(height));
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width * bitCount / 8; ++x)
-            b[offset + size_t(y) * stride + x] = char(100 + (x * 8 / bitCount) % 50);
-    return b;
+            f.Pixels[size_t(y) * stride + x] = uint8_t(100 + (x * 8 / bitCount) % 50);
+    return f.Bytes();
 }
 
 int FreePort() {

@@ -7,55 +7,37 @@
 
 static int failures = 0;
 
-#define CHECK(cond)                                                                  \
-    do {                                                                             \
-        if (!(cond)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                                              \
-        }                                                                            \
-    } while (0)
+#define CHECK(cond)                                                                           \
+    ((cond) ? (void)0                                                                         \
+            : (void)(fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond), \
+                     ++failures))
 
 int main(int argc, char** argv) {
     QvDEVICEINFO info;
-    QvSTARTUPDEVICEINFO start;
+    QvSTARTUPDEVICEINFO start = {NULL, NULL};
     unsigned long value = 42;
-    char name[] = "Quorvex Demo Camera";
-    char line[] = "header_c was here";
-    char bmpPath[512];
+    char name[] = "Quorvex Demo Camera", line[] = "header_c was here", bmpPath[] = "header_c.bmp";
     unsigned char pixel[3] = {1, 2, 3};
-    FILE* f;
-    long size;
-    int device;
-
     if (argc > 1 && chdir(argv[1]) != 0) return 2;
     CHECK(sizeof(BITMAPINFOHEADER) == 40);
     CHECK(QV_FOURCC_YUY2 == 0x32595559u);
     CHECK(QvStartup() == 1);
     CHECK(QvStartup() == 0);
     CHECK(QvGetDeviceCount() >= 1);
-    device = QvGetDeviceNo(name);
+    int device = QvGetDeviceNo(name);
     CHECK(device >= 0);
     CHECK(QvGetDeviceInfo(&info, device) == 1);
     CHECK(strcmp(info.szDeviceName, name) == 0);
     CHECK(QvGetCurDevice() == -1);
     /* No Qt application in this program: the capture window cannot exist, and says so. */
-    start.hwndNotify = NULL;
-    start.hwndParent = NULL;
     CHECK(QvStartupDevice(&start, device) == 0);
-    CHECK(QvGetDeviceState(QV_DS_MOTION_LEVEL, &value) == 0);
-    CHECK(value == 42);
+    CHECK(QvGetDeviceState(QV_DS_MOTION_LEVEL, &value) == 0 && value == 42);
     CHECK(QvIsCapturing() == 0);
     QvCoreLogOutputFile(line);
-    snprintf(bmpPath, sizeof bmpPath, "header_c.bmp");
     QvCoreSaveBMP(bmpPath, pixel, 1, 1);
-    f = fopen(bmpPath, "rb");
-    CHECK(f != NULL);
-    if (f) {
-        fseek(f, 0, SEEK_END);
-        size = ftell(f);
-        fclose(f);
-        CHECK(size == 58);
-    }
+    FILE* f = fopen(bmpPath, "rb");
+    CHECK(f != NULL && fseek(f, 0, SEEK_END) == 0 && ftell(f) == 58);
+    if (f) fclose(f);
     CHECK(QvCleanup() == 1);
     CHECK(QvCleanup() == 0);
     if (failures == 0) printf("header_c: all checks passed\n");
