@@ -14,10 +14,10 @@ namespace {
 const std::string kHere = QUORVEX_MAIL_TEST_DIR;
 
 std::vector<std::string> ServerArgs(const std::string& folder, const TestCertificate* certificate,
-                                    SmtpServer::Mode mode, const std::string& mechanisms) {
+                                    SmtpServer::Mode mode) {
     if (!certificate) return {folder, "plain"};
     return {folder, mode == SmtpServer::Mode::Implicit ? "implicit" : "starttls",
-            certificate->CertFile(), certificate->KeyFile(), mechanisms};
+            certificate->CertFile(), certificate->KeyFile()};
 }
 
 }  // namespace
@@ -31,8 +31,8 @@ TestCertificate::TestCertificate(const std::string& subjectAltName) {
     ready_ = std::system(command.c_str()) == 0 && qvtest::FileExists(CertFile());
 }
 
-SmtpServer::SmtpServer(const TestCertificate* certificate, Mode mode, const std::string& mechanisms)
-    : server_(kHere + "/mail_server.py", ServerArgs(dir_.Path(), certificate, mode, mechanisms),
+SmtpServer::SmtpServer(const TestCertificate* certificate, Mode mode)
+    : server_(kHere + "/mail_server.py", ServerArgs(dir_.Path(), certificate, mode),
               "aiosmtpd, PIL") {}
 
 std::string SmtpServer::File(int n, const char* extension) const {
@@ -86,12 +86,10 @@ std::string WarningJob::Run() {
 
 std::string ReadMailJson(const std::string& emlPath) {
     const std::string python = qvtest::DebianPython("PIL");
-    FILE* pipe =
-        python.empty()
-            ? nullptr
-            : ::popen(
-                  (python + " " + kHere + "/read_mail.py '" + emlPath + "' 2>/dev/null").c_str(),
-                  "r");
+    if (python.empty()) return "";
+    const std::string command =
+        python + " " + kHere + "/read_mail.py '" + emlPath + "' 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return "";
     std::string out;
     char buf[4096];

@@ -31,10 +31,9 @@ class TestCertificate {
 class SmtpServer {
   public:
     enum class Mode { Plain, StartTls, Implicit };
-    // Plain SMTP without authentication; with a certificate, TLS and AUTH for alice with the
-    // password s3cret by the mechanisms offered ("PLAIN,LOGIN" or "LOGIN").
-    explicit SmtpServer(const TestCertificate* certificate = nullptr, Mode mode = Mode::Plain,
-                        const std::string& mechanisms = "PLAIN,LOGIN");
+    // Plain SMTP without authentication; with a certificate, TLS and AUTH PLAIN or LOGIN for
+    // alice with the password s3cret.
+    explicit SmtpServer(const TestCertificate* certificate = nullptr, Mode mode = Mode::Plain);
     bool Ready() const { return server_.Ready(); }
     std::string WhyNot() const { return server_.WhyNot(); }
     int Port() const { return server_.Port(); }
