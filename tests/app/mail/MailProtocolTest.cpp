@@ -55,7 +55,7 @@ TEST(MessageText, Iso2022JpBytes) {
 
 // Stored settings texts: "=" and strangers are zero bits; whole groups always.
 TEST(MessageText, Base64TextDecoding) {
-    EXPECT_EQ(Base64DecodeText("Zm9v+/=="), "foo\xfb\xf0\0"s);
+    EXPECT_EQ(Base64DecodeText("Zm9v+/=\xFF"), "foo\xfb\xf0\0"s);
 }
 
 std::string Compose(const MessageContent& content) {
@@ -266,6 +266,10 @@ TEST(DialUp, ThroughNmcli) {
                   (std::vector<std::string>{"Wired connection 1", "フレッツ", "a:b"}));
         EXPECT_FALSE(qv::dialup::BringUp("other", 5000));  // never an unknown entry
         EXPECT_EQ(nmcli.Calls(), "-t -f NAME connection show\n-t -f NAME connection show\n");
+    }
+    {
+        mailtest::FakeNmcli none({});  // no nmcli at all
+        EXPECT_TRUE(qv::dialup::PhonebookEntries().empty());
     }
     // A hanging nmcli is stopped by the time-out and by the stop check.
     mailtest::FakeNmcli hanging({"isp"}, 0, 30);

@@ -39,8 +39,8 @@ class SmtpServer {
     int Port() const { return server_.Port(); }
     // Waits up to 10 s for message n (1-based); its path or "".
     std::string WaitForMessage(int n) const;
-    // The messages saved once the server had a moment to finish one under way.
-    int SettledCount() const;
+    // No message saved once the server had a moment to finish one under way.
+    bool NothingArrived() const;
     // "tls=1\nauth=PLAIN alice\nhelo=[127.0.0.1]\n": how message n came in.
     std::string Session(int n) const;
 
