@@ -267,10 +267,6 @@ TEST(DialUp, ThroughNmcli) {
         EXPECT_FALSE(qv::dialup::BringUp("other", 5000));  // never an unknown entry
         EXPECT_EQ(nmcli.Calls(), "-t -f NAME connection show\n-t -f NAME connection show\n");
     }
-    {
-        mailtest::FakeNmcli none({});  // no nmcli at all
-        EXPECT_TRUE(qv::dialup::PhonebookEntries().empty());
-    }
     // A hanging nmcli is stopped by the time-out and by the stop check.
     mailtest::FakeNmcli hanging({"isp"}, 0, 30);
     EXPECT_FALSE(qv::dialup::BringUp("isp", 500));

@@ -101,9 +101,8 @@ FakeNmcli::FakeNmcli(const std::vector<std::string>& entries, int upResult, int 
     qvtest::WriteFile(dir_.File("up"), std::to_string(upDelaySec) + " " + std::to_string(upResult));
     const char* path = std::getenv("PATH");
     oldPath_ = path ? path : "";
-    // An empty entry list also hides any real nmcli.
-    if (!entries.empty()) ::symlink((kHere + "/fake_nmcli.sh").c_str(), dir_.File("nmcli").c_str());
-    ::setenv("PATH", (dir_.Path() + (entries.empty() ? std::string() : ":" + oldPath_)).c_str(), 1);
+    ::symlink((kHere + "/fake_nmcli.sh").c_str(), dir_.File("nmcli").c_str());
+    ::setenv("PATH", (dir_.Path() + ":" + oldPath_).c_str(), 1);
 }
 
 FakeNmcli::~FakeNmcli() {
