@@ -32,8 +32,7 @@ TEST(MessageText, Iso2022JpBytes) {
         std::string cp932, iso;
     } cases[] = {
         // clang-format off
-        {"Alarm at the door", "Alarm at the door"}, {"a\r\nb", "a\nb"}, {"a\rb", "a\nb"},
-        {"line\r", "line\n"}, {"", ""},
+        {"Alarm\r\nat", "Alarm\nat"}, {"a\rb", "a\nb"}, {"line\r", "line\n"},
         {"a\x1b$Bb", "a$Bb"},  // an escape of the text's own never passes
         {Sjis("警告"), kIn + "\x37\x59\x39\x70" + kOut},
         {Sjis("警A告"), kIn + "\x37\x59" + kOut + "A" + kIn + "\x39\x70" + kOut},
@@ -54,23 +53,9 @@ TEST(MessageText, Iso2022JpBytes) {
     EXPECT_EQ(EncodeHeaderWord("ab\0cd"s), "=?ISO-2022-JP?B?YWI=?=");
 }
 
-TEST(MessageText, Base64Conventions) {
-    // Settings texts: no padding; decoding gives whole groups, strangers and "=" as zero.
-    const std::pair<std::string, std::string> texts[] = {
-        {"", ""}, {"f", "Zg"}, {"fo", "Zm8"}, {"a\0b"s, "YQBi"}, {"\xFB\xFF", "+/8"}};
-    for (const auto& [plain, text] : texts) EXPECT_EQ(Base64EncodeText(plain), text);
-    EXPECT_EQ(Base64DecodeText("Zm9vYg"), "foob\0\0"s);
-    EXPECT_EQ(Base64DecodeText("Zg=="), "f\0\0"s);
-    EXPECT_EQ(Base64DecodeText("\xFF\x80+/"), "\0\x0f\xbf"s);
-    // SMTP AUTH's padded form: the AUTH rows of the dialogue table.
-    // Files: one line, written from the start of the existing file without truncating it.
-    qvtest::TempDir dir;
-    qvtest::WriteFile(dir.File("src"), "abc");
-    qvtest::WriteFile(dir.File("dst"), "0123456789");
-    EXPECT_EQ(Base64EncodeFile(dir.File("src"), dir.File("dst")), 1);
-    EXPECT_EQ(qvtest::ReadFile(dir.File("dst")), "YWJj456789");
-    EXPECT_EQ(Base64EncodeFile(dir.File("missing"), dir.File("new")), 1);
-    EXPECT_FALSE(qvtest::FileExists(dir.File("new")));
+// Stored settings texts: "=" and strangers are zero bits; whole groups always.
+TEST(MessageText, Base64TextDecoding) {
+    EXPECT_EQ(Base64DecodeText("Zm9v+/=\xFF"), "foo\xfb\xf0\0"s);
 }
 
 std::string Compose(const MessageContent& content) {
@@ -79,24 +64,15 @@ std::string Compose(const MessageContent& content) {
     return out;
 }
 
-TEST(MessageText, LayoutDotsAndAttachmentLines) {
+// The headers and parts are read back by Python in the delivery test; here what it cannot see.
+TEST(MessageText, DotsEmptySubjectAndPictureLines) {
     MessageContent c;
-    c.SenderAddress = "cam@example.org";
-    c.RecipientAddress = "me@example.org";
-    c.Subject = "Alarm";
     c.Body = "first<BR>.<BR>a\r\n.\r\nMAIL FROM:<x@y>";
-    c.MailerName = "Quorvex";
-    EXPECT_EQ(Compose(c),
-              "From: cam@example.org\r\nSubject: =?ISO-2022-JP?B?QWxhcm0=?= \r\n"
-              "X-Mailer: Quorvex\r\nMIME-Version: 1.0\r\n"
-              "Content-Type: multipart/mixed; boundary=\"B\"\r\nContent-Transfer-Encoding: 7bit\r\n"
-              "\r\n--B\r\nContent-Type: text/plain; charset=\"ISO-2022-JP\"\r\n"
-              "Content-Transfer-Encoding: 7bit\r\n\r\n"
-              "first\r\n..\r\na\r\n..\r\nMAIL FROM:<x@y>\r\n--B--\r\n");
-    // An empty subject is "なし"; a missing file, no part.
-    c.Subject = "";
     c.AttachmentFile = "/nonexistent/b64";
     std::string text = Compose(c);
+    // No line of the body ends the data; an empty subject is "なし"; a missing file, no part.
+    EXPECT_NE(text.find("\r\n\r\nfirst\r\n..\r\na\r\n..\r\nMAIL FROM:<x@y>\r\n--B--"),
+              std::string::npos);
     EXPECT_NE(text.find("Subject: " + EncodeHeaderWord(ToIso2022Jp(Sjis("なし")))),
               std::string::npos);
     EXPECT_EQ(text.find("Content-Disposition"), std::string::npos);
@@ -104,14 +80,12 @@ TEST(MessageText, LayoutDotsAndAttachmentLines) {
     qvtest::TempDir dir;
     qvtest::WriteFile(dir.File("b64"), std::string(130, 'A'));
     c.AttachmentFile = dir.File("b64");
-    c.AttachmentName = "20031224055449.JpG";
+    c.AttachmentName = "x.JpG";
     text = Compose(c);
-    std::string tail =
-        "Content-Type: image/jpeg; name=\"20031224055449.JpG\"\r\n"
-        "Content-Disposition: attachment; filename=\"20031224055449.JpG\"\r\n"
-        "Content-Transfer-Encoding: base64\r\n\r\n" +
-        std::string(64, 'A') + "\r\n" + std::string(64, 'A') + "\r\nAA\r\n\r\n--B--\r\n";
-    EXPECT_EQ(text.substr(text.find("--B\r\nContent-Type: image") + 5), tail);
+    EXPECT_NE(text.find("Content-Type: image/jpeg; name=\"x.JpG\"\r\n"), std::string::npos);
+    EXPECT_NE(
+        text.find(std::string(64, 'A') + "\r\n" + std::string(64, 'A') + "\r\nAA\r\n\r\n--B--"),
+        std::string::npos);
 }
 
 // One SMTP session against a scripted server (its script as ScriptedServer::Play takes it).
@@ -134,11 +108,10 @@ const std::string kPlain = "AUTH PLAIN AGFsaWNlAHMzY3JldA==\r\n";
 const std::string kWholeData =
     "DATA\r\nFrom: cam@example.org\r\nSubject: =?ISO-2022-JP?B?QWxhcm0=?= \r\n";
 
-// The script with one reply changed, and cut after it when the conversation ends there.
-std::vector<std::string> With(std::vector<std::string> script, size_t at, std::string reply,
-                              bool cut = true) {
+// The script with one reply changed, and cut after it: the conversation ends there.
+std::vector<std::string> With(std::vector<std::string> script, size_t at, std::string reply) {
     script[at] = std::move(reply);
-    if (cut) script.resize(at + 1);
+    script.resize(at + 1);
     return script;
 }
 
@@ -161,9 +134,6 @@ TEST(SmtpDialogue, Transcripts) {
         Check Saw;
         std::string Reply = "";
     } cases[] = {
-        {"plain mail", {kPlainMail}, 0, 0, kHelo + kEnvelope + kWholeData, Whole},
-        {"250 greeting, 221 to RCPT", {With(With(kPlainMail, 0, "250 odd", false), 3, "221 ?",
-         false)}, 0, 0, kHelo + kEnvelope + kWholeData, Whole},
         {"HELO refused", {With(kPlainMail, 1, "500 no")}, 0, -6, kHelo, Exact, "500 no"},
         {"hang-up at HELO", {With(kPlainMail, 1, "!close")}, 0, -6, kHelo, Exact},
         {"MAIL refused", {With(kPlainMail, 2, "550 no")}, 0, -7,
@@ -179,10 +149,6 @@ TEST(SmtpDialogue, Transcripts) {
         {"empty sender", {kPlainMail, {}, 5000, ""}, 0, -2, "", Exact},
         {"empty recipient", {kPlainMail, {}, 5000, "cam@example.org", ""}, 0, -3, "", Exact},
         // A line break in a text never reaches the wire.
-        {"break in sender", {kPlainMail, {}, 5000, "a@b\r\nRCPT TO:<x@evil>"}, 0,
-         kMailLineBreakInText, "", Exact},
-        {"break in recipient", {kPlainMail, {}, 5000, "a@b", "me@b>\nDATA"}, 0,
-         kMailLineBreakInText, "", Exact},
         {"break in subject", {kPlainMail, {}, 5000, "a@b", "c@d", "A\r\nBcc: x@evil"}, 0,
          kMailLineBreakInText, "", Exact},
         // The extended dialogue.
@@ -203,10 +169,6 @@ TEST(SmtpDialogue, Transcripts) {
          Extended(0, false)}, 0, -15, kEhlo + kEnvelope, Prefix, "554 spam"},
         {"no AUTH offered", {{"220 m", "250-m\r\n250 SIZE 1"}, Extended(0, true)}, 0,
          kMailAuthUnavailable, kEhlo, Exact, "250-m\n250 SIZE 1"},
-        {"credentials refused", {{"220 m", "250-m\r\n250 AUTH PLAIN", "535 5.7.8 invalid"},
-         Extended(0, true)}, 0, kMailAuthRejected, kEhlo + kPlain, Exact, "535 5.7.8 invalid"},
-        {"STARTTLS not offered", {{"220 m", "250-m\r\n250 AUTH PLAIN"}, Extended(1, true)}, 0,
-         kMailStartTlsUnavailable, kEhlo, Exact},
         {"STARTTLS refused", {{"220 m", "250-m\r\n250 STARTTLS", "454 not ready"}, Extended(1,
          false)}, 0, kMailStartTlsUnavailable, kEhlo + "STARTTLS\r\n", Exact, "454 not ready"},
         {"bytes injected before the handshake", {{"220 m", "250-m\r\n250 STARTTLS",
@@ -261,43 +223,34 @@ TEST(SmtpDialogue, Transcripts) {
     }
 }
 
-TEST(PopDialogue, LoginTranscripts) {
+// Every failure ends with QUIT; POP-before-SMTP that goes through is the picture mail's.
+TEST(PopDialogue, FailedLogins) {
     // clang-format off
     struct Case {
         const char* Name;
         std::vector<std::string> Script;
-        int Result, Error;
+        int Error;
         std::string Transcript;
         std::string User = "alice", Password = "secret";
         int TimeoutMs = 5000;
     } cases[] = {
-        {"accepted", {"+OK ready\r\n", "+OK\r\n", "+OK in\r\n", "+OK bye\r\n"}, 1, 0,
-         "USER alice\r\nPASS secret\r\nQUIT\r\n"},
-        {"greeting refused", {"-ERR go away\r\n", "+OK bye\r\n"}, 0, -6, "QUIT\r\n"},
-        {"USER refused", {"+OK\r\n", "-ERR who\r\n", "+OK bye\r\n"}, 0, -7,
-         "USER alice\r\nQUIT\r\n"},
-        {"PASS refused", {"+OK\r\n", "+OK\r\n", "-ERR [AUTH] failed\r\n", "+OK bye\r\n"}, 0, -8,
-         "USER alice\r\nPASS secret\r\nQUIT\r\n"},
-        {"short reply", {"+O", "+OK bye\r\n"}, 0, -6, "QUIT\r\n"},
+        {"greeting refused", {"-ERR go away\r\n", "+OK bye\r\n"}, -6, "QUIT\r\n"},
+        {"USER refused", {"+OK\r\n", "-ERR who\r\n", "+OK bye\r\n"}, -7, "USER alice\r\nQUIT\r\n"},
         // A silent server: QUIT still goes, and is not waited for a second time.
-        {"silent", {}, 0, -6, "QUIT\r\n", "alice", "secret", 300},
-        {"no password", {}, 0, kMailEmptySetting, "", "alice", ""},
-        {"break in the user", {}, 0, kMailLineBreakInText, "", "alice\r\nDELE 1"},
+        {"silent", {}, -6, "QUIT\r\n", "alice", "secret", 300},
+        {"no password", {}, kMailEmptySetting, "", "alice", ""},
+        {"break in the user", {}, kMailLineBreakInText, "", "alice\r\nDELE 1"},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         ScriptedServer server;
-        server.StepTimeout(1500);
-        server.Play(c.Script);
-        ASSERT_TRUE(server.Start());
+        ASSERT_TRUE(server.StepTimeout(1500).Play(c.Script).Start());
         MailSession session;
         session.SetTimeout(c.TimeoutMs);
         session.SetPopServer("127.0.0.1", c.User, c.Password, server.Port());
-        EXPECT_EQ(session.PopBeforeSmtp(), c.Result);
-        if (c.Result == 0) {
-            EXPECT_EQ(session.LastError(), c.Error);
-        }
+        EXPECT_EQ(session.PopBeforeSmtp(), 0);
+        EXPECT_EQ(session.LastError(), c.Error);
         EXPECT_EQ(server.Transcript(), c.Transcript);
     }
     MailSession session;
@@ -313,10 +266,6 @@ TEST(DialUp, ThroughNmcli) {
                   (std::vector<std::string>{"Wired connection 1", "フレッツ", "a:b"}));
         EXPECT_FALSE(qv::dialup::BringUp("other", 5000));  // never an unknown entry
         EXPECT_EQ(nmcli.Calls(), "-t -f NAME connection show\n-t -f NAME connection show\n");
-    }
-    {
-        mailtest::FakeNmcli none({});
-        EXPECT_TRUE(qv::dialup::PhonebookEntries().empty());
     }
     // A hanging nmcli is stopped by the time-out and by the stop check.
     mailtest::FakeNmcli hanging({"isp"}, 0, 30);
@@ -336,18 +285,13 @@ TEST(MailJob, FailuresLogTheSameLineAndGiveTheReason) {
         std::vector<std::string> Smtp = {}, Pop = {};  // Smtp {}: nothing listens
         std::string Logged;
         int TimeoutMs = 5000, JobDeadlineMs = kMailJobDeadlineMs;
-        bool Exiting = false, Dial = false;
+        bool Dial = false;
         std::string Server = "127.0.0.1", Address = "me@example.org";
     } cases[] = {
-        {.Name = "refused", .Logged = kFailed + "SMTPサーバーに接続できません。"},
         {.Name = "name not found", .Logged = kFailed + "SMTPサーバーの名前を解決できません。",
          .Server = "no-such-host.invalid"},
         {.Name = "no answer", .Smtp = {"!silent"}, .Logged = kFailed +
          "SMTPサーバーが接続を受け付けませんでした。\nサーバーの応答がありません。", .TimeoutMs = 300},
-        {.Name = "recipient refused", .Smtp = {"220 hi", "250 a", "250 b", "550 unknown user"},
-         .Logged = kFailed + "送信先メールアドレスが拒否されました。\nサーバーの応答：550 unknown user"},
-        {.Name = "empty recipient", .Smtp = {"220 hi"}, .Logged = kFailed +
-         "送信先メールアドレスが設定されていません。", .Address = ""},
         {.Name = "line break", .Logged = kFailed + "設定に改行が含まれています。",
          .Address = "me@example.org\r\nRCPT TO:<x@evil>"},
         {.Name = "POP refused", .Pop = {"+OK", "+OK", "-ERR [AUTH] failed", "+OK bye"},
@@ -356,9 +300,6 @@ TEST(MailJob, FailuresLogTheSameLineAndGiveTheReason) {
         // Each step answered in time, the whole job not: cut short at its deadline.
         {.Name = "job deadline", .Smtp = {"220 hi", "~250 a", "~250 b", "~250 c", "~354 d"},
          .Logged = kFailed + kMailReasonCutShort, .JobDeadlineMs = 700},
-        // The program is exiting and the server trickles: cut short after the grace.
-        {.Name = "exit", .Smtp = {"220 hi", "!trickle250 hello there, one byte at a time"},
-         .Logged = kFailed + kMailReasonCutShort, .TimeoutMs = 60000, .Exiting = true},
         // Neither POP nor SMTP is tried; what the failed dial may have left is taken down.
         {.Name = "dial-up", .Smtp = {"220 hi"}, .Pop = {"+OK"},
          .Logged = "ダイアルアップに失敗しました|" + std::string(kMailReasonDialUp), .Dial = true},
@@ -367,12 +308,8 @@ TEST(MailJob, FailuresLogTheSameLineAndGiveTheReason) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         ScriptedServer smtp, pop;
-        smtp.StepTimeout(c.Smtp.empty() ? 100 : 1500);
-        pop.StepTimeout(c.Pop.empty() ? 100 : 1500);
-        smtp.Play(c.Smtp);
-        pop.Play(c.Pop);
-        ASSERT_TRUE(smtp.Start());
-        ASSERT_TRUE(pop.Start());
+        ASSERT_TRUE(smtp.StepTimeout(c.Smtp.empty() ? 100 : 1500).Play(c.Smtp).Start());
+        ASSERT_TRUE(pop.StepTimeout(c.Pop.empty() ? 100 : 1500).Play(c.Pop).Start());
         mailtest::WarningJob job(c.Smtp.empty() ? qvtest::FreePort() : smtp.Port());
         MailJobRequest& r = job.Request;
         r.PopPort = pop.Port();
@@ -385,13 +322,10 @@ TEST(MailJob, FailuresLogTheSameLineAndGiveTheReason) {
         r.Basic.DialName = "isp";
         r.TimeoutMs = r.DialTimeoutMs = c.TimeoutMs;
         r.JobDeadlineMs = c.JobDeadlineMs;
-        r.ExitGraceMs = 300;
-        r.StopRequested = [&c] { return c.Exiting; };
         EXPECT_EQ(job.Run(), c.Logged);
-        smtp.Transcript();
-        pop.Transcript();
-        EXPECT_EQ(smtp.ClientLeftDuringTrickle(), c.Exiting);
         if (c.Dial) {
+            smtp.Transcript();
+            pop.Transcript();
             EXPECT_FALSE(smtp.Connected() || pop.Connected());
             EXPECT_EQ(nmcli.Calls(),
                       "-t -f NAME connection show\n-w 5 connection up id isp\n"
