@@ -1,6 +1,9 @@
 // The real program with the demo camera under the offscreen platform: pictures with their time
-// stamp, the day's log, a warning, the end on SIGTERM, and a second instance that ends at once.
+// stamp, the day's log, a warning, the clean-up at start, the end on SIGTERM, and a second instance
+// that ends at once.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 
 #include <QImage>
@@ -27,7 +30,8 @@ class MonitorRunTest : public ::testing::Test {
                                          {"WarningSettings0", "SecurityTimerInterval", "1"},
                                          {"WarningSettings0", "SendMail", "1"},
                                          {"WarningSettings0", "TimerEnable", "1"},
-                                         {"MailSettings", "SmtpServer", "127.0.0.1"}};
+                                         {"MailSettings", "SmtpServer", "127.0.0.1"},
+                                         {"Retention", "PictureDays", "7"}};
         for (auto v : values) ASSERT_TRUE(IniWriteString(v[0], v[1], v[2], ini));
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
@@ -56,6 +60,12 @@ class MonitorRunTest : public ::testing::Test {
 };
 
 TEST_F(MonitorRunTest, DemoCameraHalfAMinute) {
+    // A picture of 2003: the clean-up at start takes it, a limit being set.
+    const std::string old = home.File("timer/t2003060112000000.jpg");
+    ASSERT_EQ(::mkdir(home.File("timer").c_str(), 0700), 0);
+    qvtest::WriteFile(old, "old picture");
+    const timeval then[2] = {{1054468800, 0}, {1054468800, 0}};
+    ASSERT_EQ(::utimes(old.c_str(), then), 0);
     const std::string output = logs.File("quorvex.out");
     qvtest::ChildProcess program(Argv(), output);
     ASSERT_TRUE(program.Running());
@@ -108,6 +118,7 @@ TEST_F(MonitorRunTest, DemoCameraHalfAMinute) {
                   text);
     }
 
+    EXPECT_FALSE(qvtest::FileExists(old));
     // The day's log: one line per picture, CP932 with CR LF.
     const auto logLines = qvtest::LogLines(home.File("log"));
     size_t detectLines = 0, timerLines = 0, mailLines = 0;
@@ -126,6 +137,7 @@ TEST_F(MonitorRunTest, DemoCameraHalfAMinute) {
     EXPECT_GE(mailLines, 1u);
     // Every entry was printed on standard output as a UTF-8 line too.
     std::string printed = qvtest::ReadFile(output);
+    EXPECT_NE(printed.find("retention: deleted 1 picture "), std::string::npos) << printed;
     for (const auto& line : logLines)
         EXPECT_NE(printed.find(line + "\n"), std::string::npos) << line;
 }

@@ -40,7 +40,7 @@ class FakeCore : public qv::engine::CoreApi {
   public:
     std::atomic<int> Level{0}, PulseLevel{0};  // PulseLevel: returned by one read, then gone
     std::atomic<unsigned long> Link{0};        // the camera link state
-    std::atomic<int> Captures{0}, LastQuality{-1}, Width{160}, CleanupCalls{0};
+    std::atomic<int> Captures{0}, LastQuality{-1}, CleanupCalls{0};
     std::atomic<bool> GarbageFrames{false}, BlockCapture{false}, Confirmed{false};
     int LastStarted = -1;
     std::vector<std::string> Names{"Scripted Camera"};
@@ -60,7 +60,7 @@ class FakeCore : public qv::engine::CoreApi {
     void OpenDriverDialog(unsigned long) override {}
     void SetPreviewRate(int) override {}
     bool GetVideoFormat(qv::engine::VideoFormatInfo& format) override {
-        return format = {Width, 120, 24}, true;
+        return format = {160, 120, 24}, true;
     }
     bool GetState(unsigned long id, unsigned long& value) override {
         if (id == st::DisplayCaps) value = st::DisplayPreview;
@@ -77,14 +77,10 @@ class FakeCore : public qv::engine::CoreApi {
         std::lock_guard lock(mutex_);
         return std::count(states_.begin(), states_.end(), std::pair{id, value}) > 0;
     }
-    void ClearStates() {
-        std::lock_guard lock(mutex_);
-        states_.clear();
-    }
     bool CaptureSingleFrame(const std::string& bmpPath) override {
         while (BlockCapture) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ++Captures;
-        WriteFile(bmpPath, GarbageFrames ? "this is no picture" : BmpBytes(Width, 120));
+        WriteFile(bmpPath, GarbageFrames ? "this is no picture" : BmpBytes(160, 120));
         return true;
     }
     // The "JPEG" is the stamped BMP itself: the rules do not care about the encoding.

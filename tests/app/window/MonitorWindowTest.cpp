@@ -1,27 +1,23 @@
 // The skinned main window with its real engine on a scripted core library, under the offscreen
 // platform: mouse rules, dragging and snapping, switches, tray, the settings bracket, the event
-// list, the picture viewer, help and the news check.
+// list, the picture viewer and help.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSlider>
 #include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTest>
-#include <QTimer>
 
 #include "app/dialogs/DialogWidgets.h"
-#include "app/news/News.h"
 #include "app/settings/IniFile.h"
 #include "app/settings/ProgramFolder.h"
 #include "app/window/CMonitorDlg.h"
@@ -30,7 +26,6 @@
 #include "app/window/PictureViewer.h"
 #include "app/window/TuningWindow.h"
 #include "tests/app/engine/EngineFakes.h"
-#include "tests/support/http/HttpRecorder.h"
 
 using namespace qv::window;
 using qv::dialogs::Control;
@@ -311,29 +306,6 @@ TEST_F(MonitorWindow, SettingsDialogsPauseTheEngineAndTakeTheCopiesBack) {
     EXPECT_FALSE(window->Engine().DialogOpen());
 }
 
-TEST_F(MonitorWindow, DeviceSelectionRestartsTheDeviceWithTheWindowsPreview) {
-    core.Names = {"Cam A", "Cam B"};
-    core.ClearStates();
-    onDialog = [](QDialog& sheet) {
-        // The device selection is modal inside the sheet: answer it when it shows.
-        QTimer::singleShot(0, [] {
-            auto* select = QApplication::activeModalWidget();
-            ASSERT_NE(select, nullptr);
-            Control<QComboBox>(select, qv::dialogs::ControlId::DeviceList)->setCurrentIndex(1);
-            static_cast<QDialog*>(select)->accept();
-        });
-        Control<QPushButton>(&sheet, qv::dialogs::ControlId::SelectDevice)->click();
-        return static_cast<int>(QDialog::Accepted);
-    };
-    window->OnCommand(CmdBasicSettings);
-    EXPECT_EQ(core.LastStarted, 1);
-    EXPECT_EQ(window->Engine().Settings()->Basic.DeviceName, "Cam B");
-    EXPECT_TRUE(core.HasState(state::WindowX, 325));
-    EXPECT_TRUE(core.HasState(state::WindowWidth, 320));  // the preview is on
-    EXPECT_TRUE(core.HasState(state::DisplayMode, state::DisplayPreview));
-    EXPECT_TRUE(core.HasState(state::MotionMode, state::MotionMeasure));
-}
-
 TEST_F(MonitorWindow, EscapeEnterAndCloseDoNothing) {
     QTest::keyClick(window.get(), Qt::Key_Escape);
     QTest::keyClick(window.get(), Qt::Key_Return);
@@ -418,33 +390,6 @@ TEST_F(MonitorWindow, HelpWithoutABrowserSaysWhereThePageIs) {
     Command(CmdHelp);
     ASSERT_EQ(window->Messages.size(), 1u);
     EXPECT_NE(window->Messages[0].find(opened), std::string::npos) << window->Messages[0];
-}
-
-// The news check is the window's last start-up step and does not hold the window up.
-TEST_F(MonitorWindow, StartUpOpensTheNewsWindowOnceForANewerNotice) {
-    qvtest::HttpRecorder server;
-    if (!server.Started()) GTEST_SKIP() << server.SkipReason();
-    server.SetReply("POST", "/infobbs/infobbs.php", "<html><body>\n7\n</body></html>");
-    server.SetReply("GET", "", "<html><body><p>Notice 6 and 7</p></body></html>");
-    window.reset();
-    const QByteArray oldUrl = qgetenv("QUORVEX_NEWS_URL");
-    qputenv("QUORVEX_NEWS_URL", QByteArray::fromStdString(server.BaseUrl() + "/infobbs/"));
-    auto newsWindows = [] {
-        std::vector<qv::news::NewsWindow*> out;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* n = qobject_cast<qv::news::NewsWindow*>(w); n && n->isVisible())
-                out.push_back(n);
-        return out;
-    };
-    Open();
-    EXPECT_TRUE(qvtest::WaitFor([&] { return !newsWindows().empty(); }));
-    QTest::qWait(500);
-    EXPECT_EQ(newsWindows().size(), 1u);
-    int posts = 0;
-    for (const auto& r : server.Requests()) posts += r.RequestLine.rfind("POST ", 0) == 0;
-    EXPECT_EQ(posts, 1);
-    for (auto* n : newsWindows()) delete n;
-    qputenv("QUORVEX_NEWS_URL", oldUrl);
 }
 
 TEST_F(MonitorWindow, TuningWindowLetsMonitoringGoOnAndAppliesChangesAtOnce) {
