@@ -193,6 +193,7 @@ const MotionCheckResult& MotionCheck::Feed(PixelFormat format, const uint8_t* da
         std::fill(blockBusy_.begin(), blockBusy_.end(), 0);
         started_ = true;
         startMs_ = lastMs_ = timeMs;
+        framesSinceStart_ = 0;
         streak_ = false;
         result_ = MotionCheckResult{};
         for (size_t i = 0; i < cells_.size(); ++i) cells_[i] = masked_[i] ? 3 : 0;
@@ -200,7 +201,9 @@ const MotionCheckResult& MotionCheck::Feed(PixelFormat format, const uint8_t* da
     }
     const double dt = std::clamp((timeMs - lastMs_) / 1000.0, 0.001, 1.0);
     lastMs_ = timeMs;
-    const bool warm = timeMs - startMs_ >= params_.warmUpMs;
+    if (framesSinceStart_ < params_.warmUpFrames) ++framesSinceStart_;
+    const bool warm =
+        timeMs - startMs_ >= params_.warmUpMs && framesSinceStart_ >= params_.warmUpFrames;
 
     FitLight();
     Classify(dt);

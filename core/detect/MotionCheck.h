@@ -30,6 +30,8 @@ struct MotionCheckParams {
     int gapMs = 400;                 // a dropout this short does not break it
     double sceneChangeShare = 0.5;   // more of the picture than this changed: not motion
     int warmUpMs = 1500;             // after a start or a format change nothing is confirmed
+    int warmUpFrames = 10;           // ... nor before this many frames taught it the noise (late
+                                     // frames on a busy machine would otherwise end it early)
 };
 
 // One moving region, in cells of the luma picture (x1, y1 exclusive).
@@ -100,6 +102,7 @@ class MotionCheck {
     int sceneChangeRun_ = 0;
     bool started_ = false;
     int64_t startMs_ = 0, lastMs_ = 0;
+    int framesSinceStart_ = 0;
     int64_t streakStartMs_ = 0, lastMovingMs_ = 0;
     bool streak_ = false;
     MotionCheckResult result_;
