@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <thread>
 
 #include "app/settings/IniFile.h"
 #include "tests/app/engine/EngineFakes.h"
@@ -253,6 +254,21 @@ TEST_F(EngineTest, LogLinesGoToTheFileOfTheirDayAndStreamCamerasAreListedOnly) {
     EXPECT_EQ(engine->EventPicturePath(3), home.File("timer") + "/pic0.jpg");
     EXPECT_EQ(engine->EventPicturePath(2), "") << "a mail line has no picture";
     EXPECT_EQ(LogLines().size(), 2u) << "the day's file keeps kinds 0 to 2 only";
+}
+
+// The log is appended from the saving and mail threads at once: a line is never torn.
+TEST_F(EngineTest, LogLinesFromTwoThreadsNeverInterleave) {
+    Start();
+    auto writer = [&](int kind) {
+        for (int i = 0; i < 200; ++i) engine->WriteLog(kind, std::string(100, char('a' + kind)));
+    };
+    std::thread a(writer, 0), b(writer, 1);
+    a.join();
+    b.join();
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 400u);
+    for (const auto& line : lines)
+        EXPECT_EQ(line.substr(line.size() - 100), std::string(100, line[0] == '0' ? 'a' : 'b'));
 }
 
 TEST_F(EngineTest, OutOfRangeSettingsAreClampedWhereUsed) {
