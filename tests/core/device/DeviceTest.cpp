@@ -134,16 +134,14 @@ TEST_F(DeviceTest, LibraryFrameAndDeviceList) {
     EXPECT_EQ(QvGetDeviceInfo(&info, 0), 0);  // only the count already known is consulted
     // A name differing only in case is skipped (its slot stays empty); long ones are cut.
     EXPECT_EQ(QvGetDeviceCount(), 3);
-    const char* expected[] = {"Cam A", "", nullptr};
+    std::string names[] = {"Cam A", "", std::string(255, 'd'), "cam a"};
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(QvGetDeviceInfo(&info, i), 1);
-        EXPECT_EQ(std::string(info.szDeviceName),
-                  expected[i] ? expected[i] : std::string(255, 'd'));
+        EXPECT_EQ(info.szDeviceName, names[i]);
     }
     EXPECT_EQ(QvGetDeviceInfo(&info, -1), 0);
-    std::string exact = "Cam A", other = "cam a";
-    EXPECT_EQ(QvGetDeviceNo(exact.data()), 0);
-    EXPECT_EQ(QvGetDeviceNo(other.data()), -1);
+    EXPECT_EQ(std::pair(QvGetDeviceNo(names[0].data()), QvGetDeviceNo(names[3].data())),
+              std::pair(0, -1));
     // The list stays as enumerated until the next start-up; an empty one is asked again.
     qv::capture::SetExtraDrivers({});
     EXPECT_EQ(QvGetDeviceCount(), 3);
@@ -156,11 +154,9 @@ TEST_F(DeviceTest, LibraryFrameAndDeviceList) {
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     ASSERT_EQ(chdir(temp_.Path().c_str()), 0);
-    std::string text = "abc";
-    QvCoreLogOutputFile(text.data());
-    QvCoreLogOutputFile(text.data());
-    QvCoreLogOutputFile(nullptr);
-    EXPECT_EQ(ReadFile(temp_.File("QvLog.log")), "abc\nabc\n");
+    for (char* text : {names[0].data(), names[0].data(), static_cast<char*>(nullptr)})
+        QvCoreLogOutputFile(text);
+    EXPECT_EQ(ReadFile(temp_.File("QvLog.log")), "Cam A\nCam A\n");
     ASSERT_EQ(chdir(cwd), 0);
 }
 
@@ -170,16 +166,15 @@ TEST_F(DeviceTest, RefusedStartsLeaveNoDevice) {
     ASSERT_EQ(QvGetDeviceCount(), 1);
     const int offThread = OnOtherThread([&] { return Start(); });  // needs the window thread
     const int noInfo = QvStartupDevice(nullptr, 0);
-    source->SetFailOpen(true);
+    source->Vanish();
     for (int started : {offThread, noInfo, Start(1), Start(-1), Start()}) EXPECT_EQ(started, 0);
     EXPECT_EQ(QvGetCurDevice(), -1);
     EXPECT_FALSE(source->IsOpen());
     unsigned long value = 777;
-    EXPECT_EQ(QvGetDeviceState(QV_DS_DISPLAY_MODE, &value), 0);
-    EXPECT_EQ(value, 777u);
     BITMAPINFOHEADER h{};
     std::string path = "x.bmp";
-    const int refused[] = {QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE),
+    const int refused[] = {QvGetDeviceState(QV_DS_DISPLAY_MODE, &value) + int(value != 777),
+                           QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE),
                            QvGetCaptureDeviceInfo(&h),
                            QvOpenDialog(QV_DLG_SOURCE),
                            QvCaptureSingleFrame(path.data(), 0),
@@ -192,9 +187,7 @@ TEST_F(DeviceTest, RefusedStartsLeaveNoDevice) {
 TEST_F(DeviceTest, SessionStatesAndPlacement) {
     auto source = OpenCamera(Rgb24(160, 120));
     EXPECT_EQ(Start(), 0);  // already started
-    EXPECT_TRUE(source->IsOpen());
     EXPECT_EQ(Session()->Preview()->parentWidget(), host_.get());
-    EXPECT_EQ(Session()->PreviewRateMs(), 17);
     // Refused values leave the state as it was.
     for (auto [id, value] : std::vector<std::pair<unsigned long, unsigned long>>{
              {QV_DS_DISPLAY_MODE, QV_DISPLAY_OVERLAY},
@@ -210,9 +203,8 @@ TEST_F(DeviceTest, SessionStatesAndPlacement) {
     EXPECT_EQ(Session()->PreviewRateMs(), 200);
 
     // Without a stored size the image size; stored values count at the next display change.
-    EXPECT_EQ(Get(QV_DS_WINDOW_WIDTH), 160u);
     for (auto [id, value] :
-         {std::pair{QV_DS_WINDOW_X, 8ul}, {QV_DS_WINDOW_Y, 9ul}, {QV_DS_WINDOW_WIDTH, 320ul}})
+         {std::pair{QV_DS_WINDOW_X, 8}, {QV_DS_WINDOW_Y, 9}, {QV_DS_WINDOW_WIDTH, 320}})
         ASSERT_EQ(QvSetDeviceState(id, value), 1);
     EXPECT_EQ(Get(QV_DS_WINDOW_WIDTH), 160u);  // width alone is not a size
     EXPECT_EQ(Session()->Preview()->geometry(), QRect(0, 0, 640, 480));
@@ -220,10 +212,8 @@ TEST_F(DeviceTest, SessionStatesAndPlacement) {
     EXPECT_FALSE(Session()->Preview()->Scaling());
     EXPECT_EQ(Session()->Preview()->geometry(), QRect(8, 9, 160, 120));
     ASSERT_EQ(QvSetDeviceState(QV_DS_WINDOW_HEIGHT, 240), 1);
-    ASSERT_EQ(QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_PREVIEW), 1);
-    EXPECT_TRUE(Session()->Preview()->Scaling());
+    ASSERT_EQ(QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_PREVIEW), 1);  // while previewing
     EXPECT_EQ(Session()->Preview()->geometry(), QRect(8, 9, 320, 240));
-    EXPECT_TRUE(Session()->Previewing());
     // Display off stops the preview and zeroes the level.
     ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE), 1);
     GrabLevel(source, SolidFrame(source->Format(), 0));
@@ -231,10 +221,8 @@ TEST_F(DeviceTest, SessionStatesAndPlacement) {
     ASSERT_EQ(QvSetDeviceState(QV_DS_DISPLAY_MODE, QV_DISPLAY_NONE), 1);
     EXPECT_FALSE(Session()->Previewing());
     EXPECT_EQ(Get(QV_DS_MOTION_LEVEL), 0u);
-
     // The caller's 40-byte header gets 40 bytes and not one more.
     ASSERT_EQ(QvCleanup(), 1);
-    EXPECT_FALSE(source->IsOpen());
     source = OpenCamera(Rgb565(176, 144));
     struct {
         BITMAPINFOHEADER header;
@@ -246,58 +234,6 @@ TEST_F(DeviceTest, SessionStatesAndPlacement) {
     EXPECT_EQ(std::tuple(h.biSize, h.biWidth, h.biCompression, h.biSizeImage),
               std::tuple(40u, 176, QV_BI_BITFIELDS, 176u * 144 * 2));
     for (unsigned char c : buf.canary) EXPECT_EQ(c, 0xA5);
-}
-
-using Edit = std::function<void(std::vector<uint8_t>&)>;
-const Edit kSame = [](std::vector<uint8_t>&) {};
-// `count` bytes, spread over the frame, raised by `delta`.
-Edit Raise(size_t count, int delta) {
-    return [=](std::vector<uint8_t>& f) {
-        for (size_t k = 1; k <= count; ++k) f[f.size() / (count + 1) * k] += delta;
-    };
-}
-Edit At(size_t a, size_t b, uint8_t value) {
-    return [=](std::vector<uint8_t>& f) { f[a] = f[b] = value; };
-}
-Edit Set(size_t from, size_t step, uint8_t value) {
-    return [=](std::vector<uint8_t>& f) {
-        for (size_t i = from; i < f.size(); i += step) f[i] = value;
-    };
-}
-
-// The level of each frame: the patterned base frame with an edit. The first frame after the
-// start is never motion: nothing came before it.
-TEST_F(DeviceTest, MotionLevelRules) {
-    const Edit addAll40 = [](std::vector<uint8_t>& f) {
-        for (auto& b : f) b += 40;
-    };
-    const std::vector<std::tuple<const char*, VideoFormat, std::vector<std::pair<Edit, long>>>>
-        table = {
-            // 10,000 bytes differing by 120: S = 70,000, D = 7, level 9,993; a faint change of
-            // 40 in every byte counts nothing.
-            {"large and faint",
-             Rgb24(320, 240),
-             {{kSame, 0},
-              {addAll40, 0},
-              {kSame, 0},
-              {Raise(10000, 120), 9993},
-              {Raise(10000, 120), 0}}},
-            // 16 x 16 pixels: D = 0. A sum of 10 keeps the reference, 11 replaces it.
-            {"reference at eleven",
-             Rgb24(16, 16),
-             {{kSame, 0}, {Raise(10, 50), 10}, {kSame, 0}, {Raise(11, 50), 11}, {kSame, 11}}},
-            // Steps of 30 from the last frame but 60 from the reference add up.
-            {"slow changes", Rgb24(16, 16), {{kSame, 0}, {Raise(20, 30), 0}, {Raise(20, 60), 20}}}};
-    for (const auto& [name, format, steps] : table) {
-        QvCleanup();
-        auto source = OpenCamera(format);
-        ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE), 1);
-        for (size_t i = 0; i < steps.size(); ++i) {
-            std::vector<uint8_t> frame = Pattern(format);
-            steps[i].first(frame);
-            EXPECT_EQ(GrabLevel(source, frame), steps[i].second) << name << ", step " << i;
-        }
-    }
 }
 
 TEST_F(DeviceTest, ShowModeAndTheCapturedFrameIsMeasuredToo) {
@@ -329,31 +265,21 @@ TEST_F(DeviceTest, ShowModeAndTheCapturedFrameIsMeasuredToo) {
     EXPECT_EQ(qGreen(shown.pixel(0, 23)), still[1]);
 }
 
-// Each camera format is measured in its own layout (the second frame's level) and saved as a
-// JPEG that libjpeg reads back as the picture.
-struct FormatCase {
-    const char* name;
-    VideoFormat format;
-    int fill;
-    Edit edit;
-    long level;
-};
+// Each camera format is saved as a JPEG that libjpeg reads back as the picture; measuring is on,
+// so the frame also goes through the format's motion kernel (whose results the kernel tests
+// check against a reference).
+class EveryFormat : public DeviceTest, public ::testing::WithParamInterface<VideoFormat> {};
 
-class EveryFormat : public DeviceTest, public ::testing::WithParamInterface<FormatCase> {};
-
-TEST_P(EveryFormat, IsMeasuredAndSavedAsJpeg) {
-    const FormatCase& c = GetParam();
-    auto source = OpenCamera(c.format);
+TEST_P(EveryFormat, IsSavedAsJpeg) {
+    auto source = OpenCamera(GetParam());
     ASSERT_EQ(QvSetDeviceState(QV_DS_MOTION_MODE, QV_MOTION_MEASURE), 1);
-    std::vector<uint8_t> frame = SolidFrame(c.format, uint8_t(c.fill));
-    EXPECT_EQ(GrabLevel(source, frame), 0);  // the first frame is never motion
-    c.edit(frame);
-    EXPECT_EQ(GrabLevel(source, frame), c.level);
-    source->Queue(GreyFrame(c.format, 200, 60));
+    EXPECT_EQ(GrabLevel(source, SolidFrame(GetParam(), 128)), 0);  // the first is never motion
+    source->Queue(GreyFrame(GetParam(), 200, 60));
     std::string path = temp_.File("frame.jpg");
     EXPECT_EQ(
         OnOtherThread([&] { return QvCaptureSingleFrame(path.data(), QV_CAPTURE_JPEG | 0x50); }),
         1);
+    EXPECT_GT(Get(QV_DS_MOTION_LEVEL), 0u);
     const DecodedJpeg jpeg = DecodeJpegFile(path);
     ASSERT_TRUE(jpeg.ok);
     ASSERT_EQ(jpeg.width * 1000 + jpeg.height, 64048);
@@ -364,18 +290,11 @@ TEST_P(EveryFormat, IsMeasuredAndSavedAsJpeg) {
     EXPECT_EQ(QvIsCapturing(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, EveryFormat,
-    ::testing::Values(
-        // Ten bytes up by 120 count 7 each.
-        FormatCase{"Rgb24", Rgb24(64, 48), 0, Raise(10, 120), 70},
-        // Bit 10 is the low red bit in 5-5-5 (nothing) but the top green bit in 5-6-5 (7).
-        FormatCase{"Rgb555", Rgb555(64, 48), 0, Set(1, 2, 4), 0},
-        FormatCase{"Rgb565", Rgb565(64, 48), 0, Set(1, 2, 4), 7 * 64 * 48},
-        // One group's luma up by 122: two pixels differ by 122 in R, G and B.
-        FormatCase{"Yuy2", Yuy2(64, 48), 128, At(0, 2, 250), 42},
-        FormatCase{"Uyvy", Uyvy(64, 48), 128, At(1, 3, 250), 42}),
-    [](const auto& info) { return std::string(info.param.name); });
+const char* const kFormatNames[] = {"Rgb24", "Rgb555", "Rgb565", "Yuy2", "Uyvy"};
+INSTANTIATE_TEST_SUITE_P(Table, EveryFormat,
+                         ::testing::Values(Rgb24(64, 48), Rgb555(64, 48), Rgb565(64, 48),
+                                           Yuy2(64, 48), Uyvy(64, 48)),
+                         [](const auto& info) { return std::string(kFormatNames[info.index]); });
 
 TEST_F(DeviceTest, AGrabThatNeverComesGivesUpAndRefusesOthersMeanwhile) {
     auto source = OpenCamera(Rgb24(32, 24));
@@ -422,11 +341,12 @@ TEST_F(DeviceTest, EverySequenceCaptureSavesItsFile) {
     if (FindProgram("ffprobe").empty()) GTEST_SKIP() << "ffprobe is not installed";
     for (const std::string& name : {first, second}) {
         auto probe = ProbeVideo(name);
-        EXPECT_EQ(probe["error"], "") << name;
-        EXPECT_EQ(probe["codec_name"] + " " + probe["width"] + "x" + probe["height"],
-                  "rawvideo 64x48");
-        EXPECT_GE(std::atoi(probe["nb_read_frames"].c_str()), 12) << name;
-        EXPECT_LE(std::atoi(probe["nb_read_frames"].c_str()), 17) << name;
+        EXPECT_EQ(
+            probe["error"] + probe["codec_name"] + " " + probe["width"] + "x" + probe["height"],
+            "rawvideo 64x48")
+            << name;
+        const int frames = std::atoi(probe["nb_read_frames"].c_str());
+        EXPECT_TRUE(frames >= 12 && frames <= 17) << name << ": " << frames;
     }
 }
 

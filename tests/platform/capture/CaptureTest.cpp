@@ -1,5 +1,5 @@
-// The capture layer's own parts: the demo camera, the device list and AVI files as ffprobe
-// reads them.
+// The capture layer's own parts: the demo camera's formats and controls (the program runs
+// show only its default), and AVI files as ffprobe reads them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,34 +17,25 @@ using qv::capture::DemoCamera;
 using qv::capture::FrameResult;
 using qv::capture::VideoFormat;
 
-TEST(DemoCamera, FifteenFramesASecondFromItsClockInEveryFormat) {
+TEST(DemoCamera, EveryFormatFromItsClock) {
     int64_t now = 5000;
     DemoCamera cam([&now] { return now; });
     std::vector<uint8_t> frame, expected;
     EXPECT_EQ(cam.TakeFrame(frame), FrameResult::Lost);  // not open yet
     ASSERT_TRUE(cam.Open());
-    EXPECT_EQ(cam.TakeFrame(frame), FrameResult::Frame);
-    now += 66;
-    EXPECT_EQ(cam.TakeFrame(frame), FrameResult::NoFrame);
-    now += 1;
-    EXPECT_EQ(cam.TakeFrame(frame), FrameResult::Frame);
-    ASSERT_TRUE(DemoCamera::RenderFrame(cam.Format(), 1, expected));  // counted from Open
-    EXPECT_EQ(frame, expected);
-    cam.Close();  // reopened, it starts again at frame 0
-    ASSERT_TRUE(cam.Open());
-    int frames = 0;
-    for (int ms = 0; ms < 3000; ++ms, ++now) frames += cam.TakeFrame(frame) == FrameResult::Frame;
-    EXPECT_EQ(frames, 45);
-    // Three sizes, each 24-bit, YUY2 and 5-6-5; nothing else.
+    // Three sizes, each 24-bit, YUY2 and 5-6-5; a new format gives a frame at once.
     ASSERT_EQ(cam.Formats().size(), 9u);
     for (const VideoFormat& f : cam.Formats()) {
         ASSERT_TRUE(cam.SetFormat(f));
-        now += 67;
         ASSERT_EQ(cam.TakeFrame(frame), FrameResult::Frame);
         EXPECT_EQ(frame.size(), qv::capture::FrameBytes(f));
     }
-    EXPECT_FALSE(cam.SetFormat(qvtest::Uyvy(320, 240)));
-    EXPECT_FALSE(cam.SetFormat(qvtest::Rgb24(800, 600)));
+    EXPECT_EQ(cam.TakeFrame(frame), FrameResult::NoFrame);
+    now += 67;  // fifteen frames a second, counted from Open
+    ASSERT_EQ(cam.TakeFrame(frame), FrameResult::Frame);
+    ASSERT_TRUE(DemoCamera::RenderFrame(cam.Format(), 1, expected));
+    EXPECT_EQ(frame, expected);
+    EXPECT_FALSE(cam.SetFormat(qvtest::Uyvy(320, 240)) || cam.SetFormat(qvtest::Rgb24(800, 600)));
     cam.Close();
     EXPECT_EQ(cam.TakeFrame(frame), FrameResult::Lost);
 }
@@ -54,8 +45,7 @@ TEST(DemoCamera, ControlsChangeTheScene) {
     std::vector<uint8_t> plain, bright, still, empty;
     DemoCamera cam;
     EXPECT_TRUE(cam.SetControl(DemoCamera::kBrightnessControl, 40));
-    EXPECT_FALSE(cam.SetControl(DemoCamera::kBrightnessControl, 400));
-    EXPECT_FALSE(cam.SetControl(99, 1));
+    EXPECT_FALSE(cam.SetControl(DemoCamera::kBrightnessControl, 400) || cam.SetControl(99, 1));
     EXPECT_EQ(cam.Controls()[0].value, 40);
     DemoCamera::RenderFrame(f, 5, plain);
     DemoCamera::RenderFrame(f, 5, bright, 40);
@@ -66,26 +56,6 @@ TEST(DemoCamera, ControlsChangeTheScene) {
     DemoCamera::RenderFrame(f, 10, empty);
     EXPECT_TRUE(std::equal(still.begin(), still.end(), empty.begin(),
                            [](int a, int b) { return std::abs(a - b) <= 8; }));
-}
-
-TEST(DeviceList, DemoCameraBeforeTheExtrasAndTenAtMost) {
-    auto source = std::make_shared<qvtest::ScriptedSource>(qvtest::Rgb24(32, 24));
-    std::vector<qv::capture::DriverEntry> extra;
-    for (int i = 0; i < 12; ++i)
-        extra.push_back(qvtest::ScriptedEntry("Extra " + std::to_string(i), source));
-    qv::capture::SetExtraDrivers(extra);
-    for (const char* demo : {"0", "1"}) {
-        setenv("QUORVEX_DEMO_CAMERA", demo, 1);
-        const auto list = qv::capture::ListDrivers();
-        ASSERT_EQ(list.size(), 10u);
-        size_t at = list.size();
-        for (size_t i = 0; i < list.size(); ++i)
-            if (list[i].description == DemoCamera::kDescription) at = i;
-        ASSERT_EQ(at < list.size(), *demo == '1');
-        EXPECT_TRUE(at == list.size() || list[at + 1].description == "Extra 0");
-    }
-    unsetenv("QUORVEX_DEMO_CAMERA");
-    qv::capture::SetExtraDrivers({});
 }
 
 struct AviCase {
@@ -108,15 +78,10 @@ TEST_P(AviFiles, FfprobeReadsThemWhole) {
     for (int k = 0; k < c.frames; ++k) ASSERT_TRUE(avi.AddFrame(frame.data(), frame.size()));
     ASSERT_TRUE(avi.Close());
     auto kv = qvtest::ProbeVideo(path);
-    EXPECT_EQ(kv["error"], "");
-    EXPECT_EQ(kv["codec_name"], "rawvideo");
-    EXPECT_EQ(kv["pix_fmt"], c.pixFmt);
-    EXPECT_EQ(kv["width"], std::to_string(c.format.width));
-    if (c.frames == 0) {
-        EXPECT_TRUE(kv["nb_frames"] == "0" || kv["nb_frames"] == "N/A") << kv["nb_frames"];
-    } else {
-        EXPECT_EQ(kv["nb_frames"], std::to_string(c.frames));
-        EXPECT_EQ(kv["r_frame_rate"], "10/1");
+    EXPECT_EQ(kv["error"] + kv["codec_name"] + " " + kv["pix_fmt"] + " " + kv["width"],
+              "rawvideo " + std::string(c.pixFmt) + " " + std::to_string(c.format.width));
+    if (c.frames) {  // an empty file has no count or rate to give
+        EXPECT_EQ(kv["nb_frames"] + " " + kv["r_frame_rate"], std::to_string(c.frames) + " 10/1");
     }
 }
 
@@ -133,11 +98,10 @@ TEST(AviWriter, RefusesMisuse) {
     qvtest::TempDir dir;
     const VideoFormat f = qvtest::Rgb24(8, 8);
     qv::capture::AviWriter avi;
-    EXPECT_FALSE(avi.AddFrame(nullptr, 0));  // not open
-    EXPECT_FALSE(avi.Close());
-    EXPECT_FALSE(avi.Open(dir.File("no/such/dir.avi"), f, 66667));
-    EXPECT_FALSE(avi.Open(dir.File("a.avi"), VideoFormat{0, 8, 24, 0, 0}, 66667));
-    EXPECT_FALSE(avi.Open(dir.File("a.avi"), f, 0));
+    EXPECT_FALSE(avi.AddFrame(nullptr, 0) || avi.Close());  // not open
+    EXPECT_FALSE(avi.Open(dir.File("no/such/dir.avi"), f, 66667) ||
+                 avi.Open(dir.File("a.avi"), VideoFormat{0, 8, 24, 0, 0}, 66667) ||
+                 avi.Open(dir.File("a.avi"), f, 0));
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ class ScriptedDriver : public qv::capture::CaptureDriver {
     explicit ScriptedDriver(std::shared_ptr<ScriptedSource> source) : s_(std::move(source)) {}
     bool Open() override {
         std::lock_guard<std::mutex> lock(s_->mutex_);
-        return !s_->failOpen_ && !s_->vanished_ && !s_->open_ && (s_->open_ = true);
+        return !s_->vanished_ && !s_->open_ && (s_->open_ = true);
     }
     void Close() override { s_->Set(&ScriptedSource::open_, false); }
     VideoFormat Format() const override { return s_->Format(); }

@@ -23,10 +23,9 @@ class ScriptedSource {
     void Queue(std::vector<uint8_t> frame);
     // When the queue runs dry, hand out the last frame again instead of nothing.
     void SetRepeatLast(bool on) { Set(&ScriptedSource::repeatLast_, on); }
-    // The device vanishes: every later TakeFrame says Lost.
+    // The device vanishes: every later TakeFrame says Lost and Open fails.
     void Vanish() { Set(&ScriptedSource::vanished_, true); }
     void SetFormats(std::vector<qv::capture::VideoFormat> f) { Set(&ScriptedSource::formats_, f); }
-    void SetFailOpen(bool on) { Set(&ScriptedSource::failOpen_, on); }
     // How the driver says its connection stands (a network camera's).
     void SetLink(qv::capture::LinkState link) { Set(&ScriptedSource::link_, link); }
     qv::capture::VideoFormat Format() const { return Get(&ScriptedSource::format_); }
@@ -52,7 +51,7 @@ class ScriptedSource {
     std::deque<std::vector<uint8_t>> queue_;
     std::vector<uint8_t> last_;
     qv::capture::LinkState link_ = qv::capture::LinkState::Live;
-    bool repeatLast_ = false, vanished_ = false, failOpen_ = false, open_ = false;
+    bool repeatLast_ = false, vanished_ = false, open_ = false;
 };
 
 // A device-list entry whose drivers play from `source`.
